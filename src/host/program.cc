@@ -1,0 +1,159 @@
+// Program start-up, run modes and shutdown.
+#include "host/program.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/service.h"
+#include "kernel/kernel.h"
+#include "kernel/klog.h"
+#include "kernel/status-line.h"
+#include "output/watermark-bitmap.h"
+#include "platform/instance-lock.h"
+#include "platform/stop-signals.h"
+
+#ifndef VELLUMORA_VERSION
+#define VELLUMORA_VERSION "0"
+#endif
+
+namespace vellumora {
+
+std::atomic<int32_t> serviceSetupMode{0};
+WatermarkBitmap* gWatermarkBitmap = nullptr;
+C_VAZService* gService = nullptr;
+C_KLog* gLog = nullptr;
+
+namespace {
+
+constexpr char kProductName[] = "Vellumora";
+constexpr char kInstanceLockName[] = "Vellumora.MUTEX";
+
+// Without windows the terminal is the window: each status line is echoed to stdout.
+class ConsoleWindow final : public StatusWindow {
+ public:
+  void ShowLine(const std::string& displayLine, const std::string&, bool) override {
+    std::fwrite(displayLine.data(), 1, displayLine.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+};
+
+StatusLine* gStatusLine = nullptr;
+
+void PrintUsage() {
+  std::printf(
+      "Usage: vellumora [--help | --version]\n"
+      "\n"
+      "Unattended hot-folder printing: scans the folders of the active print channels and\n"
+      "prints what appears there. Settings and the log \"Vellumora.log\" live in the data\n"
+      "directory, /var/lib/Vellumora/ (or $VELLUMORA_COMMON_APPDATA/Vellumora/).\n"
+      "Without a display it runs headless until SIGINT (Ctrl-C) or SIGTERM.\n");
+}
+
+// The desktop application. Until the windows exist it runs headless: it holds the
+// single-instance lock and does what the main window's start does, until asked to stop.
+void RunDesktop() {
+  auto lock = InstanceLock::TryAcquire(kInstanceLockName);
+  if (!lock) return;  // a second desktop instance ends silently
+
+  while (quitRequested.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+}  // namespace
+
+void ServiceMain() {
+  if (!gService->running && gService->dispatcherMode) {
+    // Service branch: arrives with the service manager integration.
+    return;
+  }
+  RunDesktop();
+}
+
+int RunProgram(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintUsage();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("%s %s\n", kProductName, VELLUMORA_VERSION);
+      return 0;
+    }
+  }
+  // Ctrl-C and SIGTERM ask for an orderly stop from the very start.
+  InstallStopSignals(&stopRequested, &quitRequested);
+
+  auto watermark = std::make_unique<WatermarkBitmap>();
+  gWatermarkBitmap = watermark.get();
+  auto service = std::make_unique<C_VAZService>(kProductName, true);
+  gService = service.get();
+
+  std::string appDirectory;
+  if (service->installed) {
+    std::string path = service->executablePath;
+    auto slash = path.find_last_of('/');
+    appDirectory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  }
+  auto kernel = std::make_unique<C_Kernel>(appDirectory);
+  gKernel = kernel.get();
+
+  auto log = std::make_unique<C_KLog>(kernel->dataDir + "Vellumora.log");
+  gLog = log.get();
+  service->log = log.get();
+  kernel->log = log.get();
+  auto statusLine = std::make_unique<StatusLine>(log.get());
+  gStatusLine = statusLine.get();
+  kernel->logCallback = [sl = statusLine.get()](const std::string& text, bool replaceLast) {
+    sl->Show(text, replaceLast);
+  };
+  // No windows yet: the terminal shows the status lines instead.
+  ConsoleWindow console;
+  statusLine->SetWindow(&console);
+
+  kernel->Log(" ");
+  kernel->Log(std::string(70, '='));
+  kernel->Log(kProductName);
+  kernel->Log(std::string(70, '='));
+  kernel->Log(service->lastError.empty() ? kernel->dataDir : service->lastError);
+
+  serviceSetupMode = service->running ? 1 : 0;
+  bool ranAsService = false;
+  if (service->installed && serviceSetupMode == 0) {
+    kernel->Log("Loading program ....");
+    statusLine->SetServiceMode(true);
+    ranAsService = service->RunDispatcher();
+    statusLine->SetServiceMode(false);
+    if (!ranAsService) serviceSetupMode = 1;
+  }
+  if (!ranAsService) {
+    if (service->installed) {
+      kernel->Log("Vellumora started as desktop application for service setup");
+    } else {
+      kernel->Log("Vellumora startet as desktop application");
+    }
+    ServiceMain();
+  }
+
+  // Shutdown, in order: the watermark bitmap, the log, the service object, the kernel.
+  gWatermarkBitmap = nullptr;
+  watermark.reset();
+  kernel->logCallback = nullptr;
+  kernel->log = nullptr;
+  service->log = nullptr;
+  statusLine->SetWindow(nullptr);
+  gStatusLine = nullptr;
+  statusLine.reset();
+  gLog = nullptr;
+  log.reset();
+  gService = nullptr;
+  service.reset();
+  gKernel = nullptr;
+  kernel.reset();
+  return 0;
+}
+
+}  // namespace vellumora

@@ -1,0 +1,28 @@
+// The program entry shared by every run mode.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace vellumora {
+
+class C_KLog;
+class C_VAZService;
+class WatermarkBitmap;
+
+// 1 when this desktop instance runs beside an installed service.
+extern std::atomic<int32_t> serviceSetupMode;
+
+// Process-wide objects, set by RunProgram for the life of the process.
+extern WatermarkBitmap* gWatermarkBitmap;
+extern C_VAZService* gService;
+extern C_KLog* gLog;
+
+// Creates the process-wide objects, writes the start banner, runs the service or the desktop
+// branch and shuts down in order. Returns the process exit code.
+int RunProgram(int argc, char** argv);
+
+// The body shared by the service and the desktop application.
+void ServiceMain();
+
+}  // namespace vellumora

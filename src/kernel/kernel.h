@@ -1,0 +1,95 @@
+// The print engine's one kernel object: settings, channels and the run-time job state.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kernel/print-channel.h"
+#include "kernel/system-settings.h"
+
+namespace vellumora {
+
+class C_KLog;
+
+// Flags shared by the scan loop, the outputs and the windows. Lock-free atomics, because the
+// signal handlers, the mobile server and the windows set or read them from other threads.
+extern std::atomic<int32_t> stopRequested;   // asks the scan loop and every output to stop
+extern std::atomic<int32_t> scanningActive;  // 1 while the scan loop runs
+extern std::atomic<int32_t> kernelIdle;      // 0 while a channel's folder is being processed
+// Set by SIGINT/SIGTERM: the process should end. Unlike stopRequested it is never cleared, so
+// a request that arrives while scanning starts up is not lost.
+extern std::atomic<int32_t> quitRequested;
+
+// The message channel of the whole engine: one line of text; replaceLast asks the window to
+// replace its last line instead of adding one.
+using LogCallback = std::function<void(const std::string& text, bool replaceLast)>;
+
+// The mobile client server thread as the kernel sees it: created with the kernel, started by
+// the first settings load. Until the mobile subsystem provides one, the kernel holds none.
+class ServerThread {
+ public:
+  virtual ~ServerThread() = default;
+  virtual void Start() = 0;
+};
+
+class C_Kernel {
+ public:
+  // appDirectory may be empty: the current directory is used then. Never fails.
+  explicit C_Kernel(std::string appDirectory = {});
+  C_Kernel(const C_Kernel&) = delete;
+  C_Kernel& operator=(const C_Kernel&) = delete;
+  ~C_Kernel();
+
+  // Sends one message through logCallback (nothing happens while none is installed).
+  void Log(std::string_view text, bool replaceLast = false) const;
+
+  SystemSettings settings;
+
+  std::vector<PrintChannel> channels;  // channelCount + 1 records once loaded: a spare last slot
+  int32_t channelCount = 0;
+  int32_t currentChannelIndex = 0;
+  PrintChannel currentChannel;
+  PrintChannel printerDefaults;  // printerName, driverSize, driverData of the printer's own defaults
+  PageGeometry printerGeometry;
+
+  std::string appDir;      // program directory, ends in '/'
+  std::string dataDir;     // data directory, ends in '/'; holds the settings, the log and Temp/
+  std::string scanFolder;  // source folder of the channel being scanned, ends in '/'
+  std::string statusMessage;
+
+  int32_t jobsInSpooler = -1;
+  bool jobFailed = false;
+  bool driverChanged = false;
+  int inputHandle = -1;  // file descriptor of the input file while an output reads it
+  int32_t copiesLeft = 0;
+  int32_t jobStatus = 0;
+  int32_t imageDpiX = 0;
+  int32_t imageDpiY = 0;
+  int32_t cpuLoad = 0;
+
+  std::vector<std::string> clientNames;
+  std::vector<std::string> clientPins;
+  std::vector<std::string> clientChannels;
+  std::vector<std::string> clientStates;
+
+  std::unique_ptr<ServerThread> server;
+  std::string serverCommand;
+
+  // File time stamps (nanoseconds since the epoch) of the settings and channel-definitions
+  // files at their last load; 0 means never loaded.
+  int64_t iniFileAge = 0;
+  int64_t channelFileAge = 0;
+
+  LogCallback logCallback;
+  C_KLog* log = nullptr;  // the log the start-up attached; it holds maxLines
+};
+
+// The process-wide kernel, set by the start-up for the life of the process.
+extern C_Kernel* gKernel;
+
+}  // namespace vellumora

@@ -1,0 +1,141 @@
+// The log file. Every AddLine opens and closes the file, so other programs may read, move or
+// delete it between messages; the next truncation rewrites it from the lines held in memory.
+#include "kernel/klog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "kernel/text-fields.h"
+
+namespace vellumora {
+
+namespace {
+
+constexpr int32_t kDefaultMaxLines = 1000;
+
+std::string EncodeUtf16Le(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  return bytes;
+}
+
+// Splits UTF-16LE file content into lines at CR LF, CR or LF; a leading byte order mark is
+// skipped.
+std::vector<std::u16string> DecodeLines(const std::string& bytes) {
+  std::vector<std::u16string> lines;
+  std::size_t pos = 0;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE)
+    pos = 2;
+  std::u16string line;
+  bool pendingCr = false;
+  bool any = false;
+  for (; pos + 1 < bytes.size(); pos += 2) {
+    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[pos]) |
+                                       (static_cast<unsigned char>(bytes[pos + 1]) << 8));
+    if (pendingCr) {
+      pendingCr = false;
+      if (c == u'\n') continue;
+    }
+    if (c == u'\r' || c == u'\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      pendingCr = c == u'\r';
+      any = false;
+      continue;
+    }
+    line.push_back(c);
+    any = true;
+  }
+  if (any) lines.push_back(std::move(line));
+  return lines;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DateTimePrefix(const LocalTime& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d.%02d. %02d:%02d", t.month % 100, t.day % 100, t.hour % 100,
+                t.minute % 100);
+  return buf;
+}
+
+C_KLog::C_KLog(std::string fileName, LocalClock clock)
+    : logFileName(std::move(fileName)), clock_(std::move(clock)) {
+  if (logFileName.size() <= 2) return;
+  std::error_code ec;
+  if (std::filesystem::exists(logFileName, ec)) {
+    std::ifstream in(logFileName, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    lines_ = DecodeLines(bytes);
+  } else {
+    lines_ = {Utf8ToUtf16(kLogHeader), u" "};
+    WriteWholeFile();
+  }
+}
+
+std::vector<std::u16string> C_KLog::Lines() const {
+  std::lock_guard lock(mutex_);
+  return lines_;
+}
+
+// Writes the lines as a new file with byte order mark; through a temporary file and a rename,
+// so a crash in the middle never leaves a half-written log behind.
+bool C_KLog::WriteWholeFile() {
+  std::string bytes = "\xFF\xFE";
+  for (const auto& line : lines_) bytes += EncodeUtf16Le(line) + EncodeUtf16Le(u"\r\n");
+  const std::string temp = logFileName + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, bytes);
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = std::rename(temp.c_str(), logFileName.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+void C_KLog::AddLine(const std::string& text) {
+  std::u16string line =
+      text.empty() ? std::u16string(u" ") : Utf8ToUtf16(DateTimePrefix(clock_()) + "   " + text);
+
+  std::lock_guard lock(mutex_);
+  int fd = ::open(logFileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  lines_.push_back(line);
+  int32_t limit = maxLines.load();
+  if (limit < 100 || limit > 10000) {
+    limit = kDefaultMaxLines;
+    maxLines = limit;
+  }
+  if (static_cast<int32_t>(lines_.size()) < limit) {
+    WriteAll(fd, EncodeUtf16Le(line + u"\r\n"));
+    ::close(fd);
+    return;
+  }
+  ::close(fd);
+  lines_.erase(lines_.begin(), lines_.begin() + limit / 3);
+  lines_.insert(lines_.begin(), {Utf8ToUtf16(kLogHeader), u" "});
+  WriteWholeFile();
+}
+
+}  // namespace vellumora
