@@ -60,6 +60,7 @@ void RunDesktop() {
   auto lock = InstanceLock::TryAcquire(kInstanceLockName);
   if (!lock) return;  // a second desktop instance ends silently
 
+  gKernel->ReadSettings(false);
   while (quitRequested.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kernel/channel-file.h"
+#include "kernel/client-lists.h"
 #include "kernel/print-channel.h"
 #include "kernel/system-settings.h"
 
@@ -37,6 +39,15 @@ class ServerThread {
   virtual void Start() = 0;
 };
 
+// Where SaveSettings takes the values it writes: the setup dialog's controls once that dialog
+// exists. Without one the kernel writes its own settings.
+class SettingsSource {
+ public:
+  virtual ~SettingsSource() = default;
+  virtual SystemSettings ValuesToSave() const = 0;
+  virtual void SettingsSaved() {}
+};
+
 class C_Kernel {
  public:
   // appDirectory may be empty: the current directory is used then. Never fails.
@@ -47,6 +58,19 @@ class C_Kernel {
 
   // Sends one message through logCallback (nothing happens while none is installed).
   void Log(std::string_view text, bool replaceLast = false) const;
+
+  // Loads the settings, the client lists (once per process) and the channel definitions from
+  // dataDir. With onlyIfChanged only files whose time stamp changed are read. Returns 2 when
+  // the channel definitions were upgraded from an older format, else 1 when the settings file
+  // was read, else 0.
+  int32_t ReadSettings(bool onlyIfChanged);
+  // Writes the settings file and the channel definitions; with appendChannel the spare slot
+  // becomes a new last channel. False only when dataDir is empty.
+  bool SaveSettings(bool appendChannel);
+  // Writes the three client list files from the registry lists. False when one failed.
+  bool SaveClientLists();
+  // Logs the report of the user, the printers and the access tests at start.
+  void InitialSystemCheck();
 
   SystemSettings settings;
 
@@ -87,6 +111,16 @@ class C_Kernel {
 
   LogCallback logCallback;
   C_KLog* log = nullptr;  // the log the start-up attached; it holds maxLines
+
+  // Seams to the layers above the engine core, installed by the start-up.
+  PrinterMetricsReader readPrinterMetrics;    // measures a printer's page (upgrades of old records)
+  SettingsSource* settingsSource = nullptr;  // the setup dialog, once it exists
+
+ private:
+  bool WriteSettingsFile(const std::string& name, const std::string& bytes);
+
+  bool clientListsLoaded_ = false;
+  TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8, TextEncoding::Utf8};
 };
 
 // The process-wide kernel, set by the start-up for the life of the process.

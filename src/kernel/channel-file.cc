@@ -1,0 +1,117 @@
+// Reading, upgrading and writing the channel-definitions file.
+#include "kernel/channel-file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "kernel/text-fields.h"
+#include "kernel/units.h"
+
+namespace vellumora {
+
+namespace {
+
+// A decimal number at `pos` of the header, read as far as the digits go (with an optional
+// sign); 0 when there are none.
+int64_t HeaderNumber(const char* header, std::size_t size, std::size_t pos) {
+  bool negative = false;
+  if (pos < size && (header[pos] == '-' || header[pos] == '+')) negative = header[pos++] == '-';
+  int64_t value = 0;
+  for (; pos < size && header[pos] >= '0' && header[pos] <= '9'; ++pos) {
+    value = value * 10 + (header[pos] - '0');
+    if (value > 1000000000) break;
+  }
+  return negative ? -value : value;
+}
+
+bool KnownVersion(int64_t v) { return v == 408 || v == 504 || v == 601 || v == 602 || v == 603; }
+
+}  // namespace
+
+std::string ChannelFileHeader(int32_t count) {
+  char buf[128];
+  int n = std::snprintf(buf, sizeof buf,
+                        "Vellumora    Print-Channel-Definitions Version=603 Channels=%4.4d DATA", count);
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+void UpgradeChannelRecord(PrintChannel& r, int32_t version, const PrinterMetricsReader& metrics,
+                          int32_t& offsetX, int32_t& offsetY) {
+  if (version == 408) {
+    // Hours are two digits; anything else could not have been a valid hour anyway.
+    unsigned start = static_cast<unsigned>(std::atoi(ReadField(r.legacyStart).c_str())) % 100u;
+    unsigned stop = static_cast<unsigned>(std::atoi(ReadField(r.legacyStop).c_str())) % 100u;
+    for (int day = 0; day < kScheduleDays; ++day) {
+      char entry[kScheduleEntrySize + 1];
+      std::snprintf(entry, sizeof entry, "%.2u:%.2u %.2u:%.2u ", start, 0u, stop, 0u);
+      std::memcpy(r.schedule[day], entry, kScheduleEntrySize);
+      r.dayActive[day] = 1;
+    }
+  }
+  if (version == 408 || version == 504) {
+    // These formats kept the margin in dots.
+    r.marginMM = r.dpiX < 1 ? 5
+                            : static_cast<int32_t>((static_cast<int64_t>(r.marginMM) * 254 + 5) /
+                                                   (static_cast<int64_t>(r.dpiX) * 10));
+    r.fixedPaperSize = 0;
+    r.dynPaperLength = 0;
+    version = 601;
+  }
+  if (version == 601) {
+    r.setOrientation = 1;
+    if (metrics) {
+      if (auto measured = metrics(ReadField(r.printerName))) {
+        offsetX = measured->printRect.left;
+        offsetY = measured->printRect.top;
+      }
+    }
+    PageGeometry& g = r.geometry;
+    if (r.dpiX > 0) g.dpiX = r.dpiX;
+    if (r.dpiY > 0) g.dpiY = r.dpiY;
+    g.paperRect = {0, 0, MmToDots(r.widthMM, r.dpiX), MmToDots(r.heightMM, r.dpiY)};
+    g.printRect = {offsetX, offsetY, g.paperRect.right - offsetX, g.paperRect.bottom - offsetY};
+    int32_t border = MmToDots(r.marginMM, r.dpiX);
+    if (border < offsetX || border < offsetY) border = 600;
+    g.borderRect = {border, border, g.paperRect.right - border, g.paperRect.bottom - border};
+  }
+}
+
+ChannelFileContents ReadChannelFile(std::istream& in, const PrinterMetricsReader& metrics) {
+  ChannelFileContents out;
+  char header[kChannelHeaderSize] = {};
+  in.read(header, sizeof header);
+  const auto got = static_cast<std::size_t>(in.gcount());
+  const int64_t version = HeaderNumber(header, got, 47);
+  const int64_t count = HeaderNumber(header, got, 60);
+  if (count < 0 || !KnownVersion(version)) return out;
+
+  out.valid = true;
+  out.version = static_cast<int32_t>(version);
+  out.count = static_cast<int32_t>(count);
+  out.channels.assign(static_cast<std::size_t>(count) + 1, EmptyChannel());
+  const std::size_t recordSize = version == 603 ? kChannelRecordSize : kLegacyChannelRecordSize;
+  int32_t offsetX = 0, offsetY = 0;
+  for (int32_t i = 0; i < out.count; ++i) {
+    PrintChannel& r = out.channels[static_cast<std::size_t>(i)];
+    if (in) in.read(reinterpret_cast<char*>(&r), static_cast<std::streamsize>(recordSize));
+    if (version != 603) {
+      out.converted = true;
+      UpgradeChannelRecord(r, out.version, metrics, offsetX, offsetY);
+    }
+  }
+  return out;
+}
+
+std::string ChannelFileBytes(const std::vector<PrintChannel>& channels, int32_t count) {
+  std::string bytes = ChannelFileHeader(count);
+  bytes.reserve(kChannelHeaderSize + static_cast<std::size_t>(count) * kChannelRecordSize);
+  const PrintChannel empty = EmptyChannel();
+  for (int32_t i = 0; i < count; ++i) {
+    const PrintChannel& r =
+        static_cast<std::size_t>(i) < channels.size() ? channels[static_cast<std::size_t>(i)] : empty;
+    bytes.append(reinterpret_cast<const char*>(&r), sizeof r);
+  }
+  return bytes;
+}
+
+}  // namespace vellumora

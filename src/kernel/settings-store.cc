@@ -1,0 +1,129 @@
+// ReadSettings and SaveSettings: moving the settings, channel and client list files between
+// dataDir and the kernel.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "kernel/channel-file.h"
+#include "kernel/client-lists.h"
+#include "kernel/ini-file.h"
+#include "kernel/kernel.h"
+#include "kernel/klog.h"
+#include "platform/files.h"
+
+namespace vellumora {
+
+namespace {
+
+constexpr const char* kIniFile = "Vellumora.ini";
+constexpr const char* kChannelFile = "Vellumora.vch";
+constexpr const char* kClientListFiles[3] = {kClientNamesFile, kClientPinsFile, kClientChannelsFile};
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
+  int32_t result = 0;
+  bool converted = false;
+  if (dataDir.empty()) {
+    Log("ERROR Application directory is not yet defined");
+  } else {
+    // The settings file.
+    const std::string iniPath = dataDir + kIniFile;
+    const int64_t iniAge = FileTimeNs(iniPath);
+    if (!std::filesystem::exists(iniPath)) {
+      Log("ERROR Ini-file not found: " + iniPath);
+    } else if (!onlyIfChanged || iniAge != iniFileAge) {
+      if (iniFileAge != 0) Log("Read updated ini-file data");
+      iniFileAge = iniAge;
+      settings = ParseIniSettings(ReadWholeFile(iniPath));
+      if (log) log->maxLines = settings.MaxLogSize < 100 ? 100 : settings.MaxLogSize;
+      result = 1;
+    }
+
+    // The client lists, once per process, then the mobile server may start.
+    if (!clientListsLoaded_) {
+      std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
+      for (int i = 0; i < 3; ++i) {
+        const std::string path = dataDir + kClientListFiles[i];
+        if (!std::filesystem::exists(path)) continue;
+        ClientListFile file = ParseClientList(ReadWholeFile(path));
+        *lists[i] = std::move(file.entries);
+        clientListEncodings_[i] = file.encoding;
+      }
+      clientStates.assign(clientNames.size(), std::string());
+      clientListsLoaded_ = true;
+      if (server) server->Start();
+      serverCommand = "ReadSettings";
+    }
+
+    // The channel definitions.
+    const std::string vchPath = dataDir + kChannelFile;
+    const int64_t vchAge = FileTimeNs(vchPath);
+    if (!onlyIfChanged || vchAge != channelFileAge) {
+      if (channelFileAge != 0) Log("Read updated vch-file data");
+      channelFileAge = vchAge;
+      channelCount = 0;
+      channels.clear();
+      // The file must be openable for writing too; one without any write permission counts
+      // as read-only even for root and loads nothing.
+      std::ifstream in;
+      if (!IsReadOnlyFile(vchPath)) in.open(vchPath, std::ios::binary | std::ios::in | std::ios::out);
+      if (in.is_open()) {
+        ChannelFileContents contents = ReadChannelFile(in, readPrinterMetrics);
+        if (contents.valid) {
+          channelCount = contents.count;
+          Log(std::to_string(channelCount) + " Print channel settings imported");
+          channels = std::move(contents.channels);
+          converted = contents.converted;
+        }
+        if (converted) Log("VCH structure updated to version 603");
+        if (!contents.valid) Log("No print channel settings imported");
+      }
+      if (channelCount < 1) channels.assign(1, EmptyChannel());
+    }
+  }
+  if (!onlyIfChanged) InitialSystemCheck();
+  return converted ? 2 : result;
+}
+
+bool C_Kernel::WriteSettingsFile(const std::string& name, const std::string& bytes) {
+  std::string error;
+  if (ReplaceFile(dataDir + name, bytes, &error)) return true;
+  Log("ERROR Settings not saved, " + error);
+  return false;
+}
+
+bool C_Kernel::SaveSettings(bool appendChannel) {
+  if (dataDir.empty()) return false;
+
+  SystemSettings values = settingsSource ? settingsSource->ValuesToSave() : settings;
+  if (!settingsSource && log) values.MaxLogSize = log->maxLines;
+  const std::string iniPath = dataDir + kIniFile;
+  WriteSettingsFile(kIniFile, IniSettingsBytes(ReadWholeFile(iniPath), values, appDir, dataDir));
+  if (settingsSource) settingsSource->SettingsSaved();
+  settings.DebugMode = values.DebugMode;
+
+  const int32_t count = appendChannel ? channelCount + 1 : channelCount;
+  if (WriteSettingsFile(kChannelFile, ChannelFileBytes(channels, count))) {
+    channelCount = count;
+    currentChannelIndex = -1;
+    if (appendChannel) ReadSettings(true);
+  }
+  return true;
+}
+
+bool C_Kernel::SaveClientLists() {
+  if (dataDir.empty()) return false;
+  const std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
+  bool ok = true;
+  for (int i = 0; i < 3; ++i)
+    ok = WriteSettingsFile(kClientListFiles[i], ClientListBytes(*lists[i], clientListEncodings_[i])) && ok;
+  return ok;
+}
+
+}  // namespace vellumora
