@@ -2,6 +2,7 @@
 #include "kernel/channel-file.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "kernel/text-fields.h"
@@ -11,20 +12,19 @@ namespace vellumora {
 
 namespace {
 
-// A decimal number at `pos` of the header, read as far as the digits go (with an optional
-// sign); 0 when there are none.
-int64_t HeaderNumber(const char* header, std::size_t size, std::size_t pos) {
+// The decimal number in the header field at `pos` of `width` bytes, read as far as the digits
+// go (with an optional sign); 0 when there are none. Digits never run past the field, so a
+// damaged header cannot promise more than 9999 records.
+int32_t HeaderNumber(const char* header, std::size_t size, std::size_t pos, std::size_t width) {
+  const std::size_t end = std::min(size, pos + width);
   bool negative = false;
-  if (pos < size && (header[pos] == '-' || header[pos] == '+')) negative = header[pos++] == '-';
-  int64_t value = 0;
-  for (; pos < size && header[pos] >= '0' && header[pos] <= '9'; ++pos) {
-    value = value * 10 + (header[pos] - '0');
-    if (value > 1000000000) break;
-  }
+  if (pos < end && (header[pos] == '-' || header[pos] == '+')) negative = header[pos++] == '-';
+  int32_t value = 0;
+  for (; pos < end && header[pos] >= '0' && header[pos] <= '9'; ++pos) value = value * 10 + (header[pos] - '0');
   return negative ? -value : value;
 }
 
-bool KnownVersion(int64_t v) { return v == 408 || v == 504 || v == 601 || v == 602 || v == 603; }
+bool KnownVersion(int32_t v) { return v == 408 || v == 504 || v == 601 || v == 602 || v == 603; }
 
 }  // namespace
 
@@ -69,10 +69,12 @@ void UpgradeChannelRecord(PrintChannel& r, int32_t version, const PrinterMetrics
     if (r.dpiX > 0) g.dpiX = r.dpiX;
     if (r.dpiY > 0) g.dpiY = r.dpiY;
     g.paperRect = {0, 0, MmToDots(r.widthMM, r.dpiX), MmToDots(r.heightMM, r.dpiY)};
-    g.printRect = {offsetX, offsetY, g.paperRect.right - offsetX, g.paperRect.bottom - offsetY};
+    g.printRect = {offsetX, offsetY, WrapSub(g.paperRect.right, offsetX),
+                   WrapSub(g.paperRect.bottom, offsetY)};
     int32_t border = MmToDots(r.marginMM, r.dpiX);
     if (border < offsetX || border < offsetY) border = 600;
-    g.borderRect = {border, border, g.paperRect.right - border, g.paperRect.bottom - border};
+    g.borderRect = {border, border, WrapSub(g.paperRect.right, border),
+                    WrapSub(g.paperRect.bottom, border)};
   }
 }
 
@@ -81,13 +83,13 @@ ChannelFileContents ReadChannelFile(std::istream& in, const PrinterMetricsReader
   char header[kChannelHeaderSize] = {};
   in.read(header, sizeof header);
   const auto got = static_cast<std::size_t>(in.gcount());
-  const int64_t version = HeaderNumber(header, got, 47);
-  const int64_t count = HeaderNumber(header, got, 60);
+  const int32_t version = HeaderNumber(header, got, 47, 3);
+  const int32_t count = HeaderNumber(header, got, 60, 4);
   if (count < 0 || !KnownVersion(version)) return out;
 
   out.valid = true;
-  out.version = static_cast<int32_t>(version);
-  out.count = static_cast<int32_t>(count);
+  out.version = version;
+  out.count = count;
   out.channels.assign(static_cast<std::size_t>(count) + 1, EmptyChannel());
   const std::size_t recordSize = version == 603 ? kChannelRecordSize : kLegacyChannelRecordSize;
   int32_t offsetX = 0, offsetY = 0;

@@ -11,6 +11,7 @@
 
 #include "kernel/channel-file.h"
 #include "kernel/client-lists.h"
+#include "kernel/output-port.h"
 #include "kernel/print-channel.h"
 #include "kernel/system-settings.h"
 
@@ -115,6 +116,8 @@ class C_Kernel {
   // Seams to the layers above the engine core, installed by the start-up.
   PrinterMetricsReader readPrinterMetrics;    // measures a printer's page (upgrades of old records)
   SettingsSource* settingsSource = nullptr;  // the setup dialog, once it exists
+  OutputPort* output = nullptr;              // the outputs and the printer object
+  WindowPort* windows = nullptr;             // the desktop windows; none in service and headless runs
 
  private:
   bool WriteSettingsFile(const std::string& name, const std::string& bytes);
