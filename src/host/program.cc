@@ -1,17 +1,16 @@
 // Program start-up, run modes and shutdown.
 #include "host/program.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "host/service.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
 #include "kernel/status-line.h"
+#include "output/outputs.h"
 #include "output/watermark-bitmap.h"
 #include "platform/instance-lock.h"
 #include "platform/stop-signals.h"
@@ -55,13 +54,15 @@ void PrintUsage() {
 }
 
 // The desktop application. Until the windows exist it runs headless: it holds the
-// single-instance lock and does what the main window's start does, until asked to stop.
+// single-instance lock and runs the scan loop as the main window's start would, until asked
+// to stop.
 void RunDesktop() {
   auto lock = InstanceLock::TryAcquire(kInstanceLockName);
   if (!lock) return;  // a second desktop instance ends silently
 
   gKernel->ReadSettings(false);
-  while (quitRequested.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // What the main window's start does: scan until SIGINT/SIGTERM (quitRequested) ends the loop.
+  if (quitRequested.load() == 0) gKernel->StartScanning();
 }
 
 }  // namespace
@@ -111,6 +112,15 @@ int RunProgram(int argc, char** argv) {
   kernel->logCallback = [sl = statusLine.get()](const std::string& text, bool replaceLast) {
     sl->Show(text, replaceLast);
   };
+  // The outputs and the printer object.
+  auto outputs = std::make_unique<Outputs>(*kernel, *watermark);
+  kernel->output = outputs.get();
+  kernel->readPrinterMetrics = [o = outputs.get()](const std::string& printer) -> std::optional<PageGeometry> {
+    PageGeometry g;
+    if (!o->ReadPrinterMetrics(printer, g)) return std::nullopt;
+    return g;
+  };
+
   // No windows yet: the terminal shows the status lines instead.
   ConsoleWindow console;
   statusLine->SetWindow(&console);
@@ -139,7 +149,11 @@ int RunProgram(int argc, char** argv) {
     ServiceMain();
   }
 
-  // Shutdown, in order: the watermark bitmap, the log, the service object, the kernel.
+  // Shutdown, in order: the outputs that use them, then the watermark bitmap, the log, the
+  // service object, the kernel.
+  kernel->output = nullptr;
+  kernel->readPrinterMetrics = nullptr;
+  outputs.reset();
   gWatermarkBitmap = nullptr;
   watermark.reset();
   kernel->logCallback = nullptr;

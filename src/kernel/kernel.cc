@@ -27,7 +27,7 @@ std::string WithSlash(std::string dir) {
 }  // namespace
 
 C_Kernel::C_Kernel(std::string appDirectory)
-    : currentChannel(EmptyChannel()), printerDefaults(EmptyChannel()) {
+    : channels(1, EmptyChannel()), currentChannel(EmptyChannel()), printerDefaults(EmptyChannel()) {
   namespace fs = std::filesystem;
   appDir = appDirectory.empty() ? WithSlash(CurrentDirectory()) : WithSlash(std::move(appDirectory));
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,11 @@
 #include "kernel/client-lists.h"
 #include "kernel/output-port.h"
 #include "kernel/print-channel.h"
+#include "kernel/service-port.h"
 #include "kernel/system-settings.h"
+#include "platform/clock.h"
+#include "platform/cpu-load.h"
+#include "platform/file-completeness.h"
 
 namespace vellumora {
 
@@ -38,7 +43,13 @@ class ServerThread {
  public:
   virtual ~ServerThread() = default;
   virtual void Start() = 0;
+  // Ends the thread; called when scanning stops without a setup dialog (service mode).
+  virtual void Stop() {}
 };
+
+// The real time sources behind the kernel's injectable clock and sleep.
+int64_t MonotonicMilliseconds();
+void SleepMilliseconds(int32_t milliseconds);
 
 // Where SaveSettings takes the values it writes: the setup dialog's controls once that dialog
 // exists. Without one the kernel writes its own settings.
@@ -72,6 +83,31 @@ class C_Kernel {
   bool SaveClientLists();
   // Logs the report of the user, the printers and the access tests at start.
   void InitialSystemCheck();
+  // 0 when the folder does not exist, 1 when no file can be created in it, 2 when a test file
+  // was created and removed. Errors are always logged, success only when not quiet.
+  int32_t TestFolderAccess(const std::string& folder, bool quiet);
+
+  // The scan loop: runs until stopRequested, quitRequested or the service's stop event, then
+  // calls StopScanning. Lowers the process priority.
+  void StartScanning();
+  // The orderly end of scanning; called by StartScanning only.
+  void StopScanning();
+  // Processes channel `index`'s folder once. testMode is passed on to the dispatcher.
+  void ScanChannel(int32_t index, bool testMode);
+  // The channel's weekday schedule admits the current local time.
+  bool InScheduleNow(int32_t index);
+  // Processor load in percent since the previous call (the first call: since boot); stored in
+  // cpuLoad. 0 when the counters cannot be read.
+  int32_t MeasureCpuLoad();
+  // Carries one found file through completeness test, output and disposal. True when the file
+  // went out (jobFailed clear at the end).
+  bool ProcessFile(const std::string& path, const std::string& printerName, bool testMode,
+                   const std::string& name);
+
+  // Runs the pending window messages of this thread (the pumpMessages hook; none: nothing).
+  void PumpMessages();
+  // Waits in 10 ms steps, pumping messages between them.
+  void WaitPumping(int32_t milliseconds);
 
   SystemSettings settings;
 
@@ -118,9 +154,31 @@ class C_Kernel {
   SettingsSource* settingsSource = nullptr;  // the setup dialog, once it exists
   OutputPort* output = nullptr;              // the outputs and the printer object
   WindowPort* windows = nullptr;             // the desktop windows; none in service and headless runs
+  ServicePort* service = nullptr;            // the service object; none in desktop and headless runs
+
+  // Injected time and message pumping, so tests run the scan loop without waiting. The
+  // defaults are the real ones; in service and headless runs there is nothing to pump.
+  LocalClock localClock = NowLocal;                           // schedules, archive names
+  std::function<int64_t()> monotonicMs = MonotonicMilliseconds;  // settle times
+  std::function<void(int32_t)> sleepMs = SleepMilliseconds;   // every wait of the scan loop
+  std::function<void()> pumpMessages;                          // the windows' message pump
+  std::function<std::optional<CpuTimes>()> readCpuTimes = ReadCpuTimes;
+
+  // Hooks of the output layer around a run of the scan loop: loading the watermark, starting
+  // the PDF library and taking the printer object when scanning starts; releasing the PDF
+  // library when it stops.
+  std::function<void()> onScanningStarts;
+  std::function<void()> onScanningStops;
 
  private:
   bool WriteSettingsFile(const std::string& name, const std::string& bytes);
+  bool InServiceMode() const;
+  bool StopAsked() const;
+  bool DisposeOfFile(const std::string& path, const std::string& name);
+  void DeleteTestFile(const std::string& path);
+
+  CpuTimes lastCpuSample_;                 // zero before the first measurement
+  CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems
 
   bool clientListsLoaded_ = false;
   TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8, TextEncoding::Utf8};

@@ -3,10 +3,6 @@
 
 namespace vellumora {
 
-void WatermarkBitmap::Clear() {
-  width_ = 0;
-  height_ = 0;
-  pixels_.clear();
-}
+void WatermarkBitmap::Clear() { picture_ = Bitmap{}; }
 
 }  // namespace vellumora

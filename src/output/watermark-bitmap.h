@@ -1,22 +1,24 @@
 // The one watermark picture shared by all channels; empty until scanning starts and loads it.
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include <utility>
+
+#include "platform/canvas.h"
 
 namespace vellumora {
 
 class WatermarkBitmap {
  public:
-  bool Empty() const { return width_ == 0 || height_ == 0; }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
+  bool Empty() const { return picture_.Empty(); }
+  int Width() const { return picture_.width; }
+  int Height() const { return picture_.height; }
   void Clear();
+  // The picture as loaded (32-bit BGRA rows, top row first).
+  const Bitmap& picture() const { return picture_; }
+  void Set(Bitmap picture) { picture_ = std::move(picture); }
 
  private:
-  int width_ = 0;
-  int height_ = 0;
-  std::vector<uint8_t> pixels_;  // 32-bit BGRA rows, top row first
+  Bitmap picture_;
 };
 
 }  // namespace vellumora

@@ -1,0 +1,278 @@
+// The scan cycle: the engine's main loop, the weekday schedules, the load gate and the scan of
+// one channel's folder.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kernel/extension-list.h"
+#include "kernel/kernel.h"
+#include "kernel/readable-text.h"
+#include "kernel/text-fields.h"
+#include "platform/folder-scan.h"
+#include "platform/process-priority.h"
+
+namespace vellumora {
+
+int64_t MonotonicMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SleepMilliseconds(int32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+namespace {
+
+// Loop counters, in passes of 100 ms: the channels are counted down every 10th pass (once a
+// second), the settings files are looked at every 100th (every ten seconds).
+constexpr int kPassesPerSecond = 10;
+constexpr int kPassesPerReload = 100;
+constexpr int32_t kPassMs = 100;
+constexpr int32_t kChannelGapMs = 10;
+
+constexpr std::size_t kTimeKeySize = 20;  // "yyyy-mm-dd-hh-nn-zzz"
+
+// The sort key's time part. Seconds are left out and the milliseconds are always 000, as with
+// the two-second file times this order was made for: files of the same minute go by name.
+std::string TimeKey(const LocalTime& t) {
+  char key[32];
+  std::snprintf(key, sizeof key, "%04d-%02d-%02d-%02d-%02d-000", t.year, t.month, t.day, t.hour,
+                t.minute);
+  return std::string(key, kTimeKeySize);
+}
+
+char FoldCase(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool FoldedLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(FoldCase(x)) < static_cast<unsigned char>(FoldCase(y));
+  });
+}
+
+// Ascending, ignoring the case of ASCII letters; keys that differ only in case (two files
+// a.pdf and A.PDF can live side by side here) are ordered byte by byte so neither is lost.
+struct KeyOrder {
+  bool operator()(const std::string& a, const std::string& b) const {
+    if (FoldedLess(a, b)) return true;
+    if (FoldedLess(b, a)) return false;
+    return a < b;
+  }
+};
+
+// Minutes of one "hh:nn" time inside a schedule entry, or -1 when its digits are not digits.
+int ScheduleMinutes(const char* text) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (!digit(text[0]) || !digit(text[1]) || !digit(text[3]) || !digit(text[4])) return -1;
+  return ((text[0] - '0') * 10 + (text[1] - '0')) * 60 + (text[3] - '0') * 10 + (text[4] - '0');
+}
+
+struct Period {
+  bool valid = false;
+  int startSec = 0;
+  int stopSec = 0;
+};
+
+// A schedule entry "hh:nn hh:nn " as seconds of the day. An entry whose digits cannot be read
+// (zero-filled, or stored while the editor held a single character) makes the day inactive.
+Period ReadPeriod(const char (&entry)[kScheduleEntrySize]) {
+  int start = ScheduleMinutes(entry);
+  int stop = ScheduleMinutes(entry + 6);
+  if (start < 0 || stop < 0) return {};
+  return {true, start * 60, stop * 60};
+}
+
+}  // namespace
+
+bool C_Kernel::InServiceMode() const {
+  return service != nullptr && service->Running();
+}
+
+bool C_Kernel::StopAsked() const {
+  return stopRequested.load() != 0 || quitRequested.load() != 0;
+}
+
+void C_Kernel::PumpMessages() {
+  if (pumpMessages) pumpMessages();
+}
+
+void C_Kernel::WaitPumping(int32_t milliseconds) {
+  for (int32_t left = milliseconds; left > 0; left -= 10) {
+    PumpMessages();
+    sleepMs(10);
+  }
+}
+
+void C_Kernel::StartScanning() {
+  stopRequested = 0;
+  scanningActive = 1;
+  LowerProcessPriority();
+  if (InServiceMode()) ReadSettings(false);
+  if (onScanningStarts) onScanningStarts();
+  Log("Print channel scanning started, waiting for new print files now ...");
+
+  int secondCounter = kPassesPerSecond;
+  int reloadCounter = kPassesPerReload;
+  // quitRequested (SIGINT/SIGTERM) also ends the loop: unlike stopRequested it is never cleared,
+  // so a signal that came before the loop began is not lost.
+  while (stopRequested.load() == 0 && quitRequested.load() == 0 &&
+         !(service != nullptr && service->StopEventSignalled())) {
+    if (kernelIdle.load() == 1 && --secondCounter < 1) {
+      if (settings.MaxCPUload == 100 || MeasureCpuLoad() < settings.MaxCPUload) {
+        // The channel array may be replaced by messages pumped in between: index afresh.
+        for (int32_t i = 0; i < channelCount && i < static_cast<int32_t>(channels.size()); ++i) {
+          // No decrement below 0: a damaged record's countdown must not overflow.
+          if (channels[i].countdown > 0 && --channels[i].countdown > 0) continue;
+          if (channels[i].active == 1 && InScheduleNow(i)) ScanChannel(i, false);
+          if (i < static_cast<int32_t>(channels.size())) channels[i].countdown = channels[i].freq;
+          PumpMessages();
+          sleepMs(kChannelGapMs);
+        }
+      }
+      secondCounter = kPassesPerSecond;
+    }
+    if (--reloadCounter < 1) {
+      ReadSettings(true);
+      reloadCounter = kPassesPerReload;
+    }
+    PumpMessages();
+    sleepMs(kPassMs);
+  }
+  StopScanning();
+}
+
+void C_Kernel::StopScanning() {
+  stopRequested = 1;
+  if (InServiceMode()) {
+    service->ReportStatus(kServiceStopPending, 1, 25000, 1, 0);
+    Log("Stop message sent to service ...", true);
+  }
+  scanningActive = 0;
+  stopRequested = 0;
+  if (onScanningStops) onScanningStops();
+  Log("Print channel scanning stopped");
+  // Without windows there is no setup dialog that could still need the mobile server and the
+  // client registry (the service, a headless run): end the server and release the lists.
+  if (windows == nullptr) {
+    if (server) server->Stop();
+    clientNames.clear();
+    clientPins.clear();
+    clientChannels.clear();
+    clientStates.clear();
+  }
+}
+
+bool C_Kernel::InScheduleNow(int32_t index) {
+  if (index < 0 || index >= static_cast<int32_t>(channels.size())) return false;
+  const PrintChannel& ch = channels[index];
+  const LocalTime now = localClock();
+  const int today = now.weekday;
+  const int yesterday = today == 0 ? 6 : today - 1;
+  const int nowSec = now.hour * 3600 + now.minute * 60 + now.second;
+
+  if (ch.dayActive[today]) {
+    const Period p = ReadPeriod(ch.schedule[today]);
+    if (p.valid) {
+      if (p.startSec == p.stopSec) return true;
+      if (nowSec >= p.startSec && (p.startSec > p.stopSec || nowSec < p.stopSec)) return true;
+    }
+  }
+  // The overnight part of yesterday's period, even when today itself is disabled.
+  if (ch.dayActive[yesterday]) {
+    const Period p = ReadPeriod(ch.schedule[yesterday]);
+    if (p.valid && p.startSec > p.stopSec && nowSec < p.stopSec) return true;
+  }
+  return false;
+}
+
+int32_t C_Kernel::MeasureCpuLoad() {
+  int32_t load = 0;
+  if (auto sample = readCpuTimes ? readCpuTimes() : std::nullopt) {
+    // Signed differences: counters that went backwards (processors taken offline) give 0.
+    const auto diff = [](uint64_t now, uint64_t before) {
+      return static_cast<int64_t>(now - before);
+    };
+    const int64_t idle = diff(sample->idle, lastCpuSample_.idle);
+    const int64_t kernel = diff(sample->kernel, lastCpuSample_.kernel);
+    const int64_t user = diff(sample->user, lastCpuSample_.user);
+    lastCpuSample_ = *sample;
+    const int64_t total = kernel + user;
+    if (total > 0)
+      load = static_cast<int32_t>(std::clamp<int64_t>((total - idle) * 100 / total, 0, 100));
+  }
+  cpuLoad = load;
+  return load;
+}
+
+void C_Kernel::ScanChannel(int32_t index, bool testMode) {
+  if (index < 0 || index >= static_cast<int32_t>(channels.size())) return;
+  currentChannelIndex = index;
+  const std::string sourceFolder = ReadField(channels[index].sourceFolder);
+
+  // The root folder (or an empty one) is never scanned.
+  std::string folder = sourceFolder;
+  while (!folder.empty() && folder.back() == '/') folder.pop_back();
+  scanFolder = folder + '/';
+  if (folder.empty()) return;
+
+  if (TestFolderAccess(sourceFolder, true) != 2) return;
+  kernelIdle = 0;
+
+  std::vector<FolderEntry> entries;
+  if (!ListRegularFiles(scanFolder, &entries)) {
+    Log("Couldn't open input directory");
+    kernelIdle = 1;
+    return;
+  }
+  std::set<std::string, KeyOrder> keys;
+  for (const FolderEntry& e : entries) {
+    if (settings.NoRawFilePrinting && !ExtensionInList(kQualifyingExtensions, e.name)) continue;
+    if (e.name == "Thumbs.db") continue;
+    keys.insert(settings.SortByDate ? TimeKey(e.modified) + e.name : e.name);
+  }
+  entries.clear();
+
+  bool first = true;
+  for (const std::string& key : keys) {
+    // A stop must not dispose of files the outputs never sent: take no further file.
+    if (StopAsked()) break;
+    const std::string name = settings.SortByDate ? key.substr(kTimeKeySize) : key;
+    const std::string path = scanFolder + name;
+    if (windows) {
+      Log("Input file " + ReadableText(path) + " found - Processing started");
+      windows->SetProcessing(true);
+      WaitPumping(200);
+    }
+    if (first) {
+      first = false;
+      bool prepared;
+      if (output) {
+        prepared = output->PrepareChannelPrinter(index);
+      } else {
+        // No output layer: the dispatcher fails each printed file with its own message.
+        currentChannel = channels[index];
+        jobsInSpooler = 0;
+        prepared = true;
+      }
+      if (!prepared) break;
+    }
+    if (jobsInSpooler > 0 && currentChannel.maxJobsInSpooler > 0 &&
+        jobsInSpooler >= currentChannel.maxJobsInSpooler) {
+      Log("DELAY in print channel " + std::to_string(index + 1) + " --- Too many (" +
+          std::to_string(jobsInSpooler) + ") jobs in spooler");
+      break;
+    }
+    if (ProcessFile(path, ReadField(currentChannel.printerName), testMode, name)) ++jobsInSpooler;
+  }
+  if (windows) windows->SetProcessing(false);
+  kernelIdle = 1;
+}
+
+}  // namespace vellumora

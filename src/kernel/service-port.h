@@ -1,0 +1,26 @@
+// The service object as the scan loop sees it. The host installs it in service mode; the
+// engine core cannot include the host's headers. In desktop and headless runs there is none.
+#pragma once
+
+#include <cstdint>
+
+namespace vellumora {
+
+// Service states as reported to the service manager.
+inline constexpr int32_t kServiceStopped = 1;
+inline constexpr int32_t kServiceStopPending = 3;
+inline constexpr int32_t kServiceRunning = 4;
+
+class ServicePort {
+ public:
+  virtual ~ServicePort() = default;
+  // The service object's `running` flag: this process runs as the service.
+  virtual bool Running() const = 0;
+  // A zero-time wait on the stop, pause and continue events: true when the stop event was
+  // signalled. A signalled pause or continue event is consumed and has no effect.
+  virtual bool StopEventSignalled() = 0;
+  virtual void ReportStatus(int32_t state, int32_t checkPoint, int32_t waitHintMs,
+                            int32_t controlsAccepted, int32_t exitCode) = 0;
+};
+
+}  // namespace vellumora

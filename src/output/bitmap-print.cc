@@ -1,0 +1,240 @@
+// Picture files on the printer: every frame on its own page, laid out by the channel's rules,
+// with the text note and the watermark over it, all copies in one print document.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <string>
+
+#include "kernel/readable-text.h"
+#include "kernel/text-fields.h"
+#include "kernel/units.h"
+#include "output/note-watermark.h"
+#include "output/outputs.h"
+#include "output/preview-port.h"
+#include "platform/file-disposal.h"
+#include "platform/pictures.h"
+
+namespace vellumora {
+
+namespace {
+
+// The decoder follows the first of these texts found anywhere in the upper-cased path (".TIFF"
+// files are found by ".TIF").
+struct DecoderName {
+  const char* text;
+  pictures::Format format;
+};
+constexpr DecoderName kDecoders[] = {
+    {".GIF", pictures::Format::kGif},  {".TIF", pictures::Format::kTiff}, {".JPG", pictures::Format::kJpeg},
+    {".JPEG", pictures::Format::kJpeg}, {".BMP", pictures::Format::kBmp}, {".PNG", pictures::Format::kPng},
+};
+
+const pictures::Format* DecoderFor(const std::string& path) {
+  std::string upper = path;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const DecoderName& d : kDecoders)
+    if (upper.find(d.text) != std::string::npos) return &d.format;
+  return nullptr;
+}
+
+int64_t Truncate(double value) { return static_cast<int64_t>(value); }
+
+}  // namespace
+
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame) {
+  C_Kernel& k = kernel_;
+  k.imageDpiX = 0;
+  k.imageDpiY = 0;
+  const pictures::Format* format = DecoderFor(path);
+  pictures::FrameResult r;
+  if (format) {
+    r = pictures::LoadFrame(*format, path, frame, bitmap);
+  } else {
+    r.error = "the file name has no picture type";
+  }
+  if (r.frameCount < 1) {
+    k.Log("ERROR Corrupted graphic file " + ReadableText(path));
+    if (k.settings.DebugMode) k.Log("DEBUG-INFO " + ReadableText(r.error));
+    return 0;
+  }
+  // Only TIFF frames keep their resolution: JPEG, BMP and PNG pictures print one printer dot
+  // per pixel whatever they store.
+  if (r.decoded && *format == pictures::Format::kTiff) {
+    k.imageDpiX = r.dpiX;
+    k.imageDpiY = r.dpiY;
+  }
+  return r.frameCount;
+}
+
+OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int32_t totalPages,
+                                   int32_t pageNumber, const std::string& name) {
+  C_Kernel& k = kernel_;
+  if (k.jobFailed) return OutputEnd::kFinished;
+
+  // A document left open by an earlier job (a PDF that stopped below its last page) ends now.
+  if (pageNumber < 2 && printer().Printing()) {
+    std::string error;
+    if (!printer().EndDoc(&error))
+      k.Log("ERROR The print job left open before couldn't be sent: " + ReadableText(error));
+  }
+  if (k.inputHandle >= 0) {
+    CloseFileHandle(k.inputHandle);
+    k.inputHandle = -1;
+  }
+
+  const PrintChannel& c = k.currentChannel;
+  const PageGeometry& g = c.geometry;
+  const std::string printerName = ReadField(c.printerName);
+  const std::string note = ReadField(c.headerText);
+  Bitmap bitmap;
+  bool stopped = false;
+  int32_t page = 1;
+  int32_t total = 1;
+
+  // One pass per copy. Every early end of the job returns from here to the common end below.
+  auto run = [&]() {
+    for (;;) {
+      page = std::max(pageNumber, 1);
+      total = std::max(totalPages, 1);
+      int32_t frame = 1;
+      k.imageDpiX = 0;
+      k.imageDpiY = 0;
+      for (;;) {
+        const int32_t count = LoadGraphicFrame(bitmap, path, frame);
+        if (count > total) total = count;
+        if (count < 1) return;
+        if (stopRequested.load() != 0) {
+          stopped = true;
+          return;
+        }
+        if (bitmap.width > 2 && bitmap.height > 2) {
+          // The frame's size in printer dots: TIFF frames at their physical size.
+          const double sx = k.imageDpiX > 0 ? static_cast<double>(c.dpiX) / k.imageDpiX : 1.0;
+          const double sy = k.imageDpiY > 0 ? static_cast<double>(c.dpiY) / k.imageDpiY : 1.0;
+          const int64_t W = Truncate(bitmap.width * sx);
+          const int64_t H = Truncate(bitmap.height * sy);
+
+          const bool landscape = c.autoDetect ? W > H : c.landscape != 0;
+          int64_t pageWidth = landscape ? g.paperRect.bottom : g.paperRect.right;
+          int64_t pageHeight = landscape ? g.paperRect.right : g.paperRect.bottom;
+          const Orientation orientation = landscape ? Orientation::kLandscape : Orientation::kPortrait;
+          if (c.setOrientation && !printer().Printing()) printer().SetOrientation(orientation);
+
+          // The image rectangle in page coordinates, from the area inside the borders.
+          const int64_t L = g.borderRect.left, T = g.borderRect.top, R = g.borderRect.right, B = g.borderRect.bottom;
+          int64_t il = L, it = T, ir = R, ib = B;
+          if (c.dynPaperLength && W > 0) {
+            // Roll paper: the page is as long as the picture needs at the border width.
+            const int64_t h = (R - L) * H / W;
+            pageHeight = h + (g.paperRect.bottom - (B - T));
+            ib = T + h;
+          } else if (!c.autoDetect && !c.stretch) {
+            ir = L + W;
+            ib = T + H;
+          } else if (c.ignoreAratio) {
+            // The border rectangle as it is: the picture is stretched to fill it.
+          } else if (W > 0 && H > 0) {
+            // Fit keeping the aspect ratio; a landscape page uses the portrait borders crosswise.
+            const double fx = landscape ? static_cast<double>(B - T) / W : static_cast<double>(R - L) / W;
+            const double fy = landscape ? static_cast<double>(R - L) / H : static_cast<double>(B - T) / H;
+            const double f = fx <= fy ? fx : fy;
+            ir = L + Truncate(W * f);
+            ib = T + Truncate(H * f);
+          }
+          if (c.center) {
+            const int64_t w = ir - il, h = ib - it;
+            il = (pageWidth - w) / 2;
+            ir = (pageWidth + w) / 2;
+            if (!c.dynPaperLength) {
+              it = (pageHeight - h) / 2;
+              ib = (pageHeight + h) / 2;
+            }
+          }
+          const auto i32 = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+
+          // Paper size control, before the document: a user size that follows the page, or the
+          // channel's paper. The printer object is renewed by it, so it is reached afresh below.
+          if (page == 1 && !printer().Printing()) {
+            if (c.dynPaperLength || c.fixedPaperSize)
+              SetPrinterDefaultPaper(printerName, 256, DotsToMm(i32(pageWidth), g.dpiX),
+                                     DotsToMm(i32(pageHeight), g.dpiY));
+            else
+              SetPrinterDefaultPaper(printerName, c.paperSize, 0, 0);
+          }
+
+          k.jobStatus = 2;
+          const DeviceRect printable{0, 0, i32(pageWidth - 2 * static_cast<int64_t>(g.printRect.left)),
+                                     i32(pageHeight - 2 * static_cast<int64_t>(g.printRect.top))};
+
+          if (page == 1 && preview && preview->Exists() && preview->Visible()) {
+            preview->PreviewPage(DeviceRect{0, 0, i32(pageWidth), i32(pageHeight)}, g.dpiX, k.currentChannelIndex + 1,
+                                 name);
+            preview->PreviewImage(DeviceRect{i32(il), i32(it), i32(ir), i32(ib)}, bitmap);
+            preview->PreviewWatermark(printable, c.stretchWMhor != 0, c.stretchWMvert != 0);
+            preview->PreviewNote(printable, note, total, page, name);
+            k.jobStatus = preview->WaitForPrintDecision();
+            if (k.jobStatus != 2) {
+              // A stop while waiting is no decision of the operator's: the file stays.
+              if (stopRequested.load() != 0) stopped = true;
+              page = -1;
+              return;
+            }
+          }
+
+          // Into canvas coordinates, whose origin is the top left of the printable area.
+          const DeviceRect image{i32(il - g.printRect.left), i32(it - g.printRect.top), i32(ir - g.printRect.left),
+                                 i32(ib - g.printRect.top)};
+          if (page == 1 && !printer().Printing()) {
+            if (c.setOrientation) printer().SetOrientation(orientation);
+            printer().title = "Vellumora: " + name;
+            printer().BeginDoc();
+          }
+          if (!printer().Printing()) {
+            k.statusMessage = "Print job couldn't be started. Retrying in next cycle.";
+            k.jobFailed = true;
+            return;
+          }
+          Canvas& canvas = printer().canvas();
+          canvas.StretchDraw(bitmap, image);
+          // The canvas keeps what it needs of the picture: its memory goes before the page is
+          // written out, which matters for pictures of tens of megapixels.
+          bitmap = Bitmap{};
+          DrawTextNote(canvas, c, printable, 1.0, total, page, name, note, k.localClock);
+          DrawWatermark(canvas, c, watermark_, printable, 1.0, c.stretchWMvert != 0, c.stretchWMhor != 0);
+        }
+        if (!printer().Printing()) return;
+        if (count > 1 && frame < count) {
+          printer().NewPage();
+          ++frame;
+          ++page;
+          continue;
+        }
+        break;
+      }
+      if (copies > 1) {
+        --copies;
+        printer().NewPage();
+        continue;
+      }
+      if (page >= total) {
+        std::string error;
+        if (!printer().EndDoc(&error)) {
+          // The document was drawn but the print server did not take it: nothing went out.
+          k.statusMessage = "ERROR Print job couldn't be sent to printer " + printerName + ": " +
+                            ReadableText(error) + ". Retrying in next cycle.";
+          k.jobFailed = true;
+        }
+      } else {
+        printer().NewPage();  // the caller's next page follows in this document
+      }
+      return;
+    }
+  };
+  run();
+
+  if (page >= total && printer().Printing()) printer().Abort();
+  bitmap = Bitmap{};
+  return stopped ? OutputEnd::kStopped : OutputEnd::kFinished;
+}
+
+}  // namespace vellumora

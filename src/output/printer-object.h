@@ -1,0 +1,64 @@
+// The process's one document printer: a current printer chosen from the machine's printers,
+// an orientation, a document title, and a document of pages drawn on a canvas in printer
+// dots whose origin is the top left corner of the printable area. Ending the document
+// submits it to the printer as one job; aborting it sends nothing.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/canvas.h"
+#include "platform/printers.h"
+
+namespace vellumora {
+
+class PdfDocument;
+
+enum class Orientation { kPortrait, kLandscape };
+
+class PrinterObject {
+ public:
+  // Documents are written into `tempDir` while they are drawn.
+  explicit PrinterObject(std::string tempDir);
+  ~PrinterObject();
+
+  // Reads the list of printers again (a fresh printer object); keeps the current printer when
+  // it is still there. Refused while a document is open.
+  bool Refresh();
+  const std::vector<std::string>& Printers() const { return printers_; }
+  int CurrentIndex() const { return current_; }
+  // Makes entry `index` of Printers() current; refused while a document is open.
+  bool SetCurrent(int index);
+  std::string CurrentName() const;
+
+  Orientation GetOrientation() const { return orientation_; }
+  // Refused (false) while a document is open.
+  bool SetOrientation(Orientation o);
+
+  std::string title;
+
+  // The current printer's page in the current orientation.
+  std::optional<printers::PageMetrics> Metrics() const;
+
+  bool BeginDoc();
+  bool Printing() const { return document_ != nullptr; }
+  Canvas& canvas();
+  void NewPage();
+  int32_t PageNumber() const;
+  // Submits the document as one job titled `title`; false with the reason in *error.
+  bool EndDoc(std::string* error);
+  void Abort();
+
+ private:
+  std::string tempDir_;
+  std::vector<std::string> printers_;
+  int current_ = -1;
+  Orientation orientation_ = Orientation::kPortrait;
+  std::unique_ptr<PdfDocument> document_;
+  std::string documentPath_;
+  std::string documentPrinter_;
+};
+
+}  // namespace vellumora

@@ -1,0 +1,50 @@
+// The canvas on cairo: one implementation for PDF pages (printers) and image surfaces
+// (previews, tests). Text goes through pango, with fonts resolved by fontconfig.
+#pragma once
+
+#include <memory>
+
+#include "platform/canvas.h"
+
+typedef struct _cairo cairo_t;
+
+namespace vellumora {
+
+class CairoCanvas : public Canvas {
+ public:
+  // Draws on `cr`, whose user unit must be one device dot at the given resolution.
+  CairoCanvas(cairo_t* cr, int32_t dpiX, int32_t dpiY);
+  ~CairoCanvas() override;
+
+  int32_t DpiX() const override { return dpiX_; }
+  int32_t DpiY() const override { return dpiY_; }
+  void StretchDraw(const Bitmap& picture, const DeviceRect& dest) override;
+  void AndDraw(const Bitmap& picture, const DeviceRect& dest) override;
+  void SetFont(const FontSpec& font) override;
+  TextSize MeasureText(std::string_view utf8) override;
+  void DrawText(int32_t x, int32_t y, std::string_view utf8) override;
+
+ private:
+  struct Text;
+  cairo_t* cr_;
+  int32_t dpiX_, dpiY_;
+  FontSpec font_;
+  std::unique_ptr<Text> text_;
+};
+
+// A canvas on a picture in memory (32-bit, white to begin with), e.g. for a preview.
+class ImageCanvas {
+ public:
+  ImageCanvas(int32_t width, int32_t height, int32_t dpiX, int32_t dpiY);
+  ~ImageCanvas();
+  Canvas& canvas() { return *canvas_; }
+  // The picture as drawn so far.
+  Bitmap Snapshot();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<CairoCanvas> canvas_;
+};
+
+}  // namespace vellumora

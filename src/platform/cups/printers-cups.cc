@@ -1,0 +1,427 @@
+// Printers through libcups: destinations, queues, page metrics, media, default options and
+// jobs. Every request goes to the server named by the usual client configuration
+// (CUPS_SERVER, ~/.cups/client.conf, the local scheduler).
+#include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <span>
+
+#include "platform/printers.h"
+
+namespace vellumora::printers {
+
+namespace {
+
+struct DestList {
+  cups_dest_t* dests = nullptr;
+  int count = 0;
+  DestList() { count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests); }
+  ~DestList() { cupsFreeDests(count, dests); }
+};
+
+struct NamedDest {
+  cups_dest_t* dest = nullptr;
+  cups_dinfo_t* info = nullptr;
+  explicit NamedDest(const std::string& name) {
+    if (!name.empty()) dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
+  }
+  cups_dinfo_t* Info() {
+    if (!info && dest) info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
+    return info;
+  }
+  ~NamedDest() {
+    if (info) cupsFreeDestInfo(info);
+    if (dest) cupsFreeDests(1, dest);
+  }
+};
+
+std::string PrinterUri(const std::string& name) {
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", name.c_str());
+  return uri;
+}
+
+struct IppResponse {
+  ipp_t* ipp = nullptr;
+  ~IppResponse() { ippDelete(ipp); }
+};
+
+ipp_t* GetPrinterAttributes(const std::string& name) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(name).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  if (response && ippGetStatusCode(response) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    ippDelete(response);
+    return nullptr;
+  }
+  return response;
+}
+
+WriteResult ResultOf(ipp_status_t status) {
+  if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) return WriteResult::kOk;
+  if (status == IPP_STATUS_ERROR_FORBIDDEN || status == IPP_STATUS_ERROR_NOT_AUTHORIZED ||
+      status == IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED)
+    return WriteResult::kNotAuthorized;
+  return WriteResult::kFailed;
+}
+
+// Sends CUPS-Add-Modify-Printer with the attributes `fill` adds to the printer group.
+template <typename Fill>
+WriteResult ModifyPrinter(const std::string& name, Fill fill) {
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(name).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  fill(request);
+  ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/"));
+  return ResultOf(cupsLastError());
+}
+
+// Windows paper codes and the media names they stand for.
+struct PaperCode {
+  int32_t code;
+  const char* media;
+};
+constexpr PaperCode kPaperCodes[] = {
+    {1, "na_letter_8.5x11in"},           {3, "na_ledger_11x17in"},
+    {5, "na_legal_8.5x14in"},            {6, "na_invoice_5.5x8.5in"},
+    {7, "na_executive_7.25x10.5in"},     {8, "iso_a3_297x420mm"},
+    {9, "iso_a4_210x297mm"},             {11, "iso_a5_148x210mm"},
+    {12, "jis_b4_257x364mm"},            {13, "jis_b5_182x257mm"},
+    {14, "na_foolscap_8.5x13in"},        {16, "na_10x14_10x14in"},
+    {19, "na_number-9_3.875x8.875in"},   {20, "na_number-10_4.125x9.5in"},
+    {27, "iso_dl_110x220mm"},            {28, "iso_c5_162x229mm"},
+    {29, "iso_c3_324x458mm"},            {30, "iso_c4_229x324mm"},
+    {31, "iso_c6_114x162mm"},            {34, "iso_b5_176x250mm"},
+    {37, "na_monarch_3.875x7.5in"},      {43, "jpn_hagaki_100x148mm"},
+    {66, "iso_a2_420x594mm"},            {70, "iso_a6_105x148mm"},
+};
+
+// The media name the printer uses by default: a destination option (set through the server's
+// defaults) wins over the driver's default. cupsGetDestMediaDefault is not used on purpose:
+// it ignores the server's default and answers Letter.
+std::string DefaultMedia(NamedDest& d) {
+  if (const char* m = cupsGetOption("media", d.dest->num_options, d.dest->options)) return m;
+  if (cups_dinfo_t* info = d.Info()) {
+    if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, info, "media"))
+      if (const char* m = ippGetString(a, 0, nullptr)) return m;
+  }
+  return "iso_a4_210x297mm";
+}
+
+// Size and margins of a media name in hundredths of a millimetre.
+bool MediaSize(NamedDest& d, const std::string& media, cups_size_t* size) {
+  if (cups_dinfo_t* info = d.Info())
+    if (cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, info, media.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, size))
+      return true;
+  pwg_media_t* pwg = pwgMediaForPWG(media.c_str());
+  if (!pwg) pwg = pwgMediaForPPD(media.c_str());
+  if (!pwg) pwg = pwgMediaForLegacy(media.c_str());
+  if (!pwg) return false;
+  std::memset(size, 0, sizeof *size);
+  std::snprintf(size->media, sizeof size->media, "%s", pwg->pwg);
+  size->width = pwg->width;
+  size->length = pwg->length;
+  return true;
+}
+
+int32_t HundredthsMmToDots(int value, int dpi) {
+  return static_cast<int32_t>(std::lround(static_cast<double>(value) * dpi / 2540.0));
+}
+
+// The settings the defaults block covers, in a fixed order. A printer's block has one slot
+// for each of them that its driver supports.
+constexpr std::array<const char*, 11> kBlockOptions = {
+    "copies",           "finishings",   "media",         "media-source",
+    "number-up",        "orientation-requested",         "output-bin",
+    "print-color-mode", "print-quality", "printer-resolution", "sides"};
+constexpr char kBlockMagic[4] = {'V', 'L', 'D', 'B'};
+constexpr std::size_t kSlotName = 32;
+constexpr std::size_t kSlotValue = 96;  // first byte: value type
+constexpr std::size_t kSlotSize = kSlotName + kSlotValue;
+
+}  // namespace
+
+std::vector<std::string> Names() {
+  DestList list;
+  std::vector<std::string> names;
+  for (int i = 0; i < list.count; ++i)
+    if (!list.dests[i].instance) names.emplace_back(list.dests[i].name);
+  return names;
+}
+
+std::string DefaultName() {
+  DestList list;
+  cups_dest_t* d = cupsGetDest(nullptr, nullptr, list.count, list.dests);
+  return d ? d->name : "";
+}
+
+bool Answers(const std::string& name) { return NamedDest(name).dest != nullptr; }
+
+int32_t ActiveJobCount(const std::string& name) {
+  cups_job_t* jobs = nullptr;
+  int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, name.c_str(), 0, CUPS_WHICHJOBS_ACTIVE);
+  if (n < 0) return -1;
+  cupsFreeJobs(n, jobs);
+  return n;
+}
+
+std::optional<PageMetrics> ReadPageMetrics(const std::string& name) {
+  NamedDest d(name);
+  if (!d.dest) return std::nullopt;
+  PageMetrics m;
+  // Printers without a resolution of their own (raw queues) are laid out at 300 dpi.
+  m.dpiX = m.dpiY = 300;
+  if (cups_dinfo_t* info = d.Info()) {
+    if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, info, "printer-resolution")) {
+      ipp_res_t units;
+      int y = 0;
+      int x = ippGetResolution(a, 0, &y, &units);
+      if (units == IPP_RES_PER_CM) x = x * 254 / 100, y = y * 254 / 100;
+      if (x > 0 && y > 0) m.dpiX = x, m.dpiY = y;
+    }
+  }
+  if (const char* r = cupsGetOption("printer-resolution", d.dest->num_options, d.dest->options)) {
+    int x = 0, y = 0;
+    if (std::sscanf(r, "%dx%d", &x, &y) == 2 && x > 0 && y > 0) m.dpiX = x, m.dpiY = y;
+    else if (std::sscanf(r, "%d", &x) == 1 && x > 0) m.dpiX = m.dpiY = x;
+  }
+  cups_size_t size{};
+  if (!MediaSize(d, DefaultMedia(d), &size)) return std::nullopt;
+  m.paperWidth = HundredthsMmToDots(size.width, m.dpiX);
+  m.paperHeight = HundredthsMmToDots(size.length, m.dpiY);
+  m.offsetX = HundredthsMmToDots(size.left, m.dpiX);
+  m.offsetY = HundredthsMmToDots(size.top, m.dpiY);
+  m.printableWidth = m.paperWidth - m.offsetX - HundredthsMmToDots(size.right, m.dpiX);
+  m.printableHeight = m.paperHeight - m.offsetY - HundredthsMmToDots(size.bottom, m.dpiY);
+  return m;
+}
+
+std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name) {
+  IppResponse r{GetPrinterAttributes(name)};
+  if (!r.ipp) return std::nullopt;
+  std::vector<uint8_t> block(kBlockMagic, kBlockMagic + 4);
+  block.resize(8);
+  uint32_t count = 0;
+  for (const char* option : kBlockOptions) {
+    const std::string supported = std::string(option) + "-supported";
+    if (!ippFindAttribute(r.ipp, supported.c_str(), IPP_TAG_ZERO)) continue;
+    std::array<char, kSlotSize> slot{};
+    std::snprintf(slot.data(), kSlotName, "%s", option);
+    char* value = slot.data() + kSlotName;
+    // The first value is the one in force: defaults set on the server come before the driver's.
+    const std::string def = std::string(option) + "-default";
+    if (ipp_attribute_t* a = ippFindAttribute(r.ipp, def.c_str(), IPP_TAG_ZERO)) {
+      switch (ippGetValueTag(a)) {
+        case IPP_TAG_INTEGER:
+          std::snprintf(value, kSlotValue, "i%d", ippGetInteger(a, 0));
+          break;
+        case IPP_TAG_ENUM:
+          std::snprintf(value, kSlotValue, "e%d", ippGetInteger(a, 0));
+          break;
+        case IPP_TAG_KEYWORD:
+        case IPP_TAG_NAME:
+          std::snprintf(value, kSlotValue, "k%s", ippGetString(a, 0, nullptr));
+          break;
+        case IPP_TAG_RESOLUTION: {
+          ipp_res_t units;
+          int y = 0, x = ippGetResolution(a, 0, &y, &units);
+          std::snprintf(value, kSlotValue, "r%dx%d%s", x, y, units == IPP_RES_PER_CM ? "dpcm" : "dpi");
+          break;
+        }
+        default:
+          break;  // no value: the slot stays empty
+      }
+    }
+    block.insert(block.end(), slot.begin(), slot.end());
+    ++count;
+  }
+  std::memcpy(block.data() + 4, &count, 4);
+  return block;
+}
+
+WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t> block) {
+  if (block.size() < 8 || std::memcmp(block.data(), kBlockMagic, 4) != 0 ||
+      (block.size() - 8) % kSlotSize != 0)
+    return WriteResult::kFailed;
+  return ModifyPrinter(name, [&](ipp_t* request) {
+    for (std::size_t at = 8; at + kSlotSize <= block.size(); at += kSlotSize) {
+      std::string option(reinterpret_cast<const char*>(block.data() + at),
+                         strnlen(reinterpret_cast<const char*>(block.data() + at), kSlotName));
+      std::string value(reinterpret_cast<const char*>(block.data() + at + kSlotName),
+                        strnlen(reinterpret_cast<const char*>(block.data() + at + kSlotName), kSlotValue));
+      if (option.empty() || value.size() < 2) continue;
+      const std::string attr = option + "-default";
+      const char* text = value.c_str() + 1;
+      switch (value[0]) {
+        case 'i':
+          ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, attr.c_str(), std::atoi(text));
+          break;
+        case 'e':
+          ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, attr.c_str(), std::atoi(text));
+          break;
+        case 'k':
+          ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attr.c_str(), nullptr, text);
+          break;
+        case 'r': {
+          int x = 0, y = 0;
+          char units[8] = {};
+          if (std::sscanf(text, "%dx%d%7s", &x, &y, units) >= 2)
+            ippAddResolution(request, IPP_TAG_PRINTER, attr.c_str(),
+                             std::strcmp(units, "dpcm") == 0 ? IPP_RES_PER_CM : IPP_RES_PER_INCH, x, y);
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  });
+}
+
+std::string MediaForPaperCode(int32_t code) {
+  for (const auto& p : kPaperCodes)
+    if (p.code == code) return p.media;
+  return "";
+}
+
+int32_t PaperCodeForMedia(std::string_view media) {
+  for (const auto& p : kPaperCodes)
+    if (media == p.media) return p.code;
+  return 256;
+}
+
+std::vector<Paper> PaperList(const std::string& name) {
+  std::vector<Paper> papers;
+  IppResponse r{GetPrinterAttributes(name)};
+  if (!r.ipp) return papers;
+  ipp_attribute_t* supported = ippFindAttribute(r.ipp, "media-supported", IPP_TAG_ZERO);
+  for (int i = 0; supported && i < ippGetCount(supported); ++i) {
+    const char* media = ippGetString(supported, i, nullptr);
+    if (!media) continue;
+    pwg_media_t* pwg = pwgMediaForPWG(media);
+    if (!pwg) continue;  // custom ranges and the like are not a paper of the list
+    Paper p;
+    p.media = media;
+    p.name = pwg->ppd ? pwg->ppd : media;
+    p.code = PaperCodeForMedia(media);
+    p.widthTenthMm = pwg->width / 10;
+    p.heightTenthMm = pwg->length / 10;
+    papers.push_back(std::move(p));
+  }
+  return papers;
+}
+
+std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t heightMm) {
+  NamedDest d(printer);
+  int width = widthMm * 100, length = heightMm * 100;
+  if (d.dest && (width <= 0 || length <= 0)) {
+    cups_size_t size{};
+    if (MediaSize(d, DefaultMedia(d), &size)) {
+      if (width <= 0) width = size.width;
+      if (length <= 0) length = size.length;
+    }
+  }
+  char name[128];
+  pwgFormatSizeName(name, sizeof name, "custom", nullptr, width, length, "mm");
+  return name;
+}
+
+WriteResult SetDefaultMedia(const std::string& name, const std::string& media) {
+  return ModifyPrinter(name, [&](ipp_t* request) {
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr, media.c_str());
+  });
+}
+
+int32_t SubmitFile(const std::string& printer, const std::string& path, const std::string& title,
+                   const std::string& format, int32_t copies, std::string* error) {
+  cups_option_t* options = nullptr;
+  int n = 0;
+  if (copies > 1) n = cupsAddOption("copies", std::to_string(copies).c_str(), n, &options);
+  int id = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), title.c_str(), n, options);
+  cupsFreeOptions(n, options);
+  if (id <= 0) {
+    if (error) *error = cupsLastErrorString();
+    return 0;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in || cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), id, path.c_str(), format.c_str(), 1) !=
+                 HTTP_STATUS_CONTINUE) {
+    if (error) *error = in ? cupsLastErrorString() : "cannot read " + path;
+    cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), id, 0);
+    return 0;
+  }
+  std::vector<char> buffer(64 * 1024);
+  bool ok = true;
+  while (ok && in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.gcount() > 0)
+      ok = cupsWriteRequestData(CUPS_HTTP_DEFAULT, buffer.data(), static_cast<size_t>(in.gcount())) ==
+           HTTP_STATUS_CONTINUE;
+  }
+  ipp_status_t status = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str());
+  if (!ok || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    if (error) *error = cupsLastErrorString();
+    cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), id, 0);
+    return 0;
+  }
+  return id;
+}
+
+namespace {
+
+class CupsStreamJob final : public StreamJob {
+ public:
+  CupsStreamJob(http_t* http, std::string printer, int id)
+      : http_(http), printer_(std::move(printer)), id_(id) {}
+  ~CupsStreamJob() override { httpClose(http_); }
+  bool Write(std::span<const uint8_t> bytes) override {
+    return cupsWriteRequestData(http_, reinterpret_cast<const char*>(bytes.data()), bytes.size()) ==
+           HTTP_STATUS_CONTINUE;
+  }
+  bool Finish(std::string* error) override {
+    ipp_status_t status = cupsFinishDocument(http_, printer_.c_str());
+    if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) return true;
+    if (error) *error = cupsLastErrorString();
+    return false;
+  }
+  // The job's own connection is in the middle of a document: cancel over another one.
+  void Cancel() override { cupsCancelJob2(CUPS_HTTP_DEFAULT, printer_.c_str(), id_, 0); }
+  int32_t JobId() const override { return id_; }
+
+ private:
+  http_t* http_;
+  std::string printer_;
+  int id_;
+};
+
+}  // namespace
+
+std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const std::string& title,
+                                            const std::string& format, std::string* error) {
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+  if (!http) {
+    if (error) *error = "the print server does not answer";
+    return nullptr;
+  }
+  int id = cupsCreateJob(http, printer.c_str(), title.c_str(), 0, nullptr);
+  if (id <= 0) {
+    if (error) *error = cupsLastErrorString();
+    httpClose(http);
+    return nullptr;
+  }
+  if (cupsStartDocument(http, printer.c_str(), id, title.c_str(), format.c_str(), 1) != HTTP_STATUS_CONTINUE) {
+    if (error) *error = cupsLastErrorString();
+    cupsCancelJob2(http, printer.c_str(), id, 0);
+    httpClose(http);
+    return nullptr;
+  }
+  return std::make_unique<CupsStreamJob>(http, printer, id);
+}
+
+}  // namespace vellumora::printers

@@ -1,0 +1,68 @@
+// The write-lease probe behind the completeness test of input files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+
+#include "platform/file-completeness.h"
+
+namespace vellumora {
+
+namespace {
+
+// A lease break is announced with SIGIO, whose default action ends the process. We hold a
+// lease only between two fcntl calls, but another program may open the file in exactly that
+// moment; it then waits until we release (microseconds), and we must not die of the signal.
+void IgnoreLeaseBreakSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction old {};
+    if (::sigaction(SIGIO, nullptr, &old) == 0 && old.sa_handler == SIG_DFL &&
+        (old.sa_flags & SA_SIGINFO) == 0) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      ::sigaction(SIGIO, &ignore, nullptr);
+    }
+  });
+}
+
+}  // namespace
+
+FileProbe ProbeForWriting(const std::string& path) {
+  IgnoreLeaseBreakSignal();
+  FileProbe probe;
+  // O_NONBLOCK: a file on which someone else holds a lease fails with EWOULDBLOCK instead of
+  // blocking the scan until that lease is broken.
+  int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EWOULDBLOCK) probe.state = WriteProbe::kOpenElsewhere;
+    return probe;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    ::close(fd);
+    return probe;  // not a regular file, or read-only (which root could write to regardless)
+  }
+  probe.size = static_cast<int64_t>(st.st_size);
+  probe.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+
+  if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    probe.state = WriteProbe::kSole;
+  } else if (errno == EAGAIN || errno == EBUSY) {
+    probe.state = WriteProbe::kOpenElsewhere;
+  } else {
+    // EINVAL (file system without leases, or leases switched off), ENOSYS, EACCES (a file we
+    // neither own nor may lease): fall back to watching the file settle.
+    probe.state = WriteProbe::kNoLeases;
+  }
+  ::close(fd);
+  return probe;
+}
+
+}  // namespace vellumora

@@ -1,0 +1,79 @@
+// Input folder listing and the folder write test on POSIX file systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <memory>
+
+#include "platform/folder-scan.h"
+
+namespace vellumora {
+
+namespace {
+
+LocalTime ToLocalTime(const timespec& ts) {
+  std::tm tm{};
+  time_t seconds = ts.tv_sec;
+  localtime_r(&seconds, &tm);
+  LocalTime t;
+  t.year = tm.tm_year + 1900;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec;
+  t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+  t.weekday = (tm.tm_wday + 6) % 7;
+  return t;
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+}  // namespace
+
+bool ListRegularFiles(const std::string& folder, std::vector<FolderEntry>* files) {
+  files->clear();
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+  if (!dir) {
+    ::close(fd);
+    return false;
+  }
+  while (dirent* e = ::readdir(dir.get())) {
+    // Only regular files. d_type saves a system call for the rest; DT_UNKNOWN needs the stat.
+    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode)) continue;
+    files->push_back(FolderEntry{e->d_name, ToLocalTime(st.st_mtim)});
+  }
+  return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  // O_NOFOLLOW: a link planted under the test file's name is refused, not truncated through.
+  // O_NONBLOCK: a FIFO of that name does not hang the scan.
+  int fd = ::open(testFile.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ::close(fd);
+  if (!regular) return false;
+  return ::unlink(testFile.c_str()) == 0;
+}
+
+}  // namespace vellumora

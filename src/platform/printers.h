@@ -1,0 +1,77 @@
+// The machine's printers as the print server (CUPS) presents them: the list, queues, page
+// metrics, paper, the default job settings, and jobs. No CUPS header leaks out of here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellumora::printers {
+
+// Printer names (print server destinations without instances), each in its own spelling.
+std::vector<std::string> Names();
+// The default printer's name, or empty.
+std::string DefaultName();
+// The server answers and knows the printer (names compare without regard to case).
+bool Answers(const std::string& name);
+// Number of the printer's jobs not yet finished; -1 when the queue cannot be read.
+int32_t ActiveJobCount(const std::string& name);
+
+// A page as the printer's default paper and resolution give it, in printer dots.
+struct PageMetrics {
+  int32_t dpiX = 0, dpiY = 0;
+  int32_t paperWidth = 0, paperHeight = 0;  // the whole sheet
+  int32_t offsetX = 0, offsetY = 0;         // physical offsets of the printable area
+  int32_t printableWidth = 0, printableHeight = 0;
+};
+std::optional<PageMetrics> ReadPageMetrics(const std::string& name);
+
+// The printer's default job settings as an opaque block. Its length depends only on the
+// printer's driver (which settings it has), never on the values chosen, so a stored block
+// whose length differs was made for another driver.
+std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name);
+enum class WriteResult { kOk, kNotAuthorized, kFailed };
+// Makes the block's settings the printer's defaults on the server.
+WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t> block);
+
+// Paper sizes. Stored records keep Windows paper codes; the server speaks media names.
+struct Paper {
+  std::string name;       // e.g. "A4"
+  std::string media;      // e.g. "iso_a4_210x297mm"
+  int32_t code = 256;     // Windows paper code, 256 when there is none
+  int32_t widthTenthMm = 0;
+  int32_t heightTenthMm = 0;
+};
+std::vector<Paper> PaperList(const std::string& name);
+// The media name for a Windows paper code (empty when unknown) and back (256 when unknown).
+std::string MediaForPaperCode(int32_t code);
+int32_t PaperCodeForMedia(std::string_view media);
+// A custom paper size; a dimension of 0 keeps the current default's.
+std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t heightMm);
+WriteResult SetDefaultMedia(const std::string& name, const std::string& media);
+
+// Submits a finished document file as one job. Returns the job id, or 0 on failure with the
+// server's reason in *error.
+int32_t SubmitFile(const std::string& printer, const std::string& path, const std::string& title,
+                   const std::string& format, int32_t copies, std::string* error);
+
+// A job whose data is streamed to the printer as it is produced.
+class StreamJob {
+ public:
+  // Creates the job and starts its one document. Empty on failure with the reason in *error.
+  static std::unique_ptr<StreamJob> Start(const std::string& printer, const std::string& title,
+                                          const std::string& format, std::string* error);
+  virtual ~StreamJob() = default;
+  virtual bool Write(std::span<const uint8_t> bytes) = 0;
+  // Finishes the document; false when the server refused the job.
+  virtual bool Finish(std::string* error) = 0;
+  // Cancels the job on the server.
+  virtual void Cancel() = 0;
+  virtual int32_t JobId() const = 0;
+};
+
+}  // namespace vellumora::printers

@@ -1,0 +1,360 @@
+// ProcessFile: completeness, the choice of output, the result messages and the disposal.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/writer-process.h"
+#include "scan-fixture.h"
+
+namespace vellumora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeOutput;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+class DispatchTest : public test::ScanFixture {
+ protected:
+  DispatchTest() {
+    AddChannel(in);
+    kernel->currentChannel = kernel->channels[0];
+  }
+  // Puts a file into the input folder and dispatches it.
+  bool Dispatch(const std::string& name, const std::string& bytes = "%PDF-1.4",
+                const std::string& printer = "Office", bool testMode = false) {
+    if (!fs::exists(in / name)) WriteFileBytes(in / name, bytes);
+    return Again(name, printer, testMode);
+  }
+  // Dispatches a file that is already there.
+  bool Again(const std::string& name, const std::string& printer = "Office",
+             bool testMode = false) {
+    return kernel->ProcessFile((in / name).string(), printer, testMode, name);
+  }
+  void ArchiveInto(const fs::path& dir) {
+    kernel->currentChannel.moveFile = 1;
+    WriteField(kernel->currentChannel.moveDir, dir.string());
+  }
+
+  fs::path in = Folder("in");
+};
+
+// ---- Result messages ----
+
+struct ResultCase {
+  const char* name;
+  const char* bytes;
+  bool logFilename;
+  bool logPrinter;
+  bool skippedInPreview;
+  const char* message;
+};
+
+class ResultMessageTest : public DispatchTest, public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(ResultMessageTest, FileIsDisposedOfWithItsResultLine) {
+  const ResultCase& c = GetParam();
+  kernel->settings.LogFilename = c.logFilename;
+  kernel->settings.LogPrinter = c.logPrinter;
+  output.onPrint = [&](const FakeOutput::Call&) {
+    if (c.skippedInPreview) kernel->jobStatus = 1;
+    return OutputEnd::kFinished;
+  };
+  EXPECT_TRUE(Dispatch(c.name, c.bytes));
+  EXPECT_EQ(messages, std::vector<std::string>{c.message});
+  EXPECT_FALSE(fs::exists(in / c.name));
+  EXPECT_EQ(output.calls.empty(), std::string(c.bytes).size() < 2) << "empty files are not output";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResultMessageTest,
+    ::testing::Values(
+        ResultCase{"a.pdf", "%PDF", false, false, false, "File was successfully sent to printer "},
+        ResultCase{"a.pdf", "%PDF", false, true, false,
+                   "File was successfully sent to printer Office"},
+        ResultCase{"a.pdf", "%PDF", true, false, false,
+                   "File a.pdf was successfully sent to printer "},
+        ResultCase{"a.pdf", "%PDF", true, true, false,
+                   "File a.pdf was successfully sent to printer Office"},
+        ResultCase{"a.jpg", "JFIF", false, false, true, "File was ignored by user"},
+        ResultCase{"a.jpg", "JFIF", true, false, true, "File a.jpg was ignored by user"},
+        ResultCase{"one.pdf", "x", false, false, false, "Empty file was ignored "},
+        ResultCase{"one.pdf", "x", true, true, false, "Empty file one.pdf was ignored"},
+        ResultCase{"zero.pdf", "", false, false, false, "Empty file was ignored "}));
+
+// ---- Choice of output ----
+
+TEST_F(DispatchTest, OutputFollowsTheExtension) {
+  kernel->currentChannel.copies = 3;
+  kernel->settings.UsePDFThread = true;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a.pdf", "pdf"},   {"b.JPG", "bitmap"}, {"c.tiff", "bitmap"},
+      {"x.TI", "bitmap"}, {"d.png", "bitmap"}, {"e.txt", "text"},
+      {"f.LOG", "text"},  {"g.prn", "raw"},    {"noext", "raw"}};
+  for (const auto& [name, kind] : cases) {
+    output.calls.clear();
+    EXPECT_TRUE(Dispatch(name)) << name;
+    ASSERT_EQ(output.calls.size(), 1u) << name;
+    EXPECT_EQ(output.calls[0].kind, kind) << name;
+    EXPECT_EQ(output.calls[0].path, (in / name).string());
+    EXPECT_EQ(output.calls[0].copies, 3) << name;
+  }
+
+  // PDF on a thread of its own only outside the service.
+  output.calls.clear();
+  Dispatch("own.pdf");
+  EXPECT_TRUE(output.calls.at(0).ownThread);
+  test::FakeService service;
+  kernel->service = &service;
+  output.calls.clear();
+  Dispatch("service.pdf");
+  EXPECT_FALSE(output.calls.at(0).ownThread);
+}
+
+TEST_F(DispatchTest, AnInputHandleLeftOpenByTheOutputIsClosed) {
+  int leftOpen = -1;
+  output.onPrint = [&](const FakeOutput::Call& call) {
+    leftOpen = kernel->inputHandle = open(call.path.c_str(), O_RDONLY | O_CLOEXEC);
+    return OutputEnd::kFinished;
+  };
+  EXPECT_TRUE(Dispatch("a.prn"));
+  ASSERT_GE(leftOpen, 0);
+  EXPECT_EQ(kernel->inputHandle, -1);
+  EXPECT_EQ(fcntl(leftOpen, F_GETFD), -1) << "descriptor still open";
+}
+
+// ---- Files that stay ----
+
+struct KeptCase {
+  const char* what;
+  bool spoolerKnows, objectKnows, outputFails, noOutput;
+  const char* message;
+};
+
+class KeptFileTest : public DispatchTest, public ::testing::WithParamInterface<KeptCase> {};
+
+TEST_P(KeptFileTest, FailuresLeaveTheFileForTheNextScan) {
+  const KeptCase& c = GetParam();
+  test::FakeWindows windows;
+  kernel->windows = &windows;
+  output.printerKnownToSpooler = c.spoolerKnows;
+  output.printerKnownToObject = c.objectKnows;
+  output.onPrint = [&](const FakeOutput::Call&) {
+    if (c.outputFails) {
+      kernel->jobFailed = true;
+      kernel->statusMessage = "ERROR Printing failed";
+    }
+    return OutputEnd::kFinished;
+  };
+  if (c.noOutput) kernel->output = nullptr;
+  for (int scan = 0; scan < 2; ++scan) EXPECT_FALSE(Dispatch("a.pdf")) << c.what;
+  EXPECT_EQ(messages, std::vector<std::string>(2, c.message)) << c.what;
+  EXPECT_TRUE(fs::exists(in / "a.pdf")) << c.what;
+  EXPECT_EQ(windows.clearPreviewCalls, 0) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeptFileTest,
+    ::testing::Values(
+        KeptCase{"spooler", false, true, false, false,
+                 "ERROR The target printer Office is currently not defined"},
+        KeptCase{"printer object", true, false, false, false,
+                 "ERROR The target printer Office is currently not defined."},
+        KeptCase{"output", true, true, true, false, "ERROR Printing failed"},
+        KeptCase{"no output layer", true, true, false, true,
+                 "ERROR No printer output available, file a.pdf stays in the input folder"}));
+
+TEST_F(DispatchTest, AnOutputEndedByAStopLeavesTheFileWithoutASuccessLine) {
+  output.onPrint = [](const FakeOutput::Call&) { return OutputEnd::kStopped; };
+  EXPECT_FALSE(Dispatch("a.pdf"));
+  EXPECT_TRUE(fs::exists(in / "a.pdf"));
+  EXPECT_TRUE(messages.empty());
+}
+
+// ---- The screen ----
+
+struct ScreenCase {
+  const char* name;
+  bool windows, serviceRunning, pictureLoads, logFilename;
+  bool kept;
+  std::vector<std::string> messages;
+};
+
+class ScreenTest : public DispatchTest, public ::testing::WithParamInterface<ScreenCase> {};
+
+TEST_P(ScreenTest, ScreenShowsPicturesOnlyWhereAScreenIsThere) {
+  const ScreenCase& c = GetParam();
+  test::FakeWindows windows;
+  windows.pictureLoads = c.pictureLoads;
+  test::FakeService service;
+  service.running = c.serviceRunning;
+  if (c.windows) kernel->windows = &windows;
+  kernel->service = &service;
+  kernel->settings.LogFilename = c.logFilename;
+
+  EXPECT_EQ(Dispatch(c.name, "picture", "TheSCREEN"), !c.kept);
+  EXPECT_EQ(fs::exists(in / c.name), c.kept);
+  std::vector<std::string> expected;
+  for (const std::string& m : c.messages)
+    expected.push_back(m == "corrupt" ? "ERROR Corrupted graphic file " + (in / c.name).string()
+                                      : m);
+  EXPECT_EQ(messages, expected);
+  EXPECT_TRUE(output.calls.empty());
+  EXPECT_EQ(windows.clearPreviewCalls, 0);
+  EXPECT_EQ(windows.hideCalls, c.pictureLoads ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScreenTest,
+    ::testing::Values(
+        ScreenCase{"a.jpg",
+                   false,
+                   false,
+                   true,
+                   false,
+                   true,
+                   {"Screen is not accessible in service modus."}},
+        ScreenCase{
+            "a.jpg", true, true, true, false, true, {"Screen is not accessible in service modus."}},
+        ScreenCase{"a.pdf",
+                   true,
+                   false,
+                   true,
+                   false,
+                   true,
+                   {"Desktop screen can only show bitmap pictures"}},
+        ScreenCase{"a.jpg", true, false, true, false, false, {}},
+        ScreenCase{"a.jpg",
+                   true,
+                   false,
+                   true,
+                   true,
+                   false,
+                   {"File a.jpg was successfully sent to screen"}},
+        ScreenCase{"a.jpg", true, false, false, false, false, {"corrupt"}}));
+
+// ---- Completeness ----
+
+TEST_F(DispatchTest, AFileStillOpenForWritingWaitsUntilTheWriterClosesIt) {
+  WriteFileBytes(in / "a.pdf", "%PDF-1.4 partial");
+  test::WriterProcess writer((in / "a.pdf").string());
+  ASSERT_TRUE(writer.opened());
+  EXPECT_FALSE(Again("a.pdf"));
+  EXPECT_FALSE(Again("a.pdf"));
+  EXPECT_EQ(messages, std::vector<std::string>(
+                          2, "Input file has not yet been completed. Retrying in next cycle."));
+  EXPECT_TRUE(output.calls.empty());
+  EXPECT_TRUE(fs::exists(in / "a.pdf"));
+
+  writer.Close();
+  EXPECT_TRUE(Again("a.pdf")) << "taken at the first look after the writer is gone";
+  EXPECT_EQ(output.calls.size(), 1u);
+  EXPECT_FALSE(fs::exists(in / "a.pdf"));
+}
+
+TEST_F(DispatchTest, AReadOnlyFileStays) {
+  WriteFileBytes(in / "a.pdf", "%PDF-1.4");
+  ASSERT_EQ(chmod((in / "a.pdf").c_str(), 0444), 0);
+  EXPECT_FALSE(Again("a.pdf"));
+  EXPECT_FALSE(Again("a.pdf"));
+  EXPECT_EQ(messages, std::vector<std::string>(
+                          2, "Input file has not yet been completed. Retrying in next cycle."));
+  EXPECT_TRUE(fs::exists(in / "a.pdf"));
+}
+
+// ---- Disposal ----
+
+TEST_F(DispatchTest, ArchivingTheSameNameTwiceAddsTheTimeOfTheMove) {
+  fs::path archive = Folder("archive");
+  ArchiveInto(archive);
+  EXPECT_TRUE(Dispatch("a.jpg", "first"));
+  EXPECT_TRUE(Dispatch("a.jpg", "second"));
+  EXPECT_EQ(ReadFileBytes(archive / "a.jpg"), "first");
+  EXPECT_EQ(ReadFileBytes(archive / "20260102030405006 a.jpg"), "second");
+  EXPECT_FALSE(fs::exists(in / "a.jpg"));
+}
+
+TEST_F(DispatchTest, AMissingArchiveFolderKeepsTheFileAfterTenAttempts) {
+  ArchiveInto(sandbox.path() / "no-such-folder");
+  const std::string retry =
+      "Retrying to move printed file to " + (sandbox.path() / "no-such-folder" / "a.pdf").string();
+  EXPECT_FALSE(Dispatch("a.pdf"));
+  EXPECT_EQ(Count(retry), 10);
+  EXPECT_EQ(sleptMs, 10 * 2000);
+  EXPECT_EQ(messages.back(), "File was successfully sent to printer ")
+      << "logged after the retries";
+  EXPECT_TRUE(fs::exists(in / "a.pdf"));
+
+  // A stop ends the attempts at once.
+  messages.clear();
+  onSleep = [](int32_t) { stopRequested = 1; };
+  EXPECT_FALSE(Dispatch("a.pdf"));
+  EXPECT_EQ(Count(retry), 1);
+  EXPECT_TRUE(fs::exists(in / "a.pdf"));
+}
+
+// Makes a folder immutable, so that not even root can delete from it; undone on destruction.
+class ImmutableFolder {
+ public:
+  explicit ImmutableFolder(const fs::path& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY)) {
+    int flags = 0;
+    if (fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      set_ = ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+  }
+  ~ImmutableFolder() {
+    int flags = 0;
+    if (set_ && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  int fd_;
+  bool set_ = false;
+};
+
+TEST_F(DispatchTest, AFileThatCannotBeDeletedStaysAfterAHundredAttempts) {
+  WriteFileBytes(in / "a.pdf", "%PDF-1.4");
+  ImmutableFolder locked(in);
+  if (!locked.set())
+    GTEST_SKIP() << "no immutable flag here (needs root on ext4, xfs, btrfs or tmpfs)";
+  EXPECT_FALSE(Again("a.pdf"));
+  EXPECT_EQ(Count("Retrying to delete file ..."), 100);
+  EXPECT_EQ(sleptMs, 100 * 1000);
+  EXPECT_TRUE(fs::exists(in / "a.pdf"));
+}
+
+TEST_F(DispatchTest, AFileThatVanishedDuringOutputCountsAsDeleted) {
+  output.onPrint = [](const FakeOutput::Call& call) {
+    fs::remove(call.path);
+    return OutputEnd::kFinished;
+  };
+  EXPECT_TRUE(Dispatch("a.pdf"));
+  EXPECT_EQ(messages, std::vector<std::string>{"File was successfully sent to printer "});
+  EXPECT_EQ(sleptMs, 0);
+}
+
+TEST_F(DispatchTest, AFailedTestPrintoutStillRemovesItsFile) {
+  output.printerKnownToSpooler = false;
+  EXPECT_FALSE(Dispatch("TestFile.pdf", "%PDF", "Office", true));
+  EXPECT_FALSE(fs::exists(in / "TestFile.pdf"));
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"ERROR The target printer Office is currently not defined"});
+
+  WriteFileBytes(in / "TestFile.jpg", "JFIF");
+  ASSERT_EQ(chmod((in / "TestFile.jpg").c_str(), 0444), 0);
+  EXPECT_FALSE(Again("TestFile.jpg", "Office", true));
+  EXPECT_FALSE(fs::exists(in / "TestFile.jpg"));
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,460 @@
+// PrintBitmapFile through the private CUPS scheduler: every job is read back from the raw
+// "capture" queue (A4, 300 dpi, no margins) and rendered with pdftoppm to see where the picture,
+// the note and the watermark landed.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/kernel.h"
+#include "kernel/text-fields.h"
+#include "kernel/units.h"
+#include "output/outputs.h"
+#include "output/picture-files.h"
+#include "output/preview-port.h"
+#include "platform/cairo/cairo-canvas.h"
+#include "platform/printers.h"
+#include "support/cups-sandbox.h"
+#include "support/sandbox-dir.h"
+
+namespace vellumora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Box;
+using test::CupsSandbox;
+using test::PictureSpec;
+using test::Raster;
+using test::Rgb;
+
+constexpr Rgb kRed{220, 20, 20};
+constexpr Rgb kGreen{20, 200, 20};
+constexpr Rgb kBlue{20, 20, 220};
+constexpr const char* kQueue = CupsSandbox::kRawQueue;
+constexpr int32_t kPageWidth = 2480;   // A4 at 300 dpi
+constexpr int32_t kPageHeight = 3508;
+
+LocalTime March7() {
+  LocalTime t;
+  t.year = 2026, t.month = 3, t.day = 7;
+  return t;
+}
+
+// The main window's side of the preview, answering as the test tells it.
+class TestPreview : public PreviewPort {
+ public:
+  bool Exists() const override { return true; }
+  bool Visible() const override { return visible; }
+  void PreviewPage(const DeviceRect& page, int32_t dpiX, int32_t channelNumber, const std::string& fileName) override {
+    pages.push_back(page);
+    dpi = dpiX;
+    channel = channelNumber;
+    name = fileName;
+  }
+  void PreviewImage(const DeviceRect& image, const Bitmap& picture) override {
+    images.push_back(image);
+    pictureWidth = picture.width;
+  }
+  void PreviewWatermark(const DeviceRect&, bool, bool) override { ++watermarks; }
+  void PreviewNote(const DeviceRect&, const std::string& text, int32_t total, int32_t page,
+                   const std::string&) override {
+    notes.push_back(text + " " + std::to_string(page) + "/" + std::to_string(total));
+  }
+  int32_t WaitForPrintDecision() override {
+    if (stopWhileWaiting) stopRequested = 1;
+    return answer;
+  }
+
+  bool visible = true;
+  int32_t answer = 2;
+  bool stopWhileWaiting = false;
+  std::vector<DeviceRect> pages, images;
+  std::vector<std::string> notes;
+  int32_t dpi = 0, channel = 0, pictureWidth = 0, watermarks = 0;
+  std::string name;
+};
+
+class BitmapPrintTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    stopRequested = 0;
+    // Jobs of earlier tests may have left a user-defined paper as the queue's default.
+    ASSERT_EQ(printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm"), printers::WriteResult::kOk);
+    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+    kernel = std::make_unique<C_Kernel>(dir.path().string());
+    kernel->logCallback = [this](const std::string& text, bool) { log.push_back(text); };
+    kernel->localClock = March7;
+    outputs = std::make_unique<Outputs>(*kernel, watermark);
+    ASSERT_TRUE(outputs->SelectPrinter(kQueue));
+
+    channel = EmptyChannel();
+    WriteField(channel.printerName, kQueue);
+    channel.copies = 1;
+    channel.dpiX = channel.dpiY = 300;
+    channel.notePosition = 'F';
+    channel.geometry = kernel->printerGeometry;
+    ASSERT_EQ(channel.geometry.paperRect.right, kPageWidth);
+    ASSERT_EQ(channel.geometry.paperRect.bottom, kPageHeight);
+    channel.geometry.borderRect = channel.geometry.paperRect;
+  }
+
+  void TearDown() override {
+    stopRequested = 0;
+    outputs.reset();
+    printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm");
+  }
+
+  std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
+
+  OutputEnd Print(const std::string& name, int32_t copies = 1, int32_t total = 0, int32_t page = 0) {
+    kernel->currentChannel = channel;
+    kernel->jobFailed = false;
+    kernel->jobStatus = 2;
+    return outputs->PrintBitmapFile(Path(name), copies, total, page, name);
+  }
+
+  // The one job the queue received, its PDF as the printer got it.
+  std::string OnlyJob(const std::string& title = {}) {
+    auto jobs = CupsSandbox::Get().WaitForJobs(kQueue, 1);
+    EXPECT_EQ(jobs.size(), 1u);
+    if (jobs.empty()) return {};
+    if (!title.empty()) {
+      EXPECT_EQ(jobs[0].Info("title"), title);
+    }
+    EXPECT_EQ(jobs[0].data.rfind("%PDF-", 0), 0u);
+    return jobs[0].data;
+  }
+
+  bool NoJobs() const { return CupsSandbox::Get().CapturedJobs(kQueue).empty() && CupsSandbox::Get().ActiveJobs(kQueue) == 0; }
+
+  bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+
+  test::SandboxDir dir;
+  std::unique_ptr<C_Kernel> kernel;
+  WatermarkBitmap watermark;
+  std::unique_ptr<Outputs> outputs;
+  std::vector<std::string> log;
+  PrintChannel channel{};
+};
+
+// A box found on a page rendered at `dpi`, in printer dots (300 dpi), within `tolerance` dots.
+void ExpectBox(const Box& px, int dpi, DeviceRect dots, int tolerance) {
+  const double f = 300.0 / dpi;
+  EXPECT_NEAR(px.left * f, dots.left, tolerance);
+  EXPECT_NEAR(px.top * f, dots.top, tolerance);
+  EXPECT_NEAR(px.right * f, dots.right, tolerance);
+  EXPECT_NEAR(px.bottom * f, dots.bottom, tolerance);
+}
+
+TEST_F(BitmapPrintTest, LayoutRulesPlaceThePictureInsideTheBorders) {
+  // 500 × 250 dots into a border area of 2000 × 3000 dots: f = min(4, 12) = 4.
+  test::WritePicture(Path("wide.png"), PictureSpec{500, 250, kRed, 0});
+  // A tall one for autoDetect, which would turn a wide one to landscape: f = min(8, 6) = 6.
+  test::WritePicture(Path("tall.png"), PictureSpec{250, 500, kRed, 0});
+  channel.geometry.borderRect = {100, 100, 2100, 3100};
+  struct Case {
+    const char* what;
+    const char* file;
+    uint8_t stretch, autoDetect, ignoreAratio, center;
+    DeviceRect expected;
+  };
+  const Case cases[] = {
+      {"natural size", "wide.png", 0, 0, 0, 0, {100, 100, 600, 350}},
+      {"fit at the border corner", "wide.png", 1, 0, 0, 0, {100, 100, 2100, 1100}},
+      {"fit centred on the page", "wide.png", 1, 0, 0, 1, {240, 1254, 2240, 2254}},
+      {"stretched to the borders", "wide.png", 1, 0, 1, 0, {100, 100, 2100, 3100}},
+      {"autoDetect scales like stretch", "tall.png", 0, 1, 0, 0, {100, 100, 1600, 3100}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(CupsSandbox::Get().Reset());
+    channel.stretch = c.stretch, channel.autoDetect = c.autoDetect;
+    channel.ignoreAratio = c.ignoreAratio, channel.center = c.center;
+    EXPECT_EQ(Print(c.file), OutputEnd::kFinished);
+    EXPECT_EQ(kernel->jobStatus, 2);
+    EXPECT_FALSE(kernel->jobFailed);
+    const auto pages = test::RenderPdf(OnlyJob(std::string("Vellumora: ") + c.file), 150);
+    ASSERT_EQ(pages.size(), 1u);
+    ExpectBox(test::FindPixels(pages[0], test::IsRed), 150, c.expected, 3);
+  }
+}
+
+TEST_F(BitmapPrintTest, AutoDetectTurnsTheWiderPictureToLandscape) {
+  channel.autoDetect = 1;
+  channel.setOrientation = 1;
+  struct Case {
+    int width;
+    bool landscape;
+    DeviceRect expected;  // fit into the portrait borders, crosswise on a landscape page
+  };
+  const Case cases[] = {{1000, false, {0, 0, 2480, 2480}}, {1001, true, {0, 0, 2482, 2480}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.width);
+    ASSERT_TRUE(CupsSandbox::Get().Reset());
+    test::WritePicture(Path("square.bmp"), PictureSpec{c.width, 1000, kBlue, 0});
+    EXPECT_EQ(Print("square.bmp"), OutputEnd::kFinished);
+    const std::string pdf = OnlyJob();
+    const auto sizes = test::PdfPageSizes(pdf);
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(sizes[0].width > sizes[0].height, c.landscape);
+    const auto pages = test::RenderPdf(pdf, 100);
+    ASSERT_EQ(pages.size(), 1u);
+    ExpectBox(test::FindPixels(pages[0], test::IsBlue), 100, c.expected, 4);
+  }
+}
+
+TEST_F(BitmapPrintTest, TiffFramesKeepTheirPhysicalSizeOtherPicturesOneDotPerPixel) {
+  // A printer of 600 dpi: a 300-dpi TIFF takes two printer dots per pixel, a JPEG that stores
+  // 300 dpi one dot per pixel. (The test queue's canvas is 300 dpi; the channel's resolution
+  // is what sizes the picture.)
+  channel.dpiX = channel.dpiY = 600;
+  test::WritePicture(Path("scan.tif"), PictureSpec{200, 100, kBlue, 300});
+  test::WritePicture(Path("photo.jpg"), PictureSpec{200, 100, kBlue, 300});
+  struct Case {
+    const char* file;
+    DeviceRect expected;
+  };
+  for (const Case& c : {Case{"scan.tif", {0, 0, 400, 200}}, Case{"photo.jpg", {0, 0, 200, 100}}}) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(CupsSandbox::Get().Reset());
+    EXPECT_EQ(Print(c.file), OutputEnd::kFinished);
+    const auto pages = test::RenderPdf(OnlyJob(), 300);
+    ASSERT_EQ(pages.size(), 1u);
+    ExpectBox(test::FindPixels(pages[0], test::IsBlue), 300, c.expected, 2);
+  }
+}
+
+TEST_F(BitmapPrintTest, DynamicPaperLengthFollowsThePictureAndSetsAUserPaper) {
+  // Border width 2000 dots, 100 dots of vertical borders; a 500 × 1500 picture: image height
+  // 2000 × 1500 / 500 = 6000, page height 6100 dots = 516 mm, no vertical centring.
+  channel.dynPaperLength = 1;
+  channel.center = 1;
+  channel.geometry.borderRect = {240, 50, 2240, kPageHeight - 50};
+  test::WritePicture(Path("receipt.png"), PictureSpec{500, 1500, kGreen, 0});
+  EXPECT_EQ(Print("receipt.png"), OutputEnd::kFinished);
+  const std::string pdf = OnlyJob();
+  const auto sizes = test::PdfPageSizes(pdf);
+  ASSERT_EQ(sizes.size(), 1u);
+  EXPECT_NEAR(sizes[0].width, DotsToMm(kPageWidth, 300) * 72 / 25.4, 1.5);
+  EXPECT_NEAR(sizes[0].height, 516 * 72 / 25.4, 1.5);
+  const auto pages = test::RenderPdf(pdf, 75);
+  ASSERT_EQ(pages.size(), 1u);
+  ExpectBox(test::FindPixels(pages[0], test::IsGreen), 75, {240, 50, 2240, 6050}, 6);
+}
+
+TEST_F(BitmapPrintTest, PicturesOfTwoPixelsAcrossOrDownPrintNothing) {
+  channel.stretch = 1;
+  for (auto [w, h] : {std::pair{2, 100}, std::pair{100, 2}}) {
+    test::WritePicture(Path("line.png"), PictureSpec{w, h, kRed, 0});
+    EXPECT_EQ(Print("line.png"), OutputEnd::kFinished);
+    EXPECT_FALSE(kernel->jobFailed);
+    EXPECT_FALSE(outputs->printer().Printing());
+  }
+  EXPECT_TRUE(NoJobs());
+}
+
+TEST_F(BitmapPrintTest, ThreeFramesTwoCopiesMakeOneDocumentOfSixPages) {
+  test::WritePicture(Path("three.tif"), {PictureSpec{300, 300, kRed, 300}, PictureSpec{300, 300, kGreen, 300},
+                                          PictureSpec{300, 300, kBlue, 300}});
+  WriteField(channel.headerText, "Page <P> of <A>");
+  channel.notePosition = 'A';
+  EXPECT_EQ(Print("three.tif", 2), OutputEnd::kFinished);
+  const std::string pdf = OnlyJob("Vellumora: three.tif");
+  const auto pages = test::RenderPdf(pdf, 30);
+  ASSERT_EQ(pages.size(), 6u);
+  bool (*colours[])(Rgb) = {test::IsRed, test::IsGreen, test::IsBlue};
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i + 1);
+    EXPECT_FALSE(test::FindPixels(pages[i], colours[i % 3]).Empty());
+    EXPECT_NE(test::PdfPageText(pdf, i + 1).find("Page " + std::to_string(i % 3 + 1) + " of 3"), std::string::npos);
+  }
+}
+
+TEST_F(BitmapPrintTest, NoteSitsAtTheBottomRightOfThePrintableArea) {
+  WriteField(channel.headerText, "Vellumora file <N>");
+  channel.notePosition = 'F';
+  test::WritePicture(Path("tiny.png"), PictureSpec{10, 10, kRed, 0});
+  EXPECT_EQ(Print("tiny.png"), OutputEnd::kFinished);
+  const std::string pdf = OnlyJob();
+  EXPECT_NE(test::PdfPageText(pdf, 1).find("Vellumora file tiny.png"), std::string::npos);
+
+  // Where the note must be: measured as the printer measures it, on a 300-dpi canvas.
+  ImageCanvas measure(10, 10, 300, 300);
+  measure.canvas().SetFont(FontSpec{});
+  const int32_t w = measure.canvas().MeasureText("Vellumora file tiny.png ").width;
+  const int32_t h = measure.canvas().MeasureText("Vellumora file tiny.png").height;
+  const int32_t x = kPageWidth - w, y = kPageHeight - h - h / 2;
+  const auto pages = test::RenderPdf(pdf, 300);
+  ASSERT_EQ(pages.size(), 1u);
+  const Box ink = test::FindPixels(pages[0], test::IsDark);
+  EXPECT_GE(ink.left, x);
+  EXPECT_LE(ink.left, x + 10);
+  EXPECT_LE(ink.right, kPageWidth - 10);  // the trailing blank keeps it off the edge
+  EXPECT_GE(ink.top, y);
+  EXPECT_LE(ink.bottom, y + h);
+}
+
+TEST_F(BitmapPrintTest, WatermarkAndsOverPictureAndNote) {
+  // A red page (the picture stretched over it); a 600 × 300 watermark.
+  channel.stretch = channel.ignoreAratio = 1;
+  channel.watermark = 1;
+  test::WritePicture(Path("page.png"), PictureSpec{100, 100, kRed, 0});
+  struct Case {
+    const char* what;
+    Rgb colour;
+    uint8_t horizontal, vertical;
+    DeviceRect dark;  // empty: no dark pixel at all
+  };
+  const Case cases[] = {
+      {"white leaves the page unchanged", {255, 255, 255}, 0, 0, {}},
+      {"black blackens what it covers", {0, 0, 0}, 0, 0, {940, 1604, 1540, 1904}},
+      {"stretched across", {0, 0, 0}, 1, 0, {0, 1604, kPageWidth, 1904}},
+      {"stretched both ways", {0, 0, 0}, 1, 1, {0, 0, kPageWidth, kPageHeight}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(CupsSandbox::Get().Reset());
+    test::WritePicture(fs::path(kernel->dataDir) / "Watermark.bmp", PictureSpec{600, 300, c.colour, 0});
+    outputs->LoadWatermark();
+    ASSERT_EQ(watermark.Width(), 600);
+    channel.stretchWMhor = c.horizontal, channel.stretchWMvert = c.vertical;
+    EXPECT_EQ(Print("page.png"), OutputEnd::kFinished);
+    const auto pages = test::RenderPdf(OnlyJob(), 75);
+    ASSERT_EQ(pages.size(), 1u);
+    const Box dark = test::FindPixels(pages[0], test::IsDark);
+    if (c.dark.right == 0) {
+      EXPECT_TRUE(dark.Empty());
+      EXPECT_EQ(test::FindPixels(pages[0], [](Rgb p) { return !test::IsRed(p); }).Empty(), true);
+    } else {
+      ExpectBox(dark, 75, c.dark, 6);
+      EXPECT_TRUE(test::IsRed(pages[0].At(10, 10)) || c.horizontal);
+    }
+  }
+}
+
+TEST_F(BitmapPrintTest, CorruptFileLogsAndEndsWithoutAPage) {
+  test::WritePicture(Path("cut.jpg"), PictureSpec{400, 300, kRed, 0});
+  test::TruncateFile(Path("cut.jpg"), 50);
+  kernel->currentChannel = channel;
+  kernel->jobFailed = false;
+  kernel->jobStatus = 7;  // whatever the caller set stays
+  EXPECT_EQ(outputs->PrintBitmapFile(Path("cut.jpg"), 1, 0, 0, "cut.jpg"), OutputEnd::kFinished);
+  EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("cut.jpg")));
+  EXPECT_FALSE(kernel->jobFailed);
+  EXPECT_EQ(kernel->jobStatus, 7);
+  EXPECT_TRUE(NoJobs());
+}
+
+TEST_F(BitmapPrintTest, StopBeforeAnythingWasDrawnLeavesNoDocument) {
+  test::WritePicture(Path("a.png"), PictureSpec{100, 100, kRed, 0});
+  stopRequested = 1;
+  EXPECT_EQ(Print("a.png"), OutputEnd::kStopped);
+  EXPECT_FALSE(kernel->jobFailed);
+  EXPECT_FALSE(outputs->printer().Printing());
+  EXPECT_TRUE(NoJobs());
+}
+
+TEST_F(BitmapPrintTest, PreviewShowsTheFirstPageOfEachCopyAndWaits) {
+  TestPreview preview;
+  outputs->preview = &preview;
+  kernel->currentChannelIndex = 4;
+  WriteField(channel.headerText, "<P>");
+  test::WritePicture(Path("two.tif"), {PictureSpec{50, 40, kRed, 300}, PictureSpec{50, 40, kGreen, 300}});
+
+  EXPECT_EQ(Print("two.tif", 2), OutputEnd::kFinished);
+  EXPECT_EQ(preview.pages.size(), 2u);
+  EXPECT_EQ(preview.pages[0].right, kPageWidth);
+  EXPECT_EQ(preview.pages[0].bottom, kPageHeight);
+  EXPECT_EQ(preview.dpi, 300);
+  EXPECT_EQ(preview.channel, 5);
+  EXPECT_EQ(preview.name, "two.tif");
+  EXPECT_EQ(preview.pictureWidth, 50);
+  EXPECT_EQ(preview.images[0].right, 50);
+  EXPECT_EQ(preview.notes, (std::vector<std::string>{"<P> 1/2", "<P> 1/2"}));
+  EXPECT_EQ(test::RenderPdf(OnlyJob(), 20).size(), 4u);
+
+  // Skip: nothing printed, the operator's answer is the job status.
+  ASSERT_TRUE(CupsSandbox::Get().Reset());
+  preview.answer = 0;
+  EXPECT_EQ(Print("two.tif"), OutputEnd::kFinished);
+  EXPECT_EQ(kernel->jobStatus, 0);
+  EXPECT_FALSE(kernel->jobFailed);
+  EXPECT_FALSE(outputs->printer().Printing());
+
+  // A stop while waiting is no skip: the file must stay.
+  preview.stopWhileWaiting = true;
+  EXPECT_EQ(Print("two.tif"), OutputEnd::kStopped);
+
+  // A hidden window is not asked.
+  stopRequested = 0;
+  preview = TestPreview{};
+  preview.visible = false;
+  preview.answer = 0;
+  EXPECT_EQ(Print("two.tif"), OutputEnd::kFinished);
+  EXPECT_TRUE(preview.pages.empty());
+  EXPECT_EQ(kernel->jobStatus, 2);
+  EXPECT_EQ(CupsSandbox::Get().WaitForJobs(kQueue, 1).size(), 1u);
+}
+
+TEST_F(BitmapPrintTest, PagesPrintedOneByOneFormOneDocument) {
+  test::WritePicture(Path("page.tif"), PictureSpec{50, 50, kRed, 300});
+  for (int32_t page = 1; page <= 3; ++page) {
+    SCOPED_TRACE(page);
+    EXPECT_EQ(Print("page.tif", 1, 3, page), OutputEnd::kFinished);
+    EXPECT_EQ(outputs->printer().Printing(), page < 3);
+    if (page < 3) {
+      EXPECT_TRUE(NoJobs());
+    }
+  }
+  EXPECT_EQ(test::PdfPageSizes(OnlyJob()).size(), 3u);
+}
+
+TEST_F(BitmapPrintTest, PrinterThatCannotTakeTheJobFailsTheFile) {
+  test::WritePicture(Path("a.png"), PictureSpec{100, 100, kRed, 0});
+  // No document can be begun without a current printer.
+  ASSERT_FALSE(outputs->ResetPrinterObject("no-such-printer"));
+  EXPECT_EQ(Print("a.png"), OutputEnd::kFinished);
+  EXPECT_TRUE(kernel->jobFailed);
+  EXPECT_EQ(kernel->statusMessage, "Print job couldn't be started. Retrying in next cycle.");
+
+  // A queue that refuses jobs: the drawn document does not go out, so the file must stay.
+  ASSERT_TRUE(outputs->SelectPrinter(kQueue));
+  ASSERT_EQ(std::system("cupsreject capture"), 0);
+  EXPECT_EQ(Print("a.png"), OutputEnd::kFinished);
+  std::system("cupsaccept capture");
+  EXPECT_TRUE(kernel->jobFailed);
+  EXPECT_EQ(kernel->statusMessage.rfind("ERROR Print job couldn't be sent to printer capture: ", 0), 0u)
+      << kernel->statusMessage;
+  EXPECT_FALSE(outputs->printer().Printing());
+}
+
+TEST_F(BitmapPrintTest, DroppedPicturesGoThroughTheDispatcher) {
+  kernel->output = outputs.get();
+  kernel->currentChannel = channel;
+  test::WritePicture(Path("good.png"), PictureSpec{100, 100, kRed, 0});
+  test::WritePicture(Path("cut.bmp"), PictureSpec{100, 100, kRed, 0});
+  test::TruncateFile(Path("cut.bmp"), 50);
+  test::WritePicture(Path("later.png"), PictureSpec{100, 100, kRed, 0});
+
+  EXPECT_TRUE(kernel->ProcessFile(Path("good.png"), kQueue, false, "good.png"));
+  EXPECT_FALSE(fs::exists(Path("good.png")));
+  EXPECT_EQ(CupsSandbox::Get().WaitForJobs(kQueue, 1).size(), 1u);
+
+  // Damaged: logged and disposed of, as a file that can never print.
+  EXPECT_TRUE(kernel->ProcessFile(Path("cut.bmp"), kQueue, false, "cut.bmp"));
+  EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("cut.bmp")));
+  EXPECT_FALSE(fs::exists(Path("cut.bmp")));
+
+  // Stopped before anything was drawn: the file stays for the next run.
+  stopRequested = 1;
+  EXPECT_FALSE(kernel->ProcessFile(Path("later.png"), kQueue, false, "later.png"));
+  EXPECT_TRUE(fs::exists(Path("later.png")));
+  EXPECT_EQ(CupsSandbox::Get().CapturedJobs(kQueue).size(), 1u);
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,182 @@
+// Test pictures through FreeImage; printed PDFs back to pixels and text through poppler-utils.
+#include "output/picture-files.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/sandbox-dir.h"
+
+namespace vellumora::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+FREE_IMAGE_FORMAT FormatOf(const fs::path& file) {
+  std::string ext = file.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".bmp") return FIF_BMP;
+  if (ext == ".gif") return FIF_GIF;
+  if (ext == ".jpg" || ext == ".jpeg") return FIF_JPEG;
+  if (ext == ".png") return FIF_PNG;
+  if (ext == ".tif" || ext == ".tiff") return FIF_TIFF;
+  return FIF_UNKNOWN;
+}
+
+FIBITMAP* Make(const PictureSpec& spec, FREE_IMAGE_FORMAT format) {
+  FIBITMAP* dib = FreeImage_Allocate(spec.width, spec.height, 24);
+  for (int y = 0; y < spec.height; ++y) {
+    BYTE* line = FreeImage_GetScanLine(dib, y);
+    for (int x = 0; x < spec.width; ++x) {
+      line[x * 3 + FI_RGBA_RED] = spec.colour.r;
+      line[x * 3 + FI_RGBA_GREEN] = spec.colour.g;
+      line[x * 3 + FI_RGBA_BLUE] = spec.colour.b;
+    }
+  }
+  if (spec.dpi > 0) {
+    const auto dpm = static_cast<unsigned>(spec.dpi / 0.0254 + 0.5);
+    FreeImage_SetDotsPerMeterX(dib, dpm);
+    FreeImage_SetDotsPerMeterY(dib, dpm);
+  }
+  if (format == FIF_GIF) {
+    FIBITMAP* palette = FreeImage_ColorQuantize(dib, FIQ_WUQUANT);
+    FreeImage_Unload(dib);
+    dib = palette;
+  }
+  return dib;
+}
+
+// Runs a shell command; fails the test when it does not exit 0.
+bool Run(const std::string& command) {
+  const int rc = std::system(command.c_str());
+  if (rc != 0) ADD_FAILURE() << "`" << command << "` exited with " << rc;
+  return rc == 0;
+}
+
+std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// A folder for poppler's files, with the PDF in it.
+struct PdfScratch {
+  SandboxDir dir;
+  fs::path pdf;
+  explicit PdfScratch(const std::string& bytes) : pdf(dir.path() / "job.pdf") { WriteFileBytes(pdf, bytes); }
+};
+
+}  // namespace
+
+void WritePicture(const fs::path& file, const std::vector<PictureSpec>& frames) {
+  // FreeImage's metadata writer makes libtiff complain about tags it does not know.
+  TIFFSetErrorHandler(nullptr);
+  TIFFSetWarningHandler(nullptr);
+  const FREE_IMAGE_FORMAT format = FormatOf(file);
+  ASSERT_NE(format, FIF_UNKNOWN) << file;
+  ASSERT_FALSE(frames.empty());
+  if (frames.size() == 1) {
+    FIBITMAP* dib = Make(frames[0], format);
+    const int flags = format == FIF_JPEG ? JPEG_QUALITYSUPERB : 0;
+    EXPECT_TRUE(FreeImage_Save(format, dib, file.c_str(), flags)) << file;
+    FreeImage_Unload(dib);
+    return;
+  }
+  ASSERT_EQ(format, FIF_TIFF) << "only TIFF files have several pages";
+  FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(FIF_TIFF, file.c_str(), TRUE, FALSE, FALSE, 0);
+  ASSERT_NE(multi, nullptr) << file;
+  for (const PictureSpec& spec : frames) {
+    FIBITMAP* dib = Make(spec, format);
+    FreeImage_AppendPage(multi, dib);
+    FreeImage_Unload(dib);
+  }
+  EXPECT_TRUE(FreeImage_CloseMultiBitmap(multi, 0)) << file;
+}
+
+void TruncateFile(const fs::path& file, int percent) {
+  std::string bytes = ReadFileBytes(file);
+  bytes.resize(bytes.size() * static_cast<std::size_t>(percent) / 100);
+  WriteFileBytes(file, bytes);
+}
+
+Rgb Raster::At(int x, int y) const {
+  const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 3;
+  return {rgb[at], rgb[at + 1], rgb[at + 2]};
+}
+
+std::vector<Raster> RenderPdf(const std::string& pdfBytes, int dpi) {
+  PdfScratch s(pdfBytes);
+  std::vector<Raster> pages;
+  if (!Run("pdftoppm -r " + std::to_string(dpi) + " " + Quote(s.pdf) + " " + Quote(s.dir.path() / "page")))
+    return pages;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(s.dir.path()))
+    if (entry.path().extension() == ".ppm") files.push_back(entry.path());
+  // page-1.ppm ... or page-01.ppm ...: the same width for all, so names sort in page order.
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    std::string magic;
+    int maxValue = 0;
+    Raster r;
+    in >> magic >> r.width >> r.height >> maxValue;
+    in.get();
+    EXPECT_EQ(magic, "P6");
+    r.rgb.resize(static_cast<std::size_t>(r.width) * r.height * 3);
+    in.read(reinterpret_cast<char*>(r.rgb.data()), static_cast<std::streamsize>(r.rgb.size()));
+    pages.push_back(std::move(r));
+  }
+  return pages;
+}
+
+std::string PdfPageText(const std::string& pdfBytes, int page) {
+  PdfScratch s(pdfBytes);
+  const std::string n = std::to_string(page);
+  if (!Run("pdftotext -layout -f " + n + " -l " + n + " " + Quote(s.pdf) + " " + Quote(s.dir.path() / "page.txt")))
+    return {};
+  return ReadFileBytes(s.dir.path() / "page.txt");
+}
+
+std::vector<PageSize> PdfPageSizes(const std::string& pdfBytes) {
+  PdfScratch s(pdfBytes);
+  std::vector<PageSize> sizes;
+  if (!Run("pdfinfo -f 1 -l 1000 " + Quote(s.pdf) + " > " + Quote(s.dir.path() / "info.txt"))) return sizes;
+  std::istringstream info(ReadFileBytes(s.dir.path() / "info.txt"));
+  std::string line;
+  while (std::getline(info, line)) {
+    // "Page    1 size: 595.276 x 841.89 pts (A4)"
+    int page = 0;
+    PageSize size;
+    if (std::sscanf(line.c_str(), "Page %d size: %lf x %lf", &page, &size.width, &size.height) == 3)
+      sizes.push_back(size);
+  }
+  return sizes;
+}
+
+Box FindPixels(const Raster& page, const std::function<bool(Rgb)>& match) {
+  Box box{page.width, page.height, 0, 0};
+  for (int y = 0; y < page.height; ++y)
+    for (int x = 0; x < page.width; ++x)
+      if (match(page.At(x, y))) {
+        box.left = std::min(box.left, x);
+        box.top = std::min(box.top, y);
+        box.right = std::max(box.right, x + 1);
+        box.bottom = std::max(box.bottom, y + 1);
+      }
+  return box.Empty() ? Box{} : box;
+}
+
+bool IsRed(Rgb c) { return c.r > 180 && c.g < 90 && c.b < 90; }
+bool IsBlue(Rgb c) { return c.b > 180 && c.r < 90 && c.g < 90; }
+bool IsGreen(Rgb c) { return c.g > 150 && c.r < 90 && c.b < 90; }
+bool IsDark(Rgb c) { return c.r < 60 && c.g < 60 && c.b < 60; }
+bool IsWhite(Rgb c) { return c.r > 240 && c.g > 240 && c.b > 240; }
+
+}  // namespace vellumora::test
+
+// fontconfig keeps its configuration and pattern caches for the life of the process (pango's
+// font map holds them); LeakSanitizer would report them at exit in every test that draws text.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -1,0 +1,196 @@
+// LoadGraphicFrame and LoadWatermark on real picture files: decoder choice by name, frames,
+// resolutions, and damaged files that must fail instead of printing half a picture.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/kernel.h"
+#include "output/outputs.h"
+#include "output/picture-files.h"
+#include "support/sandbox-dir.h"
+
+namespace vellumora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::PictureSpec;
+using test::Rgb;
+
+constexpr Rgb kRed{220, 20, 20};
+constexpr Rgb kGreen{20, 200, 20};
+constexpr Rgb kBlue{20, 20, 220};
+
+// A kernel whose data folder lies in the test's sandbox, with the log lines collected.
+class PictureLoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+    kernel = std::make_unique<C_Kernel>(dir.path().string());
+    kernel->logCallback = [this](const std::string& text, bool) { log.push_back(text); };
+    outputs = std::make_unique<Outputs>(*kernel, watermark);
+  }
+
+  std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
+
+  bool Logged(const std::string& line) const {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+
+  test::SandboxDir dir;
+  std::unique_ptr<C_Kernel> kernel;
+  WatermarkBitmap watermark;
+  std::unique_ptr<Outputs> outputs;
+  std::vector<std::string> log;
+};
+
+// The centre pixel of a loaded bitmap as R, G, B.
+Rgb Centre(const Bitmap& b) {
+  const uint8_t* p = b.bgra.data() + static_cast<std::size_t>(b.height / 2) * b.stride + (b.width / 2) * 4;
+  return {p[2], p[1], p[0]};
+}
+
+TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
+  struct Case {
+    const char* name;
+    int dpi;
+    int expectedDpi;
+  };
+  const Case cases[] = {
+      {"a.jpg", 300, 0}, {"b.JPEG", 300, 0}, {"c.bmp", 300, 0}, {"d.png", 300, 0},
+      {"e.gif", 0, 0},   {"f.tif", 300, 300}, {"g.tiff", 150, 150}, {"h.tif", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.dpi == 0 && std::string(c.name) == "h.tif") {
+      // A TIFF without resolution tags (FreeImage always writes them): it must not be sized
+      // by the 300 dpi FreeImage reports for such files.
+      ASSERT_EQ(std::system(("convert -size 60x40 xc:'rgb(20,20,220)' +set density -units Undefined '" +
+                             Path(c.name) + "'").c_str()), 0);
+    } else {
+      test::WritePicture(Path(c.name), PictureSpec{60, 40, kBlue, c.dpi});
+    }
+    Bitmap b;
+    kernel->imageDpiX = kernel->imageDpiY = -1;
+    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 1);
+    EXPECT_EQ(b.width, 60);
+    EXPECT_EQ(b.height, 40);
+    EXPECT_EQ(b.stride, 240);
+    EXPECT_TRUE(test::IsBlue(Centre(b)));
+    EXPECT_EQ(b.bgra[3], 255);  // opaque
+    EXPECT_EQ(kernel->imageDpiX, c.expectedDpi);
+    EXPECT_EQ(kernel->imageDpiY, c.expectedDpi);
+  }
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
+  test::WritePicture(Path("three.tif"), {PictureSpec{30, 20, kRed, 300}, PictureSpec{40, 30, kGreen, 200},
+                                          PictureSpec{50, 40, kBlue, 100}});
+  const Rgb colours[] = {kRed, kGreen, kBlue};
+  for (int frame = 1; frame <= 3; ++frame) {
+    SCOPED_TRACE(frame);
+    Bitmap b;
+    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("three.tif"), frame), 3);
+    EXPECT_EQ(b.width, 20 + 10 * frame);
+    const Rgb c = Centre(b);
+    EXPECT_NEAR(c.r, colours[frame - 1].r, 2);
+    EXPECT_NEAR(c.g, colours[frame - 1].g, 2);
+    EXPECT_EQ(kernel->imageDpiX, 400 - 100 * frame);
+  }
+  // Beyond the last frame: the count, and nothing decoded.
+  Bitmap untouched;
+  EXPECT_EQ(outputs->LoadGraphicFrame(untouched, Path("three.tif"), 4), 3);
+  EXPECT_TRUE(untouched.Empty());
+}
+
+TEST_F(PictureLoadTest, DecoderFollowsTheFirstTypeNamedAnywhereInThePath) {
+  fs::create_directories(dir.path() / "scans.tif.d");
+  test::WritePicture(dir.path() / "scans.tif.d" / "photo.jpg", PictureSpec{10, 10, kRed, 0});
+  test::WritePicture(Path("photo.jpg.png"), PictureSpec{10, 10, kRed, 0});
+  test::WritePicture(Path("noext.png"), PictureSpec{10, 10, kRed, 0});
+  fs::rename(Path("noext.png"), Path("noext"));
+
+  Bitmap b;
+  // ".TIF" comes before ".JPG" in the search: the TIFF decoder refuses the JPEG data.
+  const std::string inTifFolder = (dir.path() / "scans.tif.d" / "photo.jpg").string();
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, inTifFolder, 1), 0);
+  EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + inTifFolder));
+  // ".JPG" comes before ".PNG": a PNG named so is not decoded.
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg.png"), 1), 0);
+  // No picture type in the name at all.
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("noext"), 1), 0);
+  EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("noext")));
+}
+
+TEST_F(PictureLoadTest, GifGivesItsFirstImage) {
+  test::WritePicture(Path("a.gif"), PictureSpec{24, 16, kGreen, 0});
+  Bitmap b;
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("a.gif"), 1), 1);
+  EXPECT_EQ(b.width, 24);
+  EXPECT_TRUE(test::IsGreen(Centre(b)));
+}
+
+TEST_F(PictureLoadTest, BmpWithANewerInfoHeaderLoads) {
+  // ImageMagick writes the 124-byte header that this FreeImage refuses on its own; a palette
+  // BMP checks that the palette is carried over.
+  ASSERT_EQ(std::system(("convert -size 40x30 xc:'rgb(220,20,20)' -type TrueColor '" + Path("v5.bmp") + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("convert -size 40x30 xc:'rgb(20,20,220)' -type Palette '" + Path("v5pal.bmp") + "'").c_str()), 0);
+  Bitmap b;
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5.bmp"), 1), 1);
+  EXPECT_EQ(b.width, 40);
+  EXPECT_TRUE(test::IsRed(Centre(b)));
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5pal.bmp"), 1), 1);
+  EXPECT_TRUE(test::IsBlue(Centre(b)));
+}
+
+TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
+  struct Case {
+    const char* name;
+    int keepPercent;
+  };
+  // A truncated JPEG decodes to a full-size picture with a grey rest and a BMP without any
+  // message: both must fail all the same.
+  const Case cases[] = {{"cut.jpg", 60}, {"cut.bmp", 60}, {"cut.png", 50}, {"cut.gif", 50}, {"cut.tif", 60},
+                        {"empty.jpg", 0}, {"tiny.bmp", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WritePicture(Path(c.name), PictureSpec{200, 150, kRed, 300});
+    test::TruncateFile(Path(c.name), c.keepPercent);
+    Bitmap b;
+    b.width = b.height = 1;  // a leftover must not survive a failed load
+    log.clear();
+    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 0);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(log, std::vector<std::string>{"ERROR Corrupted graphic file " + Path(c.name)});
+  }
+  Bitmap b;
+  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("missing.jpg"), 1), 0);
+}
+
+TEST_F(PictureLoadTest, LoadWatermarkTakesTheFirstFileInItsOrder) {
+  auto load = [&] {
+    log.clear();
+    outputs->LoadWatermark();
+    return log;
+  };
+  EXPECT_EQ(load(), std::vector<std::string>{"Watermark / No file found"});
+  EXPECT_TRUE(watermark.Empty());
+
+  test::WritePicture(fs::path(kernel->dataDir) / "Watermark.jpeg", PictureSpec{40, 10, kBlue, 0});
+  test::WritePicture(fs::path(kernel->dataDir) / "Watermark.gif", PictureSpec{30, 10, kBlue, 0});
+  EXPECT_EQ(load(), std::vector<std::string>{"Watermark / Background bitmap graphics loaded"});
+  EXPECT_EQ(watermark.Width(), 30);  // .gif before .jpeg
+
+  // A damaged file first in the order: its error, then no watermark at all.
+  test::WritePicture(fs::path(kernel->dataDir) / "Watermark.bmp", PictureSpec{20, 10, kBlue, 0});
+  test::TruncateFile(fs::path(kernel->dataDir) / "Watermark.bmp", 50);
+  const std::string bmp = kernel->dataDir + "Watermark.bmp";
+  EXPECT_EQ(load(), (std::vector<std::string>{"ERROR Corrupted graphic file " + bmp, "Watermark / No file found"}));
+  EXPECT_TRUE(watermark.Empty());
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,245 @@
+// The printer layer against a real print server: queues, page metrics, the driver defaults
+// block and its application per channel, paper, documents and the access test.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "kernel/kernel.h"
+#include "kernel/text-fields.h"
+#include "output/outputs.h"
+#include "platform/printers.h"
+#include "platform/system-info.h"
+#include "support/cups-sandbox.h"
+#include "support/sandbox-dir.h"
+
+namespace vellumora {
+namespace {
+
+using test::CupsSandbox;
+constexpr const char* kRaw = CupsSandbox::kRawQueue;
+constexpr const char* kPs = CupsSandbox::kPostScriptQueue;
+
+class PrinterSettingsTest : public ::testing::Test {
+ protected:
+  PrinterSettingsTest() {
+    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+    kernel = std::make_unique<C_Kernel>();
+    kernel->logCallback = [this](const std::string& text, bool) { messages.push_back(text); };
+    kernel->settings.DebugMode = true;
+    outputs = std::make_unique<Outputs>(*kernel, watermark);
+    kernel->output = outputs.get();
+    original = *printers::ReadDefaultsBlock(kPs);
+  }
+  ~PrinterSettingsTest() override {
+    // Leave the queue as the next test expects it.
+    printers::WriteDefaultsBlock(kPs, original);
+  }
+
+  // A channel on `printer` that carries `block` as its driver settings.
+  PrintChannel& Channel(int index, const std::string& printer, const std::vector<uint8_t>& block) {
+    kernel->channels.resize(std::max<std::size_t>(kernel->channels.size(), index + 2), EmptyChannel());
+    kernel->channelCount = static_cast<int32_t>(kernel->channels.size()) - 1;
+    PrintChannel& c = kernel->channels[index];
+    WriteField(c.printerName, printer);
+    c.driverSize = static_cast<int32_t>(block.size());
+    std::memcpy(c.driverData, block.data(), block.size());
+    return c;
+  }
+  // The block the queue has with `media` as its default paper.
+  std::vector<uint8_t> BlockWithMedia(const std::string& media) {
+    printers::SetDefaultMedia(kPs, media);
+    auto block = *printers::ReadDefaultsBlock(kPs);
+    printers::WriteDefaultsBlock(kPs, original);
+    return block;
+  }
+  int32_t PaperHeightDots(const char* printer) { return printers::ReadPageMetrics(printer)->paperHeight; }
+
+  test::SandboxDir dir;
+  std::unique_ptr<C_Kernel> kernel;
+  WatermarkBitmap watermark;
+  std::unique_ptr<Outputs> outputs;
+  std::vector<uint8_t> original;
+  std::vector<std::string> messages;
+};
+
+TEST_F(PrinterSettingsTest, ListsPrintersAndMeasuresTheDriversPage) {
+  auto names = printers::Names();
+  EXPECT_NE(std::find(names.begin(), names.end(), kRaw), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), kPs), names.end());
+  EXPECT_EQ(printers::DefaultName(), kRaw);
+
+  auto m = printers::ReadPageMetrics(kPs);  // A4 with 4.23 mm margins at 300 dpi
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->dpiX, 300);
+  EXPECT_EQ(m->paperWidth, 2479);
+  EXPECT_EQ(m->paperHeight, 3508);
+  EXPECT_EQ(m->offsetX, 50);
+  EXPECT_EQ(m->printableWidth, 2479 - 100);
+
+  ASSERT_TRUE(outputs->SelectPrinter(kPs));
+  EXPECT_EQ(kernel->printerGeometry.paperRect.bottom, 3508);
+  EXPECT_EQ(kernel->printerGeometry.printRect.right, 2479 - 50);
+  EXPECT_FALSE(outputs->SelectPrinter("CAPTURE-PS"));  // names are exact here
+}
+
+TEST_F(PrinterSettingsTest, QueueLengthCountsHeldJobs) {
+  auto& cups = CupsSandbox::Get();
+  ASSERT_TRUE(cups.PauseQueue(kRaw));
+  std::string path = (dir.path() / "job.prn").string();
+  test::WriteFileBytes(path, "data");
+  std::string error;
+  ASSERT_GT(printers::SubmitFile(kRaw, path, "one", "application/vnd.cups-raw", 1, &error), 0) << error;
+  ASSERT_GT(printers::SubmitFile(kRaw, path, "two", "application/vnd.cups-raw", 1, &error), 0) << error;
+  EXPECT_EQ(printers::ActiveJobCount(kRaw), 2);
+
+  Channel(0, kRaw, {});
+  ASSERT_TRUE(outputs->PrepareChannelPrinter(0));
+  EXPECT_EQ(kernel->jobsInSpooler, 2);
+  EXPECT_FALSE(kernel->driverChanged);
+}
+
+TEST_F(PrinterSettingsTest, ChannelBlockBecomesTheDefaultAndRestoreBringsTheOldOneBack) {
+  const auto a5 = BlockWithMedia("iso_a5_148x210mm");
+  ASSERT_EQ(a5.size(), original.size());
+  ASSERT_NE(a5, original);
+  Channel(0, kPs, a5);
+
+  ASSERT_TRUE(outputs->PrepareChannelPrinter(0));
+  EXPECT_TRUE(kernel->driverChanged);
+  EXPECT_EQ(PaperHeightDots(kPs), 2479);  // the driver's A5: 209.9 mm at 300 dpi
+  EXPECT_EQ(kernel->printerDefaults.driverSize, static_cast<int32_t>(original.size()));
+  EXPECT_EQ(ReadField(kernel->printerDefaults.printerName), kPs);
+  EXPECT_EQ(messages.back(), "DEBUG-INFO Printer driver settings changed - " + std::to_string(a5.size()) + " Bytes");
+
+  ASSERT_TRUE(outputs->RestorePrinterDefaults());
+  EXPECT_EQ(PaperHeightDots(kPs), 3508);  // A4 again
+  EXPECT_EQ(kernel->printerDefaults.driverSize, 0);
+  EXPECT_FALSE(outputs->RestorePrinterDefaults());  // nothing left to restore
+}
+
+TEST_F(PrinterSettingsTest, SecondChannelOnThePrinterSavesTheFirstChannelsBlock) {
+  const auto a5 = BlockWithMedia("iso_a5_148x210mm");
+  const auto a3 = BlockWithMedia("iso_a3_297x420mm");
+  Channel(0, kPs, a5);
+  Channel(1, kPs, a3);
+  ASSERT_TRUE(outputs->PrepareChannelPrinter(0));
+  ASSERT_TRUE(outputs->PrepareChannelPrinter(1));
+  EXPECT_EQ(PaperHeightDots(kPs), 4963);  // the driver's A3
+  ASSERT_EQ(kernel->printerDefaults.driverSize, static_cast<int32_t>(a5.size()));
+  EXPECT_EQ(std::memcmp(kernel->printerDefaults.driverData, a5.data(), a5.size()), 0);
+}
+
+TEST_F(PrinterSettingsTest, EqualBlockChangesNothingAndForeignBlockIsRefused) {
+  kernel->printerDefaults.driverSize = 7;
+  Channel(0, kPs, original);
+  ASSERT_TRUE(outputs->PrepareChannelPrinter(0));
+  EXPECT_FALSE(kernel->driverChanged);
+  EXPECT_EQ(kernel->printerDefaults.driverSize, 0);
+
+  // A block made by another driver (the raw queue has fewer settings) no longer fits.
+  Channel(0, kPs, *printers::ReadDefaultsBlock(kRaw));
+  EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
+  EXPECT_EQ(messages.back(), "ERROR Printer driver settings structure does not match any more!");
+  EXPECT_EQ(PaperHeightDots(kPs), 3508);
+
+  Channel(0, "no-such-printer", original);
+  EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
+  EXPECT_EQ(messages.back(), "ERROR Couldn't change printer default settings! Check user privileges.");
+  Channel(0, "no-such-printer", {});
+  EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
+  EXPECT_EQ(messages.back(), "ERROR Couldn't read printer spooler status! Check user privileges.");
+
+  Channel(0, "SCREEN", original);
+  EXPECT_TRUE(outputs->PrepareChannelPrinter(0));
+  EXPECT_EQ(kernel->jobsInSpooler, 0);
+}
+
+TEST_F(PrinterSettingsTest, DefaultPaperByCodeAndCustomSize) {
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 0));
+  EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 11, 50, 50));  // A5; the size is ignored
+  EXPECT_EQ(PaperHeightDots(kPs), 2479);
+  EXPECT_EQ(messages.back(), "11 was set as new printer default paper size");
+
+  // A custom size with only a length keeps the current width.
+  EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 300));
+  auto m = printers::ReadPageMetrics(kPs);
+  EXPECT_EQ(m->paperWidth, 1750);   // 148.2 mm, the width of the driver's A5
+  EXPECT_EQ(m->paperHeight, 3543);  // 300 mm
+  EXPECT_EQ(messages.back(), "0 mm x 300 mm were set as new printer default paper dimensions");
+
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper("no-such-printer", 9, 210, 297));
+  EXPECT_EQ(messages.back(), "ERROR Couldn't open printer to modify default paper dimensions!");
+  printers::SetDefaultMedia(kPs, "iso_a4_210x297mm");
+}
+
+TEST_F(PrinterSettingsTest, DocumentOfTwoPagesIsOneJobAndAnAbortedOneNone) {
+  auto& cups = CupsSandbox::Get();
+  PrinterObject& printer = outputs->printer();
+  ASSERT_TRUE(outputs->SelectPrinter(kRaw));
+  printer.title = "Vellumora: two pages.jpg";
+  ASSERT_TRUE(printer.BeginDoc());
+  EXPECT_FALSE(printer.SetOrientation(Orientation::kLandscape));  // not while printing
+  printer.canvas().SetFont(FontSpec{});
+  printer.canvas().DrawText(100, 100, "page one");
+  printer.NewPage();
+  printer.canvas().DrawText(100, 100, "page two");
+  std::string error;
+  ASSERT_TRUE(printer.EndDoc(&error)) << error;
+
+  ASSERT_TRUE(printer.BeginDoc());
+  printer.canvas().DrawText(100, 100, "never sent");
+  printer.Abort();
+
+  auto jobs = cups.WaitForJobs(kRaw, 1);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].Info("title"), "Vellumora: two pages.jpg");
+  EXPECT_EQ(jobs[0].data.rfind("%PDF-", 0), 0u);
+  EXPECT_NE(jobs[0].data.find("/Count 2"), std::string::npos);
+  EXPECT_EQ(cups.ActiveJobs(kRaw), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "Vellumora" / "Temp"));  // no document left behind
+}
+
+TEST_F(PrinterSettingsTest, AccessTestBits) {
+  EXPECT_EQ(outputs->TestPrinterAccess(kPs), 63);
+  EXPECT_EQ(messages, (std::vector<std::string>{"OK:    Bitmap graphics printing possible",
+                                                "OK:    Full printer driver settings access verified"}));
+  EXPECT_EQ(outputs->TestPrinterAccess("no-such-printer"), 0);
+  EXPECT_EQ(outputs->TestPrinterAccess("CAPTURE"), 1);  // the server knows it, the list does not
+  EXPECT_EQ(outputs->TestPrinterAccess(""), 0);
+  EXPECT_EQ(outputs->TestPrinterAccess("SCREEN"), 0);
+}
+
+TEST_F(PrinterSettingsTest, StartUpReportWithAndWithoutTheChannelChecks) {
+  const std::string sep(110, '-');
+  const std::string data = kernel->dataDir.substr(0, kernel->dataDir.size() - 1);
+  const std::vector<std::string> head = {sep, "INITIAL SYSTEM CHECK:", sep, "User = " + UserName(), "  ",
+                                         "Accessible Printers:", "    capture", "    capture-ps", "  ",
+                                         "OK:    Full access to folder " + data + " verified"};
+  std::filesystem::create_directory(dir.path() / "in");
+  WriteField(Channel(0, kPs, {}).sourceFolder, (dir.path() / "in").string() + "/");
+  WriteField(Channel(1, "SCREEN", {}).sourceFolder, "/no/such/folder");
+
+  messages.clear();
+  kernel->InitialSystemCheck();
+  std::vector<std::string> expected = head;
+  expected.push_back(sep);
+  EXPECT_EQ(messages, expected);
+
+  messages.clear();
+  kernel->settings.StartUpCheck = true;
+  kernel->InitialSystemCheck();
+  expected = head;
+  for (const char* line : {"  ", "Now scanning all print channel folders and printers for access privileges...",
+                           "Print channel 1 ==> capture-ps"})
+    expected.push_back(line);
+  expected.push_back("OK:    Full access to folder " + (dir.path() / "in").string() + " verified");
+  for (const char* line : {"OK:    Bitmap graphics printing possible", "OK:    Full printer driver settings access verified",
+                           "Print channel 2 ==> SCREEN", "ERROR: Folder /no/such/folder can't be found any more",
+                           "ERROR: Printer is not accessible or can't be found"})
+    expected.push_back(line);
+  expected.push_back(sep);
+  EXPECT_EQ(messages, expected);
+}
+
+}  // namespace
+}  // namespace vellumora

@@ -1,0 +1,116 @@
+// Raw printing: the control code notation, and files sent byte-exact to a real print queue.
+#include "output/raw-print.h"
+
+#include <gtest/gtest.h>
+
+#include "kernel/kernel.h"
+#include "kernel/text-fields.h"
+#include "output/outputs.h"
+#include "support/cups-sandbox.h"
+#include "support/sandbox-dir.h"
+
+namespace vellumora {
+namespace {
+
+using test::CupsSandbox;
+
+TEST(ControlCodes, Notation) {
+  struct Case {
+    const char* code;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"[27]E", "\x1B" "E"},
+      {"[27", ""},              // no closing bracket voids the whole code
+      {"A[27", ""},
+      {"A[0]B", "A"},           // sent up to the first zero byte
+      {"[300]", "\x2C"},        // low 8 bits
+      {"[ESC]", ""},            // no digits: the number 0, and nothing is sent
+      {"[13][10]", "\r\n"},
+      {"[ 7]x[-1]", std::string("\x07x\xFF")},
+      {"plain", "plain"},
+      {"", ""},
+  };
+  for (const auto& tc : cases) EXPECT_EQ(ExpandControlCodes(tc.code), tc.bytes) << tc.code;
+}
+
+class RawPrintTest : public ::testing::Test {
+ protected:
+  RawPrintTest() {
+    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+    kernel = std::make_unique<C_Kernel>();
+    outputs = std::make_unique<Outputs>(*kernel, watermark);
+  }
+  std::string File(const std::string& name, const std::string& bytes) {
+    auto path = (dir.path() / name).string();
+    test::WriteFileBytes(path, bytes);
+    return path;
+  }
+  OutputEnd Print(const std::string& path, const std::string& printer, int32_t copies) {
+    kernel->jobFailed = false;
+    kernel->statusMessage.clear();
+    kernel->copiesLeft = copies;
+    return outputs->PrintRawFile(path, printer, "file.prn");
+  }
+
+  test::SandboxDir dir;
+  std::unique_ptr<C_Kernel> kernel;
+  WatermarkBitmap watermark;
+  std::unique_ptr<Outputs> outputs;
+  CupsSandbox& cups = CupsSandbox::Get();
+};
+
+TEST_F(RawPrintTest, CopiesArriveByteExactFramedByTheCodes) {
+  WriteField(kernel->currentChannel.startCode, "[27]E");
+  WriteField(kernel->currentChannel.stopCode, "[12]");
+  std::string data;
+  for (int i = 0; i < 10000; ++i) data.push_back(static_cast<char>(i * 7));  // one full buffer
+  EXPECT_EQ(Print(File("a.prn", data), CupsSandbox::kRawQueue, 3), OutputEnd::kFinished);
+  EXPECT_FALSE(kernel->jobFailed) << kernel->statusMessage;
+  EXPECT_EQ(kernel->copiesLeft, 0);
+
+  auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 3);
+  ASSERT_EQ(jobs.size(), 3u);
+  for (const auto& job : jobs) {
+    EXPECT_EQ(job.data, "\x1B" "E" + data + "\f");
+    EXPECT_EQ(job.Info("title"), "Vellumora File");
+  }
+}
+
+TEST_F(RawPrintTest, LargeFileIsStreamedWhole) {
+  std::string data(10 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < data.size(); i += 4093) data[i] = static_cast<char>(i);
+  EXPECT_EQ(Print(File("big.prn", data), CupsSandbox::kRawQueue, 1), OutputEnd::kFinished);
+  auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 1, std::chrono::seconds(30));
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_TRUE(jobs[0].data == data) << "sizes " << jobs[0].data.size() << " vs " << data.size();
+}
+
+TEST_F(RawPrintTest, FailuresNameThePrinterAndStopTheCopies) {
+  const std::string path = File("a.prn", "data");
+  Print(path, "no-such-printer", 3);
+  EXPECT_TRUE(kernel->jobFailed);
+  EXPECT_EQ(kernel->statusMessage, "ERROR while API-opening the printer no-such-printer");
+  EXPECT_EQ(kernel->copiesLeft, 2);  // the first attempt was counted, no further one made
+
+  Print((dir.path() / "missing.prn").string(), CupsSandbox::kRawQueue, 1);
+  EXPECT_EQ(kernel->statusMessage, "ERROR Temporary print file couldn't be opened");
+
+  kernel->jobFailed = true;  // failed before: nothing is done
+  kernel->copiesLeft = 1;
+  outputs->PrintRawFile(path, CupsSandbox::kRawQueue, "a.prn");
+  EXPECT_EQ(kernel->copiesLeft, 1);
+  EXPECT_EQ(cups.CapturedJobs(CupsSandbox::kRawQueue).size(), 0u);
+}
+
+TEST_F(RawPrintTest, StopBeforeTheFirstCopyKeepsTheFileUnprinted) {
+  const std::string path = File("a.prn", "data");
+  stopRequested = 1;
+  EXPECT_EQ(Print(path, CupsSandbox::kRawQueue, 2), OutputEnd::kStopped);
+  stopRequested = 0;
+  EXPECT_FALSE(kernel->jobFailed);
+  EXPECT_EQ(kernel->copiesLeft, 2);
+}
+
+}  // namespace
+}  // namespace vellumora
