@@ -40,7 +40,9 @@ int main(int argc, char** argv) {
   fs::create_directories(drop);
 
   C_Kernel kernel(work.string());
-  kernel.logCallback = [](const std::string& text, bool) { std::fprintf(stderr, "log: %s\n", text.c_str()); };
+  kernel.logCallback = [](const std::string& text, bool) {
+    std::fprintf(stderr, "log: %s\n", text.c_str());
+  };
   WatermarkBitmap watermark;
   Outputs outputs(kernel, watermark);
   kernel.output = &outputs;
@@ -63,8 +65,8 @@ int main(int argc, char** argv) {
   channel.geometry = geometry;
   kernel.channels = {channel, EmptyChannel()};
   kernel.channelCount = 1;
-  std::fprintf(stderr, "page: %d x %d dots at %d x %d dpi\n", geometry.paperRect.right, geometry.paperRect.bottom,
-               geometry.dpiX, geometry.dpiY);
+  std::fprintf(stderr, "page: %d x %d dots at %d x %d dpi\n", geometry.paperRect.right,
+               geometry.paperRect.bottom, geometry.dpiX, geometry.dpiY);
 
   int failures = 0;
   for (int run = 1; run <= runs; ++run) {
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
     fs::copy_file(photo, dropped);
     const auto start = std::chrono::steady_clock::now();
     kernel.ScanChannel(0, false);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const bool ok = !kernel.jobFailed && !fs::exists(dropped);
     if (!ok) ++failures;
     std::printf("run %d: %.3f s%s\n", run, seconds, ok ? "" : " FAILED");

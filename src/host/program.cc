@@ -115,6 +115,7 @@ int RunProgram(int argc, char** argv) {
   // The outputs and the printer object.
   auto outputs = std::make_unique<Outputs>(*kernel, *watermark);
   kernel->output = outputs.get();
+  kernel->onScanningStarts = [o = outputs.get()] { o->LoadWatermark(); };
   kernel->readPrinterMetrics = [o = outputs.get()](const std::string& printer) -> std::optional<PageGeometry> {
     PageGeometry g;
     if (!o->ReadPrinterMetrics(printer, g)) return std::nullopt;
@@ -152,6 +153,7 @@ int RunProgram(int argc, char** argv) {
   // Shutdown, in order: the outputs that use them, then the watermark bitmap, the log, the
   // service object, the kernel.
   kernel->output = nullptr;
+  kernel->onScanningStarts = nullptr;
   kernel->readPrinterMetrics = nullptr;
   outputs.reset();
   gWatermarkBitmap = nullptr;

@@ -25,8 +25,9 @@ struct DecoderName {
   pictures::Format format;
 };
 constexpr DecoderName kDecoders[] = {
-    {".GIF", pictures::Format::kGif},  {".TIF", pictures::Format::kTiff}, {".JPG", pictures::Format::kJpeg},
-    {".JPEG", pictures::Format::kJpeg}, {".BMP", pictures::Format::kBmp}, {".PNG", pictures::Format::kPng},
+    {".GIF", pictures::Format::kGif},  {".TIF", pictures::Format::kTiff},
+    {".JPG", pictures::Format::kJpeg}, {".JPEG", pictures::Format::kJpeg},
+    {".BMP", pictures::Format::kBmp},  {".PNG", pictures::Format::kPng},
 };
 
 const pictures::Format* DecoderFor(const std::string& path) {
@@ -37,7 +38,15 @@ const pictures::Format* DecoderFor(const std::string& path) {
   return nullptr;
 }
 
-int64_t Truncate(double value) { return static_cast<int64_t>(value); }
+int64_t Truncate(double value) {
+  return static_cast<int64_t>(value);
+}
+
+// a · b / c truncated, without overflow for any values a channel record may hold.
+int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
+  const __int128 r = static_cast<__int128>(a) * b / c;
+  return static_cast<int64_t>(std::clamp<__int128>(r, INT64_MIN, INT64_MAX));
+}
 
 }  // namespace
 
@@ -117,15 +126,17 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
           const bool landscape = c.autoDetect ? W > H : c.landscape != 0;
           int64_t pageWidth = landscape ? g.paperRect.bottom : g.paperRect.right;
           int64_t pageHeight = landscape ? g.paperRect.right : g.paperRect.bottom;
-          const Orientation orientation = landscape ? Orientation::kLandscape : Orientation::kPortrait;
+          const Orientation orientation =
+              landscape ? Orientation::kLandscape : Orientation::kPortrait;
           if (c.setOrientation && !printer().Printing()) printer().SetOrientation(orientation);
 
           // The image rectangle in page coordinates, from the area inside the borders.
-          const int64_t L = g.borderRect.left, T = g.borderRect.top, R = g.borderRect.right, B = g.borderRect.bottom;
+          const int64_t L = g.borderRect.left, T = g.borderRect.top, R = g.borderRect.right,
+                        B = g.borderRect.bottom;
           int64_t il = L, it = T, ir = R, ib = B;
           if (c.dynPaperLength && W > 0) {
             // Roll paper: the page is as long as the picture needs at the border width.
-            const int64_t h = (R - L) * H / W;
+            const int64_t h = MulDiv(R - L, H, W);
             pageHeight = h + (g.paperRect.bottom - (B - T));
             ib = T + h;
           } else if (!c.autoDetect && !c.stretch) {
@@ -135,8 +146,10 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
             // The border rectangle as it is: the picture is stretched to fill it.
           } else if (W > 0 && H > 0) {
             // Fit keeping the aspect ratio; a landscape page uses the portrait borders crosswise.
-            const double fx = landscape ? static_cast<double>(B - T) / W : static_cast<double>(R - L) / W;
-            const double fy = landscape ? static_cast<double>(R - L) / H : static_cast<double>(B - T) / H;
+            const double fx =
+                landscape ? static_cast<double>(B - T) / W : static_cast<double>(R - L) / W;
+            const double fy =
+                landscape ? static_cast<double>(R - L) / H : static_cast<double>(B - T) / H;
             const double f = fx <= fy ? fx : fy;
             ir = L + Truncate(W * f);
             ib = T + Truncate(H * f);
@@ -150,7 +163,9 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
               ib = (pageHeight + h) / 2;
             }
           }
-          const auto i32 = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+          const auto i32 = [](int64_t v) {
+            return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+          };
 
           // Paper size control, before the document: a user size that follows the page, or the
           // channel's paper. The printer object is renewed by it, so it is reached afresh below.
@@ -163,12 +178,13 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
           }
 
           k.jobStatus = 2;
-          const DeviceRect printable{0, 0, i32(pageWidth - 2 * static_cast<int64_t>(g.printRect.left)),
+          const DeviceRect printable{0, 0,
+                                     i32(pageWidth - 2 * static_cast<int64_t>(g.printRect.left)),
                                      i32(pageHeight - 2 * static_cast<int64_t>(g.printRect.top))};
 
           if (page == 1 && preview && preview->Exists() && preview->Visible()) {
-            preview->PreviewPage(DeviceRect{0, 0, i32(pageWidth), i32(pageHeight)}, g.dpiX, k.currentChannelIndex + 1,
-                                 name);
+            preview->PreviewPage(DeviceRect{0, 0, i32(pageWidth), i32(pageHeight)}, g.dpiX,
+                                 k.currentChannelIndex + 1, name);
             preview->PreviewImage(DeviceRect{i32(il), i32(it), i32(ir), i32(ib)}, bitmap);
             preview->PreviewWatermark(printable, c.stretchWMhor != 0, c.stretchWMvert != 0);
             preview->PreviewNote(printable, note, total, page, name);
@@ -182,8 +198,8 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
           }
 
           // Into canvas coordinates, whose origin is the top left of the printable area.
-          const DeviceRect image{i32(il - g.printRect.left), i32(it - g.printRect.top), i32(ir - g.printRect.left),
-                                 i32(ib - g.printRect.top)};
+          const DeviceRect image{i32(il - g.printRect.left), i32(it - g.printRect.top),
+                                 i32(ir - g.printRect.left), i32(ib - g.printRect.top)};
           if (page == 1 && !printer().Printing()) {
             if (c.setOrientation) printer().SetOrientation(orientation);
             printer().title = "Vellumora: " + name;
@@ -200,7 +216,8 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
           // written out, which matters for pictures of tens of megapixels.
           bitmap = Bitmap{};
           DrawTextNote(canvas, c, printable, 1.0, total, page, name, note, k.localClock);
-          DrawWatermark(canvas, c, watermark_, printable, 1.0, c.stretchWMvert != 0, c.stretchWMhor != 0);
+          DrawWatermark(canvas, c, watermark_, printable, 1.0, c.stretchWMvert != 0,
+                        c.stretchWMhor != 0);
         }
         if (!printer().Printing()) return;
         if (count > 1 && frame < count) {

@@ -53,7 +53,8 @@ char Position(const PrintChannel& channel) {
 }  // namespace
 
 std::string NoteDate(const LocalTime& date) {
-  return std::to_string(date.day) + "." + MonthAbbreviation(date.month) + " " + std::to_string(date.year);
+  return std::to_string(date.day) + "." + MonthAbbreviation(date.month) + " " +
+         std::to_string(date.year);
 }
 
 std::string SubstituteNoteVariables(std::string_view note, std::string_view date, int32_t page,
@@ -67,28 +68,42 @@ std::string SubstituteNoteVariables(std::string_view note, std::string_view date
 }
 
 bool DrawTextNote(Canvas& canvas, const PrintChannel& channel, const DeviceRect& rect, double scale,
-                  int32_t totalPages, int32_t pageNumber, std::string_view fileName, std::string_view note,
-                  const LocalClock& clock) {
+                  int32_t totalPages, int32_t pageNumber, std::string_view fileName,
+                  std::string_view note, const LocalClock& clock) {
   // Fewer than 2 characters (UTF-16 units, as the record counts them) is no note.
   if (Utf8ToUtf16(note).size() < 2) return false;
-  const std::string text = SubstituteNoteVariables(note, NoteDate(clock ? clock() : NowLocal()), pageNumber,
-                                                   totalPages, true, ReadableText(fileName));
+  const std::string text =
+      SubstituteNoteVariables(note, NoteDate(clock ? clock() : NowLocal()), pageNumber, totalPages,
+                              true, ReadableText(fileName));
   FontSpec font;
   font.family = "Arial";
   // 10 points on the printer; in the preview the size those have there, for a 96-dpi screen.
-  font.points = scale == 1.0 ? 10 : std::max(1, static_cast<int>((channel.dpiX * scale + 0.5) * 10 / 96));
+  font.points =
+      scale == 1.0 ? 10 : std::max(1, static_cast<int>((channel.dpiX * scale + 0.5) * 10 / 96));
   canvas.SetFont(font);
   const int32_t w = canvas.MeasureText(text + " ").width;
   const int32_t h = canvas.MeasureText(text).height;
   int32_t x = 0;
   int32_t y = 0;
   switch (Position(channel)) {
-    case 'A': x = rect.left, y = rect.top; break;
-    case 'B': x = (rect.right - w) / 2, y = rect.top; break;
-    case 'C': x = rect.right - w, y = rect.top; break;
-    case 'D': x = rect.left, y = rect.bottom - h - h / 2; break;
-    case 'E': x = (rect.right - w) / 2, y = rect.bottom - h - h / 2; break;
-    default: x = rect.right - w, y = rect.bottom - h - h / 2; break;
+    case 'A':
+      x = rect.left, y = rect.top;
+      break;
+    case 'B':
+      x = (rect.right - w) / 2, y = rect.top;
+      break;
+    case 'C':
+      x = rect.right - w, y = rect.top;
+      break;
+    case 'D':
+      x = rect.left, y = rect.bottom - h - h / 2;
+      break;
+    case 'E':
+      x = (rect.right - w) / 2, y = rect.bottom - h - h / 2;
+      break;
+    default:
+      x = rect.right - w, y = rect.bottom - h - h / 2;
+      break;
   }
   canvas.DrawText(x, y, text);
   return true;
@@ -118,7 +133,8 @@ DeviceRect WatermarkRect(const WatermarkBitmap& watermark, const DeviceRect& rec
 }
 
 bool DrawWatermark(Canvas& canvas, const PrintChannel& channel, const WatermarkBitmap& watermark,
-                   const DeviceRect& rect, double scale, bool stretchVertical, bool stretchHorizontal) {
+                   const DeviceRect& rect, double scale, bool stretchVertical,
+                   bool stretchHorizontal) {
   if (!channel.watermark) return false;
   const DeviceRect d = WatermarkRect(watermark, rect, scale, stretchVertical, stretchHorizontal);
   // The canvas ANDs raster pages bit by bit; PDF pages get the multiply blend, which leaves
@@ -127,15 +143,15 @@ bool DrawWatermark(Canvas& canvas, const PrintChannel& channel, const WatermarkB
   return true;
 }
 
-TextPageNote DrawTextPageNote(Canvas& canvas, const PrintChannel& channel, int32_t pageWidth, int32_t pageHeight,
-                              int32_t margin, int32_t pageNumber, std::string_view fileName,
-                              const LocalClock& clock) {
+TextPageNote DrawTextPageNote(Canvas& canvas, const PrintChannel& channel, int32_t pageWidth,
+                              int32_t pageHeight, int32_t margin, int32_t pageNumber,
+                              std::string_view fileName, const LocalClock& clock) {
   TextPageNote result;
   const std::string note = ReadField(channel.headerText);
   if (Utf8ToUtf16(note).size() < 2) return result;
   // Text pages are laid out one by one, so the page count is not known: "<A>" stays.
-  const std::string text = SubstituteNoteVariables(note, NoteDate(clock ? clock() : NowLocal()), pageNumber, 0,
-                                                   false, ReadableText(fileName));
+  const std::string text = SubstituteNoteVariables(note, NoteDate(clock ? clock() : NowLocal()),
+                                                   pageNumber, 0, false, ReadableText(fileName));
   FontSpec font;
   font.family = "Arial";
   font.points = 10;
@@ -149,12 +165,24 @@ TextPageNote DrawTextPageNote(Canvas& canvas, const PrintChannel& channel, int32
   int32_t y = 0;
   const char position = Position(channel);
   switch (position) {
-    case 'A': x = m, y = m; break;
-    case 'B': x = (pageWidth - w) / 2, y = m; break;
-    case 'C': x = pageWidth - m - w, y = m; break;
-    case 'D': x = m, y = pageHeight - h - m; break;
-    case 'E': x = (pageWidth - w) / 2, y = pageHeight - h - m; break;
-    default: x = pageWidth - m - w, y = pageHeight - h - m; break;
+    case 'A':
+      x = m, y = m;
+      break;
+    case 'B':
+      x = (pageWidth - w) / 2, y = m;
+      break;
+    case 'C':
+      x = pageWidth - m - w, y = m;
+      break;
+    case 'D':
+      x = m, y = pageHeight - h - m;
+      break;
+    case 'E':
+      x = (pageWidth - w) / 2, y = pageHeight - h - m;
+      break;
+    default:
+      x = pageWidth - m - w, y = pageHeight - h - m;
+      break;
   }
   canvas.DrawText(x, y, text);
   result.drawn = true;
@@ -163,8 +191,9 @@ TextPageNote DrawTextPageNote(Canvas& canvas, const PrintChannel& channel, int32
   return result;
 }
 
-bool DrawTextPageWatermark(Canvas& canvas, const PrintChannel& channel, const WatermarkBitmap& watermark,
-                           int32_t pageWidth, int32_t pageHeight, int32_t margin) {
+bool DrawTextPageWatermark(Canvas& canvas, const PrintChannel& channel,
+                           const WatermarkBitmap& watermark, int32_t pageWidth, int32_t pageHeight,
+                           int32_t margin) {
   if (!channel.watermark) return false;
   const int32_t m = margin;
   const int32_t ww = watermark.Width();
@@ -206,7 +235,8 @@ void Outputs::LoadWatermark() {
       loaded = true;
     }
   }
-  kernel_.Log(loaded ? "Watermark / Background bitmap graphics loaded" : "Watermark / No file found");
+  kernel_.Log(loaded ? "Watermark / Background bitmap graphics loaded"
+                     : "Watermark / No file found");
 }
 
 }  // namespace vellumora

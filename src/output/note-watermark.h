@@ -29,14 +29,15 @@ std::string SubstituteNoteVariables(std::string_view note, std::string_view date
 // points on the printer (channel dpiX) have on a 96-dpi preview. Notes shorter than 2
 // characters are not drawn; returns whether one was.
 bool DrawTextNote(Canvas& canvas, const PrintChannel& channel, const DeviceRect& rect, double scale,
-                  int32_t totalPages, int32_t pageNumber, std::string_view fileName, std::string_view note,
-                  const LocalClock& clock = NowLocal);
+                  int32_t totalPages, int32_t pageNumber, std::string_view fileName,
+                  std::string_view note, const LocalClock& clock = NowLocal);
 
 // The watermark on a picture page: centred on `rect` at `scale` times its own size, or
 // stretched across and/or down, and ANDed onto the page (white leaves it unchanged, black
 // blackens it). False without drawing when the channel's watermark flag is clear.
 bool DrawWatermark(Canvas& canvas, const PrintChannel& channel, const WatermarkBitmap& watermark,
-                   const DeviceRect& rect, double scale, bool stretchVertical, bool stretchHorizontal);
+                   const DeviceRect& rect, double scale, bool stretchVertical,
+                   bool stretchHorizontal);
 
 // Where the watermark of DrawWatermark lands, without drawing it.
 DeviceRect WatermarkRect(const WatermarkBitmap& watermark, const DeviceRect& rect, double scale,
@@ -49,13 +50,14 @@ struct TextPageNote {
   int32_t height = 0;  // the note's height, measured when it was drawn
   bool atTop = false;  // positions A, B, C: the text begins 2 × height lower
 };
-TextPageNote DrawTextPageNote(Canvas& canvas, const PrintChannel& channel, int32_t pageWidth, int32_t pageHeight,
-                              int32_t margin, int32_t pageNumber, std::string_view fileName,
-                              const LocalClock& clock = NowLocal);
+TextPageNote DrawTextPageNote(Canvas& canvas, const PrintChannel& channel, int32_t pageWidth,
+                              int32_t pageHeight, int32_t margin, int32_t pageNumber,
+                              std::string_view fileName, const LocalClock& clock = NowLocal);
 
 // The watermark on a text page: its own size in dots centred on the page, or stretched between
 // the margins, and kept inside them. False without drawing when the watermark flag is clear.
-bool DrawTextPageWatermark(Canvas& canvas, const PrintChannel& channel, const WatermarkBitmap& watermark,
-                           int32_t pageWidth, int32_t pageHeight, int32_t margin);
+bool DrawTextPageWatermark(Canvas& canvas, const PrintChannel& channel,
+                           const WatermarkBitmap& watermark, int32_t pageWidth, int32_t pageHeight,
+                           int32_t margin);
 
 }  // namespace vellumora

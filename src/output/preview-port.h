@@ -26,7 +26,8 @@ class PreviewPort {
   virtual void PreviewImage(const DeviceRect& image, const Bitmap& picture) = 0;
   // The watermark over the printable rectangle (canvas coordinates), with the channel's
   // stretch flags. The window draws it with DrawWatermark at its own scale.
-  virtual void PreviewWatermark(const DeviceRect& printable, bool stretchHorizontal, bool stretchVertical) = 0;
+  virtual void PreviewWatermark(const DeviceRect& printable, bool stretchHorizontal,
+                                bool stretchVertical) = 0;
   // The text note over the printable rectangle; the window draws it with DrawTextNote.
   virtual void PreviewNote(const DeviceRect& printable, const std::string& note, int32_t totalPages,
                            int32_t pageNumber, const std::string& fileName) = 0;

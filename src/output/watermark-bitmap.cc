@@ -3,6 +3,8 @@
 
 namespace vellumora {
 
-void WatermarkBitmap::Clear() { picture_ = Bitmap{}; }
+void WatermarkBitmap::Clear() {
+  picture_ = Bitmap{};
+}
 
 }  // namespace vellumora

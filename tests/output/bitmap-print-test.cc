@@ -35,7 +35,7 @@ constexpr Rgb kRed{220, 20, 20};
 constexpr Rgb kGreen{20, 200, 20};
 constexpr Rgb kBlue{20, 20, 220};
 constexpr const char* kQueue = CupsSandbox::kRawQueue;
-constexpr int32_t kPageWidth = 2480;   // A4 at 300 dpi
+constexpr int32_t kPageWidth = 2480;  // A4 at 300 dpi
 constexpr int32_t kPageHeight = 3508;
 
 LocalTime March7() {
@@ -49,7 +49,8 @@ class TestPreview : public PreviewPort {
  public:
   bool Exists() const override { return true; }
   bool Visible() const override { return visible; }
-  void PreviewPage(const DeviceRect& page, int32_t dpiX, int32_t channelNumber, const std::string& fileName) override {
+  void PreviewPage(const DeviceRect& page, int32_t dpiX, int32_t channelNumber,
+                   const std::string& fileName) override {
     pages.push_back(page);
     dpi = dpiX;
     channel = channelNumber;
@@ -110,7 +111,8 @@ class BitmapPrintTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
 
-  OutputEnd Print(const std::string& name, int32_t copies = 1, int32_t total = 0, int32_t page = 0) {
+  OutputEnd Print(const std::string& name, int32_t copies = 1, int32_t total = 0,
+                  int32_t page = 0) {
     kernel->currentChannel = channel;
     kernel->jobFailed = false;
     kernel->jobStatus = 2;
@@ -129,9 +131,14 @@ class BitmapPrintTest : public ::testing::Test {
     return jobs[0].data;
   }
 
-  bool NoJobs() const { return CupsSandbox::Get().CapturedJobs(kQueue).empty() && CupsSandbox::Get().ActiveJobs(kQueue) == 0; }
+  bool NoJobs() const {
+    return CupsSandbox::Get().CapturedJobs(kQueue).empty() &&
+           CupsSandbox::Get().ActiveJobs(kQueue) == 0;
+  }
 
-  bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+  bool Logged(const std::string& line) const {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
 
   test::SandboxDir dir;
   std::unique_ptr<C_Kernel> kernel;
@@ -258,8 +265,9 @@ TEST_F(BitmapPrintTest, PicturesOfTwoPixelsAcrossOrDownPrintNothing) {
 }
 
 TEST_F(BitmapPrintTest, ThreeFramesTwoCopiesMakeOneDocumentOfSixPages) {
-  test::WritePicture(Path("three.tif"), {PictureSpec{300, 300, kRed, 300}, PictureSpec{300, 300, kGreen, 300},
-                                          PictureSpec{300, 300, kBlue, 300}});
+  test::WritePicture(Path("three.tif"),
+                     {PictureSpec{300, 300, kRed, 300}, PictureSpec{300, 300, kGreen, 300},
+                      PictureSpec{300, 300, kBlue, 300}});
   WriteField(channel.headerText, "Page <P> of <A>");
   channel.notePosition = 'A';
   EXPECT_EQ(Print("three.tif", 2), OutputEnd::kFinished);
@@ -270,7 +278,8 @@ TEST_F(BitmapPrintTest, ThreeFramesTwoCopiesMakeOneDocumentOfSixPages) {
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(i + 1);
     EXPECT_FALSE(test::FindPixels(pages[i], colours[i % 3]).Empty());
-    EXPECT_NE(test::PdfPageText(pdf, i + 1).find("Page " + std::to_string(i % 3 + 1) + " of 3"), std::string::npos);
+    EXPECT_NE(test::PdfPageText(pdf, i + 1).find("Page " + std::to_string(i % 3 + 1) + " of 3"),
+              std::string::npos);
   }
 }
 
@@ -318,7 +327,8 @@ TEST_F(BitmapPrintTest, WatermarkAndsOverPictureAndNote) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(CupsSandbox::Get().Reset());
-    test::WritePicture(fs::path(kernel->dataDir) / "Watermark.bmp", PictureSpec{600, 300, c.colour, 0});
+    test::WritePicture(fs::path(kernel->dataDir) / "Watermark.bmp",
+                       PictureSpec{600, 300, c.colour, 0});
     outputs->LoadWatermark();
     ASSERT_EQ(watermark.Width(), 600);
     channel.stretchWMhor = c.horizontal, channel.stretchWMvert = c.vertical;
@@ -363,7 +373,8 @@ TEST_F(BitmapPrintTest, PreviewShowsTheFirstPageOfEachCopyAndWaits) {
   outputs->preview = &preview;
   kernel->currentChannelIndex = 4;
   WriteField(channel.headerText, "<P>");
-  test::WritePicture(Path("two.tif"), {PictureSpec{50, 40, kRed, 300}, PictureSpec{50, 40, kGreen, 300}});
+  test::WritePicture(Path("two.tif"),
+                     {PictureSpec{50, 40, kRed, 300}, PictureSpec{50, 40, kGreen, 300}});
 
   EXPECT_EQ(Print("two.tif", 2), OutputEnd::kFinished);
   EXPECT_EQ(preview.pages.size(), 2u);
@@ -427,7 +438,8 @@ TEST_F(BitmapPrintTest, PrinterThatCannotTakeTheJobFailsTheFile) {
   EXPECT_EQ(Print("a.png"), OutputEnd::kFinished);
   std::system("cupsaccept capture");
   EXPECT_TRUE(kernel->jobFailed);
-  EXPECT_EQ(kernel->statusMessage.rfind("ERROR Print job couldn't be sent to printer capture: ", 0), 0u)
+  EXPECT_EQ(kernel->statusMessage.rfind("ERROR Print job couldn't be sent to printer capture: ", 0),
+            0u)
       << kernel->statusMessage;
   EXPECT_FALSE(outputs->printer().Printing());
 }

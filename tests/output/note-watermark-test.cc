@@ -28,7 +28,9 @@ class FixedMetricsCanvas : public Canvas {
     const bool trailingBlank = !text.empty() && text.back() == ' ';
     return {trailingBlank ? widthWithBlank_ : widthWithBlank_ - blank_, height_};
   }
-  void DrawText(int32_t x, int32_t y, std::string_view text) override { drawn.push_back({x, y, std::string(text)}); }
+  void DrawText(int32_t x, int32_t y, std::string_view text) override {
+    drawn.push_back({x, y, std::string(text)});
+  }
 
   struct Drawn {
     int32_t x, y;
@@ -74,7 +76,9 @@ TEST(NoteVariables, ReplacedInOrderOnlyAtTheirFirstOccurrence) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.note);
-    EXPECT_EQ(SubstituteNoteVariables(c.note, NoteDate(March7()), c.page, c.total, c.withTotal, c.file), c.expected);
+    EXPECT_EQ(
+        SubstituteNoteVariables(c.note, NoteDate(March7()), c.page, c.total, c.withTotal, c.file),
+        c.expected);
   }
 }
 
@@ -93,8 +97,9 @@ TEST(DrawTextNote, SixPositionsWithTheirIntegerArithmetic) {
     char position;
     int32_t x, y;
   };
-  const Case cases[] = {{'A', 0, 0},      {'B', 2100, 0},    {'C', 4200, 0},   {'D', 0, 6650},
-                        {'E', 2100, 6650}, {'F', 4200, 6650}, {'\0', 4200, 6650}, {'f', 4200, 6650}};
+  const Case cases[] = {{'A', 0, 0},        {'B', 2100, 0},    {'C', 4200, 0},
+                        {'D', 0, 6650},     {'E', 2100, 6650}, {'F', 4200, 6650},
+                        {'\0', 4200, 6650}, {'f', 4200, 6650}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.position);
     FixedMetricsCanvas canvas(600, 30, 100);
@@ -120,12 +125,14 @@ TEST(DrawTextNote, SixPositionsWithTheirIntegerArithmetic) {
 TEST(DrawTextNote, PreviewScaleSizesTheFontAndShortNotesAreNotDrawn) {
   FixedMetricsCanvas canvas(60, 3, 10);
   // (600 × 0.1 + 0.5) × 10 / 96 = 6.3: the size 10 printer points have on a 96-dpi preview.
-  EXPECT_TRUE(DrawTextNote(canvas, Channel('A'), {0, 0, 480, 680}, 0.1, 1, 1, "a.jpg", "ab", March7));
+  EXPECT_TRUE(
+      DrawTextNote(canvas, Channel('A'), {0, 0, 480, 680}, 0.1, 1, 1, "a.jpg", "ab", March7));
   EXPECT_EQ(canvas.font.points, 6);
   for (const char* note : {"", "x", "\xc3\xa9"}) {  // é: one character in two bytes
     SCOPED_TRACE(note);
     FixedMetricsCanvas none(60, 3, 10);
-    EXPECT_FALSE(DrawTextNote(none, Channel('A'), {0, 0, 480, 680}, 1.0, 1, 1, "a.jpg", note, March7));
+    EXPECT_FALSE(
+        DrawTextNote(none, Channel('A'), {0, 0, 480, 680}, 1.0, 1, 1, "a.jpg", note, March7));
     EXPECT_TRUE(none.drawn.empty());
   }
 }
@@ -143,8 +150,8 @@ TEST(DrawTextPageNote, GreyAtTheMarginsWithoutThePageCount) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.position);
     FixedMetricsCanvas canvas(600, 30, 100);
-    const TextPageNote note =
-        DrawTextPageNote(canvas, Channel(c.position, "<P> of <A>"), 2480, 3508, 100, 2, "a.txt", March7);
+    const TextPageNote note = DrawTextPageNote(canvas, Channel(c.position, "<P> of <A>"), 2480,
+                                               3508, 100, 2, "a.txt", March7);
     EXPECT_TRUE(note.drawn);
     EXPECT_EQ(note.height, 100);
     EXPECT_EQ(note.atTop, c.atTop);
@@ -156,7 +163,8 @@ TEST(DrawTextPageNote, GreyAtTheMarginsWithoutThePageCount) {
     EXPECT_EQ(canvas.font.style, 0);
   }
   FixedMetricsCanvas canvas(600, 30, 100);
-  EXPECT_FALSE(DrawTextPageNote(canvas, Channel('A', "x"), 2480, 3508, 100, 1, "a.txt", March7).drawn);
+  EXPECT_FALSE(
+      DrawTextPageNote(canvas, Channel('A', "x"), 2480, 3508, 100, 1, "a.txt", March7).drawn);
 }
 
 WatermarkBitmap Watermark(int width, int height, uint8_t grey) {
@@ -225,7 +233,8 @@ TEST(DrawTextPageWatermark, CentredOnThePageOrStretchedBetweenTheMargins) {
   c.stretchWMhor = c.stretchWMvert = 0;
   EXPECT_TRUE(DrawTextPageWatermark(canvas, c, huge, 2480, 3508, 100));
   ASSERT_EQ(canvas.anded.size(), 3u);
-  const DeviceRect expected[] = {{940, 1604, 1540, 1904}, {100, 100, 2380, 3408}, {100, 100, 2380, 3408}};
+  const DeviceRect expected[] = {
+      {940, 1604, 1540, 1904}, {100, 100, 2380, 3408}, {100, 100, 2380, 3408}};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(canvas.anded[i].left, expected[i].left);

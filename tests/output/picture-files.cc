@@ -60,13 +60,17 @@ bool Run(const std::string& command) {
   return rc == 0;
 }
 
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string Quote(const fs::path& p) {
+  return "'" + p.string() + "'";
+}
 
 // A folder for poppler's files, with the PDF in it.
 struct PdfScratch {
   SandboxDir dir;
   fs::path pdf;
-  explicit PdfScratch(const std::string& bytes) : pdf(dir.path() / "job.pdf") { WriteFileBytes(pdf, bytes); }
+  explicit PdfScratch(const std::string& bytes) : pdf(dir.path() / "job.pdf") {
+    WriteFileBytes(pdf, bytes);
+  }
 };
 
 }  // namespace
@@ -110,7 +114,8 @@ Rgb Raster::At(int x, int y) const {
 std::vector<Raster> RenderPdf(const std::string& pdfBytes, int dpi) {
   PdfScratch s(pdfBytes);
   std::vector<Raster> pages;
-  if (!Run("pdftoppm -r " + std::to_string(dpi) + " " + Quote(s.pdf) + " " + Quote(s.dir.path() / "page")))
+  if (!Run("pdftoppm -r " + std::to_string(dpi) + " " + Quote(s.pdf) + " " +
+           Quote(s.dir.path() / "page")))
     return pages;
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(s.dir.path()))
@@ -135,7 +140,8 @@ std::vector<Raster> RenderPdf(const std::string& pdfBytes, int dpi) {
 std::string PdfPageText(const std::string& pdfBytes, int page) {
   PdfScratch s(pdfBytes);
   const std::string n = std::to_string(page);
-  if (!Run("pdftotext -layout -f " + n + " -l " + n + " " + Quote(s.pdf) + " " + Quote(s.dir.path() / "page.txt")))
+  if (!Run("pdftotext -layout -f " + n + " -l " + n + " " + Quote(s.pdf) + " " +
+           Quote(s.dir.path() / "page.txt")))
     return {};
   return ReadFileBytes(s.dir.path() / "page.txt");
 }
@@ -143,7 +149,8 @@ std::string PdfPageText(const std::string& pdfBytes, int page) {
 std::vector<PageSize> PdfPageSizes(const std::string& pdfBytes) {
   PdfScratch s(pdfBytes);
   std::vector<PageSize> sizes;
-  if (!Run("pdfinfo -f 1 -l 1000 " + Quote(s.pdf) + " > " + Quote(s.dir.path() / "info.txt"))) return sizes;
+  if (!Run("pdfinfo -f 1 -l 1000 " + Quote(s.pdf) + " > " + Quote(s.dir.path() / "info.txt")))
+    return sizes;
   std::istringstream info(ReadFileBytes(s.dir.path() / "info.txt"));
   std::string line;
   while (std::getline(info, line)) {
@@ -169,14 +176,26 @@ Box FindPixels(const Raster& page, const std::function<bool(Rgb)>& match) {
   return box.Empty() ? Box{} : box;
 }
 
-bool IsRed(Rgb c) { return c.r > 180 && c.g < 90 && c.b < 90; }
-bool IsBlue(Rgb c) { return c.b > 180 && c.r < 90 && c.g < 90; }
-bool IsGreen(Rgb c) { return c.g > 150 && c.r < 90 && c.b < 90; }
-bool IsDark(Rgb c) { return c.r < 60 && c.g < 60 && c.b < 60; }
-bool IsWhite(Rgb c) { return c.r > 240 && c.g > 240 && c.b > 240; }
+bool IsRed(Rgb c) {
+  return c.r > 180 && c.g < 90 && c.b < 90;
+}
+bool IsBlue(Rgb c) {
+  return c.b > 180 && c.r < 90 && c.g < 90;
+}
+bool IsGreen(Rgb c) {
+  return c.g > 150 && c.r < 90 && c.b < 90;
+}
+bool IsDark(Rgb c) {
+  return c.r < 60 && c.g < 60 && c.b < 60;
+}
+bool IsWhite(Rgb c) {
+  return c.r > 240 && c.g > 240 && c.b > 240;
+}
 
 }  // namespace vellumora::test
 
 // fontconfig keeps its configuration and pattern caches for the life of the process (pango's
 // font map holds them); LeakSanitizer would report them at exit in every test that draws text.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}

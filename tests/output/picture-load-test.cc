@@ -48,7 +48,8 @@ class PictureLoadTest : public ::testing::Test {
 
 // The centre pixel of a loaded bitmap as R, G, B.
 Rgb Centre(const Bitmap& b) {
-  const uint8_t* p = b.bgra.data() + static_cast<std::size_t>(b.height / 2) * b.stride + (b.width / 2) * 4;
+  const uint8_t* p =
+      b.bgra.data() + static_cast<std::size_t>(b.height / 2) * b.stride + (b.width / 2) * 4;
   return {p[2], p[1], p[0]};
 }
 
@@ -59,7 +60,7 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
     int expectedDpi;
   };
   const Case cases[] = {
-      {"a.jpg", 300, 0}, {"b.JPEG", 300, 0}, {"c.bmp", 300, 0}, {"d.png", 300, 0},
+      {"a.jpg", 300, 0}, {"b.JPEG", 300, 0},  {"c.bmp", 300, 0},    {"d.png", 300, 0},
       {"e.gif", 0, 0},   {"f.tif", 300, 300}, {"g.tiff", 150, 150}, {"h.tif", 0, 0},
   };
   for (const Case& c : cases) {
@@ -67,8 +68,11 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
     if (c.dpi == 0 && std::string(c.name) == "h.tif") {
       // A TIFF without resolution tags (FreeImage always writes them): it must not be sized
       // by the 300 dpi FreeImage reports for such files.
-      ASSERT_EQ(std::system(("convert -size 60x40 xc:'rgb(20,20,220)' +set density -units Undefined '" +
-                             Path(c.name) + "'").c_str()), 0);
+      ASSERT_EQ(
+          std::system(("convert -size 60x40 xc:'rgb(20,20,220)' +set density -units Undefined '" +
+                       Path(c.name) + "'")
+                          .c_str()),
+          0);
     } else {
       test::WritePicture(Path(c.name), PictureSpec{60, 40, kBlue, c.dpi});
     }
@@ -87,8 +91,9 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
 }
 
 TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
-  test::WritePicture(Path("three.tif"), {PictureSpec{30, 20, kRed, 300}, PictureSpec{40, 30, kGreen, 200},
-                                          PictureSpec{50, 40, kBlue, 100}});
+  test::WritePicture(Path("three.tif"),
+                     {PictureSpec{30, 20, kRed, 300}, PictureSpec{40, 30, kGreen, 200},
+                      PictureSpec{50, 40, kBlue, 100}});
   const Rgb colours[] = {kRed, kGreen, kBlue};
   for (int frame = 1; frame <= 3; ++frame) {
     SCOPED_TRACE(frame);
@@ -136,8 +141,14 @@ TEST_F(PictureLoadTest, GifGivesItsFirstImage) {
 TEST_F(PictureLoadTest, BmpWithANewerInfoHeaderLoads) {
   // ImageMagick writes the 124-byte header that this FreeImage refuses on its own; a palette
   // BMP checks that the palette is carried over.
-  ASSERT_EQ(std::system(("convert -size 40x30 xc:'rgb(220,20,20)' -type TrueColor '" + Path("v5.bmp") + "'").c_str()), 0);
-  ASSERT_EQ(std::system(("convert -size 40x30 xc:'rgb(20,20,220)' -type Palette '" + Path("v5pal.bmp") + "'").c_str()), 0);
+  ASSERT_EQ(std::system(
+                ("convert -size 40x30 xc:'rgb(220,20,20)' -type TrueColor '" + Path("v5.bmp") + "'")
+                    .c_str()),
+            0);
+  ASSERT_EQ(std::system(("convert -size 40x30 xc:'rgb(20,20,220)' -type Palette '" +
+                         Path("v5pal.bmp") + "'")
+                            .c_str()),
+            0);
   Bitmap b;
   EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5.bmp"), 1), 1);
   EXPECT_EQ(b.width, 40);
@@ -153,8 +164,8 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
   };
   // A truncated JPEG decodes to a full-size picture with a grey rest and a BMP without any
   // message: both must fail all the same.
-  const Case cases[] = {{"cut.jpg", 60}, {"cut.bmp", 60}, {"cut.png", 50}, {"cut.gif", 50}, {"cut.tif", 60},
-                        {"empty.jpg", 0}, {"tiny.bmp", 1}};
+  const Case cases[] = {{"cut.jpg", 60}, {"cut.bmp", 60},  {"cut.png", 50}, {"cut.gif", 50},
+                        {"cut.tif", 60}, {"empty.jpg", 0}, {"tiny.bmp", 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::WritePicture(Path(c.name), PictureSpec{200, 150, kRed, 300});
@@ -188,7 +199,8 @@ TEST_F(PictureLoadTest, LoadWatermarkTakesTheFirstFileInItsOrder) {
   test::WritePicture(fs::path(kernel->dataDir) / "Watermark.bmp", PictureSpec{20, 10, kBlue, 0});
   test::TruncateFile(fs::path(kernel->dataDir) / "Watermark.bmp", 50);
   const std::string bmp = kernel->dataDir + "Watermark.bmp";
-  EXPECT_EQ(load(), (std::vector<std::string>{"ERROR Corrupted graphic file " + bmp, "Watermark / No file found"}));
+  EXPECT_EQ(load(), (std::vector<std::string>{"ERROR Corrupted graphic file " + bmp,
+                                              "Watermark / No file found"}));
   EXPECT_TRUE(watermark.Empty());
 }
 

@@ -42,7 +42,7 @@ class PrinterSettingsTest : public ::testing::Test {
     PrintChannel& c = kernel->channels[index];
     WriteField(c.printerName, printer);
     c.driverSize = static_cast<int32_t>(block.size());
-    std::memcpy(c.driverData, block.data(), block.size());
+    if (!block.empty()) std::memcpy(c.driverData, block.data(), block.size());
     return c;
   }
   // The block the queue has with `media` as its default paper.

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <map>
+#include <mutex>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -81,6 +84,37 @@ WriteResult ModifyPrinter(const std::string& name, Fill fill) {
   fill(request);
   ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/"));
   return ResultOf(cupsLastError());
+}
+
+// Creates a job with one IPP request. cupsCreateJob would first fetch every attribute of the
+// printer, which costs more than the whole job for small raw files.
+int CreateJob(http_t* http, const std::string& printer, const std::string& title, int copies) {
+  ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+  if (copies > 1) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
+  ipp_t* response = cupsDoRequest(http, request, ("/printers/" + printer).c_str());
+  int id = 0;
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER)) id = ippGetInteger(a, 0);
+  ippDelete(response);
+  return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE ? id : 0;
+}
+
+// Page metrics and the printer's existence change rarely but are asked for every file: keep
+// them for a moment. Our own changes of a printer's defaults forget its entry at once.
+constexpr auto kCacheTime = std::chrono::seconds(2);
+struct CacheEntry {
+  std::chrono::steady_clock::time_point at;
+  std::optional<PageMetrics> metrics;
+};
+std::mutex gCacheMutex;
+std::map<std::string, CacheEntry> gMetricsCache;
+std::map<std::string, std::chrono::steady_clock::time_point> gAnswersCache;
+
+void Forget(const std::string& printer) {
+  std::lock_guard lock(gCacheMutex);
+  gMetricsCache.erase(printer);
 }
 
 // Windows paper codes and the media names they stand for.
@@ -162,7 +196,20 @@ std::string DefaultName() {
   return d ? d->name : "";
 }
 
-bool Answers(const std::string& name) { return NamedDest(name).dest != nullptr; }
+bool Answers(const std::string& name) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(gCacheMutex);
+    auto it = gAnswersCache.find(name);
+    if (it != gAnswersCache.end() && now - it->second < kCacheTime) return true;
+  }
+  // Only a printer that answered is remembered: a new one is seen at once, a removed one
+  // within the cache time.
+  if (NamedDest(name).dest == nullptr) return false;
+  std::lock_guard lock(gCacheMutex);
+  gAnswersCache[name] = now;
+  return true;
+}
 
 int32_t ActiveJobCount(const std::string& name) {
   cups_job_t* jobs = nullptr;
@@ -172,7 +219,8 @@ int32_t ActiveJobCount(const std::string& name) {
   return n;
 }
 
-std::optional<PageMetrics> ReadPageMetrics(const std::string& name) {
+namespace {
+std::optional<PageMetrics> MeasurePage(const std::string& name) {
   NamedDest d(name);
   if (!d.dest) return std::nullopt;
   PageMetrics m;
@@ -201,6 +249,20 @@ std::optional<PageMetrics> ReadPageMetrics(const std::string& name) {
   m.printableWidth = m.paperWidth - m.offsetX - HundredthsMmToDots(size.right, m.dpiX);
   m.printableHeight = m.paperHeight - m.offsetY - HundredthsMmToDots(size.bottom, m.dpiY);
   return m;
+}
+}  // namespace
+
+std::optional<PageMetrics> ReadPageMetrics(const std::string& name) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(gCacheMutex);
+    auto it = gMetricsCache.find(name);
+    if (it != gMetricsCache.end() && now - it->second.at < kCacheTime) return it->second.metrics;
+  }
+  auto metrics = MeasurePage(name);
+  std::lock_guard lock(gCacheMutex);
+  gMetricsCache[name] = {now, metrics};
+  return metrics;
 }
 
 std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name) {
@@ -247,6 +309,7 @@ std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name) {
 }
 
 WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t> block) {
+  Forget(name);
   if (block.size() < 8 || std::memcmp(block.data(), kBlockMagic, 4) != 0 ||
       (block.size() - 8) % kSlotSize != 0)
     return WriteResult::kFailed;
@@ -333,6 +396,7 @@ std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t hei
 }
 
 WriteResult SetDefaultMedia(const std::string& name, const std::string& media) {
+  Forget(name);
   return ModifyPrinter(name, [&](ipp_t* request) {
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr, media.c_str());
   });
@@ -340,11 +404,7 @@ WriteResult SetDefaultMedia(const std::string& name, const std::string& media) {
 
 int32_t SubmitFile(const std::string& printer, const std::string& path, const std::string& title,
                    const std::string& format, int32_t copies, std::string* error) {
-  cups_option_t* options = nullptr;
-  int n = 0;
-  if (copies > 1) n = cupsAddOption("copies", std::to_string(copies).c_str(), n, &options);
-  int id = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), title.c_str(), n, options);
-  cupsFreeOptions(n, options);
+  int id = CreateJob(CUPS_HTTP_DEFAULT, printer, title, copies);
   if (id <= 0) {
     if (error) *error = cupsLastErrorString();
     return 0;
@@ -409,7 +469,7 @@ std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const st
     if (error) *error = "the print server does not answer";
     return nullptr;
   }
-  int id = cupsCreateJob(http, printer.c_str(), title.c_str(), 0, nullptr);
+  int id = CreateJob(http, printer, title, 1);
   if (id <= 0) {
     if (error) *error = cupsLastErrorString();
     httpClose(http);

@@ -16,8 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <iterator>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -43,10 +43,15 @@ bool IsHarmless(std::string_view message) {
       "ICC",                    // colour profiles (JPEG markers, PNG iCCP chunks)
       "iCCP",
       "sRGB",
-      "tEXt", "zTXt", "iTXt",   // PNG text chunks
-      "gAMA", "cHRM",
-      "Exif", "EXIF",           // metadata that is not understood
-      "IPTC", "XMP",
+      "tEXt",
+      "zTXt",
+      "iTXt",  // PNG text chunks
+      "gAMA",
+      "cHRM",
+      "Exif",
+      "EXIF",  // metadata that is not understood
+      "IPTC",
+      "XMP",
       "unknown tag",  // libtiff, asked by FreeImage's metadata reader for tags it lacks
   };
   for (std::string_view h : kHarmless)
@@ -60,7 +65,9 @@ void RecordMessage(std::string_view message) {
   tWatch.damaged = true;
 }
 
-void OnFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) { RecordMessage(message ? message : "damaged data"); }
+void OnFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
+  RecordMessage(message ? message : "damaged data");
+}
 
 void OnTiffError(const char* module, const char* format, va_list args) {
   char text[512];
@@ -82,17 +89,26 @@ void InitialiseOnce() {
 
 FREE_IMAGE_FORMAT ToFreeImage(Format f) {
   switch (f) {
-    case Format::kGif: return FIF_GIF;
-    case Format::kTiff: return FIF_TIFF;
-    case Format::kJpeg: return FIF_JPEG;
-    case Format::kBmp: return FIF_BMP;
-    case Format::kPng: return FIF_PNG;
+    case Format::kGif:
+      return FIF_GIF;
+    case Format::kTiff:
+      return FIF_TIFF;
+    case Format::kJpeg:
+      return FIF_JPEG;
+    case Format::kBmp:
+      return FIF_BMP;
+    case Format::kPng:
+      return FIF_PNG;
   }
   return FIF_UNKNOWN;
 }
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 // Reads a BMP file whole and checks that it holds all the pixel data its header promises:
 // FreeImage reads a short file without complaint and leaves the missing rows as they happened
@@ -120,8 +136,10 @@ std::vector<uint8_t> ReadBmp(const std::string& path, std::string* why) {
     height = Le16(&h[20]);
     bits = Le16(&h[24]);
   } else if (headerSize >= 40 && file.size() >= 54) {
-    width = static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(Le32(&h[18])))));
-    height = static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(Le32(&h[22])))));
+    width =
+        static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(Le32(&h[18])))));
+    height =
+        static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(Le32(&h[22])))));
     bits = Le16(&h[28]);
     compression = Le32(&h[30]);
     imageSize = Le32(&h[34]);
@@ -154,7 +172,8 @@ std::vector<uint8_t> ReadBmp(const std::string& path, std::string* why) {
     classic[30] = 3, classic[31] = classic[32] = classic[33] = 0;
   }
   if (bits <= 8) {
-    const uint64_t entries = colours != 0 ? std::min<uint64_t>(colours, 256) : (uint64_t{1} << bits);
+    const uint64_t entries =
+        colours != 0 ? std::min<uint64_t>(colours, 256) : (uint64_t{1} << bits);
     const uint64_t from = 14 + headerSize;
     const uint64_t to = std::min<uint64_t>(from + entries * 4, dataOffset);
     classic.insert(classic.end(), file.begin() + static_cast<std::ptrdiff_t>(from),
@@ -168,7 +187,9 @@ std::vector<uint8_t> ReadBmp(const std::string& path, std::string* why) {
   return classic;
 }
 
-uint8_t OverWhite(uint8_t c, uint8_t a) { return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255); }
+uint8_t OverWhite(uint8_t c, uint8_t a) {
+  return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
 
 // Copies a decoded image into `out` as opaque top-down BGRA. Returns false when it has no pixels
 // FreeImage can convert.
@@ -261,7 +282,8 @@ bool TiffHasResolution(const std::string& path, int32_t frame) {
   bool has = false;
   if (TIFF* tiff = TIFFOpen(path.c_str(), "r")) {
     float x = 0, y = 0;
-    has = TIFFSetDirectory(tiff, static_cast<tdir_t>(frame - 1)) && TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) &&
+    has = TIFFSetDirectory(tiff, static_cast<tdir_t>(frame - 1)) &&
+          TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) &&
           TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0;
     TIFFClose(tiff);
   }
@@ -308,8 +330,10 @@ FrameResult LoadBmp(const std::string& path, int32_t frame, Bitmap& out) {
   }
   FIBITMAP* dib = FreeImage_LoadFromMemory(FIF_BMP, memory, frame == 1 ? 0 : FIF_LOAD_NOPIXELS);
   if (frame != 1) {
-    if (dib && !tWatch.damaged) r.frameCount = 1;  // one image per file: nothing to decode
-    else r.error = tWatch.damaged ? tWatch.message : "the decoder could not read the image";
+    if (dib && !tWatch.damaged)
+      r.frameCount = 1;  // one image per file: nothing to decode
+    else
+      r.error = tWatch.damaged ? tWatch.message : "the decoder could not read the image";
   } else if (Take(dib, out, r)) {
     r.frameCount = 1;
   }
@@ -347,7 +371,8 @@ FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bit
   tWatch = DecodeWatch{};
   FrameResult r;
   try {
-    r = format == Format::kTiff ? LoadMultiPage(path, frame, out) : LoadSingle(format, path, frame, out);
+    r = format == Format::kTiff ? LoadMultiPage(path, frame, out)
+                                : LoadSingle(format, path, frame, out);
   } catch (const std::bad_alloc&) {
     r = FrameResult{};
     r.error = "not enough memory for the image";

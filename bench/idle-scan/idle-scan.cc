@@ -1,0 +1,84 @@
+// Idle cost of the scan loop: 100 active channels, freq 1, empty folders, 60 s of real time.
+// Reports the CPU time used as a percentage of one core and the resident memory at start and end.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "kernel/kernel.h"
+#include "kernel/text-fields.h"
+
+using namespace vellumora;
+
+static long RssKb() {
+  std::ifstream in("/proc/self/statm");
+  long pages = 0, resident = 0;
+  in >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+static double CpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+}
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  const int channels = 100;
+  char dirTemplate[] = "/tmp/vellumora-bench.XXXXXX";
+  std::string root = mkdtemp(dirTemplate);
+  setenv("VELLUMORA_COMMON_APPDATA", root.c_str(), 1);
+  C_Kernel kernel;
+  long scans = 0;
+  kernel.logCallback = [&](const std::string& t, bool) {
+    if (t.rfind("ERROR", 0) == 0 && t.find("Ini-file") == std::string::npos) std::fprintf(stderr, "%s\n", t.c_str());
+  };
+  kernel.channels.assign(channels + 1, EmptyChannel());
+  for (int i = 0; i < channels; ++i) {
+    PrintChannel& ch = kernel.channels[i];
+    std::string folder = root + "/in" + std::to_string(i);
+    std::filesystem::create_directories(folder);
+    WriteField(ch.sourceFolder, folder);
+    WriteField(ch.printerName, "capture");
+    ch.active = 1;
+    ch.freq = 1;
+    for (int d = 0; d < 7; ++d) {
+      std::copy_n("00:00 00:00 ", 12, ch.schedule[d]);
+      ch.dayActive[d] = 1;
+    }
+  }
+  kernel.channelCount = channels;
+  kernel.iniFileAge = 1;  // no settings file: keep the ten-second reload quiet
+  auto realSleep = kernel.sleepMs;
+  kernel.sleepMs = [&](int32_t ms) {
+    if (ms == 10) ++scans;  // one 10 ms gap follows each channel whose time came
+    realSleep(ms);
+  };
+  std::thread stopper([&] {
+    for (int s = 0; s < seconds; ++s) {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      if ((s + 1) % 30 == 0) std::fprintf(stderr, "t=%ds rss=%ldkB\n", s + 1, RssKb());
+    }
+    stopRequested = 1;
+  });
+  const long rssStart = RssKb();
+  const double cpuStart = CpuSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  kernel.StartScanning();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds() - cpuStart;
+  const long rssEnd = RssKb();
+  stopper.join();
+  std::printf("channels=%d wall=%.1fs scans=%ld cpu=%.3fs cpu%%=%.3f rss_start=%ldkB rss_end=%ldkB\n",
+              channels, wall, scans, cpu, 100.0 * cpu / wall, rssStart, rssEnd);
+  std::filesystem::remove_all(root);
+}
