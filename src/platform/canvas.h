@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,9 @@ struct Bitmap {
   int32_t height = 0;
   int32_t stride = 0;  // bytes per row
   std::vector<uint8_t> bgra;
+  // The JPEG file these pixels were decoded from, when they are exactly its image (RGB or
+  // grey): a PDF page can then carry the file itself instead of re-compressing the pixels.
+  std::shared_ptr<const std::string> jpegFile;
   bool Empty() const { return width <= 0 || height <= 0; }
 };
 

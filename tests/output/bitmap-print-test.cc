@@ -229,7 +229,10 @@ TEST_F(BitmapPrintTest, TiffFramesKeepTheirPhysicalSizeOtherPicturesOneDotPerPix
     SCOPED_TRACE(c.file);
     ASSERT_TRUE(CupsSandbox::Get().Reset());
     EXPECT_EQ(Print(c.file), OutputEnd::kFinished);
-    const auto pages = test::RenderPdf(OnlyJob(), 300);
+    const std::string pdf = OnlyJob();
+    // A JPEG goes into the PDF as the file itself, not as re-compressed pixels.
+    EXPECT_EQ(pdf.find("/DCTDecode") != std::string::npos, std::string(c.file) == "photo.jpg");
+    const auto pages = test::RenderPdf(pdf, 300);
     ASSERT_EQ(pages.size(), 1u);
     ExpectBox(test::FindPixels(pages[0], test::IsBlue), 300, c.expected, 2);
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace vellumora {
 
@@ -21,6 +22,13 @@ cairo_surface_t* SurfaceFor(const Bitmap& picture) {
 
 }  // namespace
 
+struct CairoCanvas::KeptSurfaces {
+  std::vector<cairo_surface_t*> surfaces;
+  ~KeptSurfaces() {
+    for (cairo_surface_t* s : surfaces) cairo_surface_destroy(s);
+  }
+};
+
 struct CairoCanvas::Text {
   PangoLayout* layout = nullptr;
   ~Text() {
@@ -29,7 +37,7 @@ struct CairoCanvas::Text {
 };
 
 CairoCanvas::CairoCanvas(cairo_t* cr, int32_t dpiX, int32_t dpiY)
-    : cr_(cr), dpiX_(dpiX), dpiY_(dpiY), text_(std::make_unique<Text>()) {
+    : kept_(std::make_unique<KeptSurfaces>()), cr_(cr), dpiX_(dpiX), dpiY_(dpiY), text_(std::make_unique<Text>()) {
   text_->layout = pango_cairo_create_layout(cr_);
   PangoContext* context = pango_layout_get_context(text_->layout);
   // Points are points on the device: pango's resolution is the device's.
@@ -48,7 +56,22 @@ CairoCanvas::~CairoCanvas() = default;
 
 void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
   if (picture.Empty() || dest.Width() == 0 || dest.Height() == 0) return;
-  cairo_surface_t* source = SurfaceFor(picture);
+  cairo_surface_t* source;
+  if (picture.jpegFile && cairo_surface_get_type(cairo_get_target(cr_)) != CAIRO_SURFACE_TYPE_IMAGE) {
+    // PDF pages embed the JPEG file as it is: no deflating of tens of megabytes of pixels.
+    // The surface only gives the picture its size; its pixels are never read, because an
+    // opaque surface with JPEG data is written as that data. Created by cairo and never
+    // written to, its memory stays untouched, and cairo takes it over instead of copying it
+    // when we let go of it.
+    source = cairo_image_surface_create(CAIRO_FORMAT_RGB24, picture.width, picture.height);
+    kept_->surfaces.push_back(cairo_surface_reference(source));
+    auto* keep = new std::shared_ptr<const std::string>(picture.jpegFile);
+    cairo_surface_set_mime_data(
+        source, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<const unsigned char*>((*keep)->data()), (*keep)->size(),
+        [](void* p) { delete static_cast<std::shared_ptr<const std::string>*>(p); }, keep);
+  } else {
+    source = SurfaceFor(picture);
+  }
   cairo_save(cr_);
   cairo_rectangle(cr_, dest.left, dest.top, dest.Width(), dest.Height());
   cairo_clip(cr_);

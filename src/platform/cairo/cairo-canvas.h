@@ -26,6 +26,10 @@ class CairoCanvas : public Canvas {
 
  private:
   struct Text;
+  // Picture surfaces that carry their file's JPEG data: kept until the page is done, so cairo
+  // never copies their (untouched) pixel memory.
+  struct KeptSurfaces;
+  std::unique_ptr<KeptSurfaces> kept_;
   cairo_t* cr_;
   int32_t dpiX_, dpiY_;
   FontSpec font_;

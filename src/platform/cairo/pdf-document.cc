@@ -53,11 +53,11 @@ void PdfDocument::NewPage() {
 }
 
 bool PdfDocument::Finish() {
-  impl_->canvas.reset();
   cairo_show_page(impl_->cr);
+  cairo_surface_finish(impl_->surface);
+  impl_->canvas.reset();  // after the pages are written: the canvas keeps their pictures
   cairo_destroy(impl_->cr);
   impl_->cr = nullptr;
-  cairo_surface_finish(impl_->surface);
   bool ok = cairo_surface_status(impl_->surface) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(impl_->surface);
   impl_->surface = nullptr;
