@@ -19,6 +19,8 @@ struct LocalTime {
 
 // The current local time of the machine.
 LocalTime NowLocal();
+// A point in time (seconds and nanoseconds since the epoch) in local time.
+LocalTime ToLocalTime(int64_t seconds, int64_t nanoseconds);
 
 // Injected wherever tests must control the time of day.
 using LocalClock = std::function<LocalTime()>;

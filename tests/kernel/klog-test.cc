@@ -15,10 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::string Utf16(std::string_view ascii) {
   std::string out;
@@ -50,7 +46,7 @@ TEST_F(KLogTest, NewFileHasByteOrderMarkAndHeaderThenPrefixedLines) {
   C_KLog log(file.string(), clock);
   log.AddLine("Print channel scanning started");
   log.AddLine("");
-  EXPECT_EQ(ReadBytes(file), "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\n") +
+  EXPECT_EQ(test::ReadFileBytes(file), "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\n") +
                                  Utf16("03.07. 09:05   Print channel scanning started\r\n") +
                                  Utf16(" \r\n"));
 }
@@ -58,7 +54,7 @@ TEST_F(KLogTest, NewFileHasByteOrderMarkAndHeaderThenPrefixedLines) {
 TEST_F(KLogTest, NonAsciiTextIsWrittenAsUtf16) {
   C_KLog log(file.string(), clock);
   log.AddLine("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x96\xA8");  // Grüße + U+1F5A8
-  std::string bytes = ReadBytes(file);
+  std::string bytes = test::ReadFileBytes(file);
   EXPECT_NE(bytes.find(std::string("G\0r\0\xFC\0\xDF\0e\0 \0\x3D\xD8\xA8\xDD\r\0\n\0", 20)),
             std::string::npos);
 }
@@ -80,7 +76,7 @@ TEST_F(KLogTest, LimitOf100CutsTheFileTo69LinesAtThe100thLine) {
   // The file was rewritten whole, with byte order mark, and matches what is held in memory.
   C_KLog reread(file.string(), clock);
   EXPECT_EQ(reread.Lines(), lines);
-  EXPECT_EQ(ReadBytes(file).substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(test::ReadFileBytes(file).substr(0, 2), "\xFF\xFE");
 }
 
 TEST_F(KLogTest, LimitOutsideItsRangeFallsBackTo1000) {
@@ -97,10 +93,10 @@ TEST_F(KLogTest, DeletedFileIsRecreatedWithoutHeaderAndHeaderReturnsAtTruncation
   log.maxLines = 100;
   fs::remove(file);
   log.AddLine("after delete");
-  EXPECT_EQ(ReadBytes(file), Utf16("03.07. 09:05   after delete\r\n"));
+  EXPECT_EQ(test::ReadFileBytes(file), Utf16("03.07. 09:05   after delete\r\n"));
 
   for (int i = 0; i < 97; ++i) log.AddLine("fill");
-  std::string bytes = ReadBytes(file);
+  std::string bytes = test::ReadFileBytes(file);
   EXPECT_EQ(bytes.substr(0, 2 + 2 * 35), "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n"));
 }
 
@@ -108,7 +104,7 @@ TEST_F(KLogTest, ExistingFileIsLoadedNotRewritten) {
   std::string original = "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\nold line\r\n");
   std::ofstream(file, std::ios::binary) << original;
   C_KLog log(file.string(), clock);
-  EXPECT_EQ(ReadBytes(file), original);
+  EXPECT_EQ(test::ReadFileBytes(file), original);
   EXPECT_EQ(log.Lines().back(), u"old line");
 }
 

@@ -19,13 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-void WriteBytes(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // A raw record of the given size with little-endian fields poked in at their offsets.
 struct RawRecord {
@@ -78,7 +71,7 @@ class SettingsStoreTest : public ::testing::Test {
     kernel->log = &log;
   }
   fs::path Data(const char* name) const { return fs::path(kernel->dataDir) / name; }
-  void WriteIni(const std::string& text) { WriteBytes(Data("Vellumora.ini"), text); }
+  void WriteIni(const std::string& text) { test::WriteFileBytes(Data("Vellumora.ini"), text); }
 
   test::SandboxDir dir;
   C_KLog log{(dir.path() / "test.log").string()};
@@ -95,7 +88,7 @@ TEST_F(SettingsStoreTest, LegacyRecordsAreUpgradedStepByStep) {
   RawRecord v504a(kOldRecord), v504b(kOldRecord);
   v504a.I32(oMarginMM, 118).I32(oDpiX, 600);
   v504b.I32(oMarginMM, 4000).I32(oDpiX, 0);
-  WriteBytes(Data("Vellumora.vch"), Header("408", "0001") + v408.bytes);
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("408", "0001") + v408.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 2);
 
   const PrintChannel& c = kernel->channels[0];
@@ -115,7 +108,7 @@ TEST_F(SettingsStoreTest, LegacyRecordsAreUpgradedStepByStep) {
   EXPECT_EQ(messages, (std::vector<std::string>{"1 Print channel settings imported",
                                                 "VCH structure updated to version 603"}));
 
-  WriteBytes(Data("Vellumora.vch"), Header("504", "0002") + v504a.bytes + v504b.bytes);
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("504", "0002") + v504a.bytes + v504b.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 2);
   EXPECT_EQ(kernel->channels[0].marginMM, 4);
   EXPECT_EQ(kernel->channels[1].marginMM, 5);  // no resolution
@@ -137,7 +130,7 @@ TEST_F(SettingsStoreTest, Format601BorderBelowThePhysicalOffsetBecomes600Dots) {
       .I32(oWidthMM, 210).I32(oHeightMM, 297);
   wide.Wide(oPrinterName, u"Gone").I32(oMarginMM, 10).I32(oDpiX, 600).I32(oDpiY, 600)
       .I32(oWidthMM, 210).I32(oHeightMM, 297);
-  WriteBytes(Data("Vellumora.vch"), Header("601", "0003") + measured.bytes + unmeasured.bytes + wide.bytes);
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("601", "0003") + measured.bytes + unmeasured.bytes + wide.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 2);
 
   const PageGeometry& g = kernel->channels[0].geometry;
@@ -155,7 +148,7 @@ TEST_F(SettingsStoreTest, Format602KeepsItsDataAndCountsAsConverted) {
   WriteIni("");
   RawRecord r(kOldRecord);
   r.I32(oCopies, 3).I32(oDriverSize, 16384).Narrow(oDriverData, "DRV").Narrow(oDriverData + 16383, "Z");
-  WriteBytes(Data("Vellumora.vch"), Header("602", "0001") + r.bytes);
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("602", "0001") + r.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 2);
   const PrintChannel& c = kernel->channels[0];
   EXPECT_EQ(c.copies, 3);
@@ -183,7 +176,7 @@ TEST_F(SettingsStoreTest, BadHeadersAndShortFiles) {
   };
   for (const auto& tc : cases) {
     messages.clear();
-    WriteBytes(Data("Vellumora.vch"), tc.file);
+    test::WriteFileBytes(Data("Vellumora.vch"), tc.file);
     kernel->ReadSettings(false);
     EXPECT_EQ(kernel->channelCount, tc.channelCount) << tc.file.substr(0, 69);
     ASSERT_FALSE(messages.empty());
@@ -203,7 +196,7 @@ TEST_F(SettingsStoreTest, SaveWritesHeaderAndRecordsAndAppendUsesTheSpareSlot) {
   kernel->channels[0].copies = 1;
 
   ASSERT_TRUE(kernel->SaveSettings(true));
-  std::string bytes = ReadBytes(Data("Vellumora.vch"));
+  std::string bytes = test::ReadFileBytes(Data("Vellumora.vch"));
   ASSERT_EQ(bytes.size(), 69 + kNewRecord);
   EXPECT_EQ(bytes.substr(0, 69), "Vellumora    Print-Channel-Definitions Version=603 Channels=0001 DATA");
   EXPECT_EQ(bytes.substr(69, 14), std::string("/\0s\0r\0v\0/\0i\0n\0", 14));
@@ -213,7 +206,7 @@ TEST_F(SettingsStoreTest, SaveWritesHeaderAndRecordsAndAppendUsesTheSpareSlot) {
   EXPECT_EQ(kernel->currentChannelIndex, -1);
 
   ASSERT_TRUE(kernel->SaveSettings(false));
-  EXPECT_EQ(ReadBytes(Data("Vellumora.vch")).size(), 69 + kNewRecord);
+  EXPECT_EQ(test::ReadFileBytes(Data("Vellumora.vch")).size(), 69 + kNewRecord);
   EXPECT_EQ(kernel->channelCount, 1);
 }
 
@@ -221,7 +214,7 @@ TEST_F(SettingsStoreTest, UnchangedFilesAreReadOnceAndChangesWithinASecondAreSee
   WriteIni("[Operation]\r\nMaxLogSize=500\r\n");
   RawRecord r(kNewRecord);
   r.I32(oCopies, 1);
-  WriteBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 1);
   kernel->channels[0].copies = 42;  // would be overwritten by a reload
   messages.clear();
@@ -230,7 +223,7 @@ TEST_F(SettingsStoreTest, UnchangedFilesAreReadOnceAndChangesWithinASecondAreSee
   EXPECT_TRUE(messages.empty());
 
   r.I32(oCopies, 7);
-  WriteBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);  // same second
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);  // same second
   WriteIni("[Operation]\r\nMaxLogSize=600\r\n");
   EXPECT_EQ(kernel->ReadSettings(true), 1);
   EXPECT_EQ(kernel->channels[0].copies, 7);
@@ -268,7 +261,7 @@ TEST_F(SettingsStoreTest, IniDefaultsBooleansAndUnknownKeysKept) {
 
   kernel->settings.WindowWidth = 1280;
   ASSERT_TRUE(kernel->SaveSettings(false));
-  std::string ini = ReadBytes(Data("Vellumora.ini"));
+  std::string ini = test::ReadFileBytes(Data("Vellumora.ini"));
   for (const char* expected : {"CustomKey=keep me\r\n", "[Other]\r\nx=1\r\n", "DebugMode=1\r\n",
                                "SortByDate=0\r\n", "WindowWidth=1280\r\n", "MaxLogSize=100\r\n",
                                "AppDataDirectory=", "; edited by hand"})
@@ -280,8 +273,8 @@ TEST_F(SettingsStoreTest, IniDefaultsBooleansAndUnknownKeysKept) {
 TEST_F(SettingsStoreTest, ClientListsKeepTheirEncoding) {
   WriteIni("");
   const std::string utf16 = std::string("\xFF\xFE" "A\0n\0n\0\xE4\0\r\0\n\0B\0o\0b\0\r\0\n\0", 24);
-  WriteBytes(Data("MobileClientNames.lst"), utf16);
-  WriteBytes(Data("MobileClientChannels.lst"), "1,3\r\n\r\n");
+  test::WriteFileBytes(Data("MobileClientNames.lst"), utf16);
+  test::WriteFileBytes(Data("MobileClientChannels.lst"), "1,3\r\n\r\n");
   kernel->ReadSettings(false);
   EXPECT_EQ(kernel->clientNames, (std::vector<std::string>{"Ann\xC3\xA4", "Bob"}));
   EXPECT_EQ(kernel->clientChannels, (std::vector<std::string>{"1,3", ""}));
@@ -291,9 +284,9 @@ TEST_F(SettingsStoreTest, ClientListsKeepTheirEncoding) {
 
   kernel->clientPins = {"???", "123456"};
   ASSERT_TRUE(kernel->SaveClientLists());
-  EXPECT_EQ(ReadBytes(Data("MobileClientNames.lst")), utf16);
-  EXPECT_EQ(ReadBytes(Data("MobileClientChannels.lst")), "1,3\r\n\r\n");
-  EXPECT_EQ(ReadBytes(Data("MobileClientPINs.lst")), "???\r\n123456\r\n");
+  EXPECT_EQ(test::ReadFileBytes(Data("MobileClientNames.lst")), utf16);
+  EXPECT_EQ(test::ReadFileBytes(Data("MobileClientChannels.lst")), "1,3\r\n\r\n");
+  EXPECT_EQ(test::ReadFileBytes(Data("MobileClientPINs.lst")), "???\r\n123456\r\n");
 
   // Read once per process: later loads leave the registry to the registry.
   kernel->clientNames.push_back("Cleo");
@@ -305,7 +298,7 @@ TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   WriteIni("");
   RawRecord r(kNewRecord);
   r.I32(oCopies, 5);
-  WriteBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);
   kernel->ReadSettings(false);
   kernel->channels[0].copies = 9;
 
@@ -324,7 +317,7 @@ TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().rfind("ERROR Settings not saved, cannot write ", 0), 0u) << messages.back();
   EXPECT_EQ(kernel->channelCount, 1);
-  EXPECT_EQ(ReadBytes(Data("Vellumora.vch")).size(), 69 + kNewRecord);
+  EXPECT_EQ(test::ReadFileBytes(Data("Vellumora.vch")).size(), 69 + kNewRecord);
   kernel->ReadSettings(false);
   EXPECT_EQ(kernel->channels[0].copies, 5);
   for (const auto& entry : fs::directory_iterator(kernel->dataDir))

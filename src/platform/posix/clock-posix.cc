@@ -10,8 +10,13 @@ namespace vellumora {
 LocalTime NowLocal() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
+  return ToLocalTime(ts.tv_sec, ts.tv_nsec);
+}
+
+LocalTime ToLocalTime(int64_t seconds, int64_t nanoseconds) {
   std::tm tm{};
-  localtime_r(&ts.tv_sec, &tm);
+  const time_t s = static_cast<time_t>(seconds);
+  localtime_r(&s, &tm);
   LocalTime t;
   t.year = tm.tm_year + 1900;
   t.month = tm.tm_mon + 1;
@@ -19,7 +24,7 @@ LocalTime NowLocal() {
   t.hour = tm.tm_hour;
   t.minute = tm.tm_min;
   t.second = tm.tm_sec;
-  t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+  t.millisecond = static_cast<int>(nanoseconds / 1000000);
   t.weekday = (tm.tm_wday + 6) % 7;
   return t;
 }

@@ -14,22 +14,6 @@ namespace vellumora {
 
 namespace {
 
-LocalTime ToLocalTime(const timespec& ts) {
-  std::tm tm{};
-  time_t seconds = ts.tv_sec;
-  localtime_r(&seconds, &tm);
-  LocalTime t;
-  t.year = tm.tm_year + 1900;
-  t.month = tm.tm_mon + 1;
-  t.day = tm.tm_mday;
-  t.hour = tm.tm_hour;
-  t.minute = tm.tm_min;
-  t.second = tm.tm_sec;
-  t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
-  t.weekday = (tm.tm_wday + 6) % 7;
-  return t;
-}
-
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
@@ -51,7 +35,7 @@ bool ListRegularFiles(const std::string& folder, std::vector<FolderEntry>* files
     struct stat st {};
     if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;
-    files->push_back(FolderEntry{e->d_name, ToLocalTime(st.st_mtim)});
+    files->push_back(FolderEntry{e->d_name, ToLocalTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec)});
   }
   return true;
 }
