@@ -28,7 +28,8 @@ static long RssKb() {
 static double CpuSeconds() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+         ru.ru_stime.tv_usec / 1e6;
 }
 
 int main(int argc, char** argv) {
@@ -40,7 +41,8 @@ int main(int argc, char** argv) {
   C_Kernel kernel;
   long scans = 0;
   kernel.logCallback = [&](const std::string& t, bool) {
-    if (t.rfind("ERROR", 0) == 0 && t.find("Ini-file") == std::string::npos) std::fprintf(stderr, "%s\n", t.c_str());
+    if (t.rfind("ERROR", 0) == 0 && t.find("Ini-file") == std::string::npos)
+      std::fprintf(stderr, "%s\n", t.c_str());
   };
   kernel.channels.assign(channels + 1, EmptyChannel());
   for (int i = 0; i < channels; ++i) {
@@ -78,7 +80,8 @@ int main(int argc, char** argv) {
   const double cpu = CpuSeconds() - cpuStart;
   const long rssEnd = RssKb();
   stopper.join();
-  std::printf("channels=%d wall=%.1fs scans=%ld cpu=%.3fs cpu%%=%.3f rss_start=%ldkB rss_end=%ldkB\n",
-              channels, wall, scans, cpu, 100.0 * cpu / wall, rssStart, rssEnd);
+  std::printf(
+      "channels=%d wall=%.1fs scans=%ld cpu=%.3fs cpu%%=%.3f rss_start=%ldkB rss_end=%ldkB\n",
+      channels, wall, scans, cpu, 100.0 * cpu / wall, rssStart, rssEnd);
   std::filesystem::remove_all(root);
 }

@@ -34,16 +34,25 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--folder") folder = value();
-    else if (a == "--printer") printer = value();
-    else if (a == "--archive") archive = value();
-    else if (a == "--freq") freq = std::atoi(value().c_str());
-    else if (a == "--copies") copies = std::atoi(value().c_str());
-    else if (a == "--allow-raw") allowRaw = true;
-    else if (a == "--if-none") ifNone = true;
-    else return Usage();
+    if (a == "--folder")
+      folder = value();
+    else if (a == "--printer")
+      printer = value();
+    else if (a == "--archive")
+      archive = value();
+    else if (a == "--freq")
+      freq = std::atoi(value().c_str());
+    else if (a == "--copies")
+      copies = std::atoi(value().c_str());
+    else if (a == "--allow-raw")
+      allowRaw = true;
+    else if (a == "--if-none")
+      ifNone = true;
+    else
+      return Usage();
   }
-  if (folder.empty() || printer.empty() || freq < 1 || freq > 9999 || copies < 1 || copies > 100) return Usage();
+  if (folder.empty() || printer.empty() || freq < 1 || freq > 9999 || copies < 1 || copies > 100)
+    return Usage();
 
   C_Kernel kernel;
   kernel.logCallback = [](const std::string& text, bool) {
@@ -74,10 +83,11 @@ int main(int argc, char** argv) {
     c.dayActive[day] = 1;
   }
   if (!kernel.SaveSettings(true) || kernel.channelCount < 1) {
-    std::fprintf(stderr, "vellumora-setup: the settings could not be written to %s\n", kernel.dataDir.c_str());
+    std::fprintf(stderr, "vellumora-setup: the settings could not be written to %s\n",
+                 kernel.dataDir.c_str());
     return 1;
   }
-  std::printf("Channel %d: %s -> %s (settings in %s)\n", kernel.channelCount, folder.c_str(), printer.c_str(),
-              kernel.dataDir.c_str());
+  std::printf("Channel %d: %s -> %s (settings in %s)\n", kernel.channelCount, folder.c_str(),
+              printer.c_str(), kernel.dataDir.c_str());
   return 0;
 }

@@ -116,7 +116,8 @@ int RunProgram(int argc, char** argv) {
   auto outputs = std::make_unique<Outputs>(*kernel, *watermark);
   kernel->output = outputs.get();
   kernel->onScanningStarts = [o = outputs.get()] { o->LoadWatermark(); };
-  kernel->readPrinterMetrics = [o = outputs.get()](const std::string& printer) -> std::optional<PageGeometry> {
+  kernel->readPrinterMetrics =
+      [o = outputs.get()](const std::string& printer) -> std::optional<PageGeometry> {
     PageGeometry g;
     if (!o->ReadPrinterMetrics(printer, g)) return std::nullopt;
     return g;

@@ -1,8 +1,8 @@
 // Reading, upgrading and writing the channel-definitions file.
 #include "kernel/channel-file.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "kernel/text-fields.h"
@@ -20,18 +20,22 @@ int32_t HeaderNumber(const char* header, std::size_t size, std::size_t pos, std:
   bool negative = false;
   if (pos < end && (header[pos] == '-' || header[pos] == '+')) negative = header[pos++] == '-';
   int32_t value = 0;
-  for (; pos < end && header[pos] >= '0' && header[pos] <= '9'; ++pos) value = value * 10 + (header[pos] - '0');
+  for (; pos < end && header[pos] >= '0' && header[pos] <= '9'; ++pos)
+    value = value * 10 + (header[pos] - '0');
   return negative ? -value : value;
 }
 
-bool KnownVersion(int32_t v) { return v == 408 || v == 504 || v == 601 || v == 602 || v == 603; }
+bool KnownVersion(int32_t v) {
+  return v == 408 || v == 504 || v == 601 || v == 602 || v == 603;
+}
 
 }  // namespace
 
 std::string ChannelFileHeader(int32_t count) {
   char buf[128];
   int n = std::snprintf(buf, sizeof buf,
-                        "Vellumora    Print-Channel-Definitions Version=603 Channels=%4.4d DATA", count);
+                        "Vellumora    Print-Channel-Definitions Version=603 Channels=%4.4d DATA",
+                        count);
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
@@ -109,8 +113,9 @@ std::string ChannelFileBytes(const std::vector<PrintChannel>& channels, int32_t 
   bytes.reserve(kChannelHeaderSize + static_cast<std::size_t>(count) * kChannelRecordSize);
   const PrintChannel empty = EmptyChannel();
   for (int32_t i = 0; i < count; ++i) {
-    const PrintChannel& r =
-        static_cast<std::size_t>(i) < channels.size() ? channels[static_cast<std::size_t>(i)] : empty;
+    const PrintChannel& r = static_cast<std::size_t>(i) < channels.size()
+                                ? channels[static_cast<std::size_t>(i)]
+                                : empty;
     bytes.append(reinterpret_cast<const char*>(&r), sizeof r);
   }
   return bytes;

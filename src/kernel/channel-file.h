@@ -37,8 +37,8 @@ ChannelFileContents ReadChannelFile(std::istream& in, const PrinterMetricsReader
 
 // Upgrades one record of format `version` to format 603, step by step. `offsetX`/`offsetY`
 // are the physical offsets of the last printer that could be measured during this load.
-void UpgradeChannelRecord(PrintChannel& record, int32_t version, const PrinterMetricsReader& metrics,
-                          int32_t& offsetX, int32_t& offsetY);
+void UpgradeChannelRecord(PrintChannel& record, int32_t version,
+                          const PrinterMetricsReader& metrics, int32_t& offsetX, int32_t& offsetY);
 
 // The header followed by the first `count` records.
 std::string ChannelFileBytes(const std::vector<PrintChannel>& channels, int32_t count);

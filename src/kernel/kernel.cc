@@ -29,7 +29,8 @@ std::string WithSlash(std::string dir) {
 C_Kernel::C_Kernel(std::string appDirectory)
     : channels(1, EmptyChannel()), currentChannel(EmptyChannel()), printerDefaults(EmptyChannel()) {
   namespace fs = std::filesystem;
-  appDir = appDirectory.empty() ? WithSlash(CurrentDirectory()) : WithSlash(std::move(appDirectory));
+  appDir =
+      appDirectory.empty() ? WithSlash(CurrentDirectory()) : WithSlash(std::move(appDirectory));
 
   if (auto common = CommonAppDataFolder()) {
     fs::path data = *common / "Vellumora";

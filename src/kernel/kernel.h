@@ -115,7 +115,8 @@ class C_Kernel {
   int32_t channelCount = 0;
   int32_t currentChannelIndex = 0;
   PrintChannel currentChannel;
-  PrintChannel printerDefaults;  // printerName, driverSize, driverData of the printer's own defaults
+  PrintChannel
+      printerDefaults;  // printerName, driverSize, driverData of the printer's own defaults
   PageGeometry printerGeometry;
 
   std::string appDir;      // program directory, ends in '/'
@@ -150,18 +151,18 @@ class C_Kernel {
   C_KLog* log = nullptr;  // the log the start-up attached; it holds maxLines
 
   // Seams to the layers above the engine core, installed by the start-up.
-  PrinterMetricsReader readPrinterMetrics;    // measures a printer's page (upgrades of old records)
+  PrinterMetricsReader readPrinterMetrics;   // measures a printer's page (upgrades of old records)
   SettingsSource* settingsSource = nullptr;  // the setup dialog, once it exists
   OutputPort* output = nullptr;              // the outputs and the printer object
-  WindowPort* windows = nullptr;             // the desktop windows; none in service and headless runs
-  ServicePort* service = nullptr;            // the service object; none in desktop and headless runs
+  WindowPort* windows = nullptr;   // the desktop windows; none in service and headless runs
+  ServicePort* service = nullptr;  // the service object; none in desktop and headless runs
 
   // Injected time and message pumping, so tests run the scan loop without waiting. The
   // defaults are the real ones; in service and headless runs there is nothing to pump.
-  LocalClock localClock = NowLocal;                           // schedules, archive names
+  LocalClock localClock = NowLocal;                              // schedules, archive names
   std::function<int64_t()> monotonicMs = MonotonicMilliseconds;  // settle times
-  std::function<void(int32_t)> sleepMs = SleepMilliseconds;   // every wait of the scan loop
-  std::function<void()> pumpMessages;                          // the windows' message pump
+  std::function<void(int32_t)> sleepMs = SleepMilliseconds;      // every wait of the scan loop
+  std::function<void()> pumpMessages;                            // the windows' message pump
   std::function<std::optional<CpuTimes>()> readCpuTimes = ReadCpuTimes;
 
   // Hooks of the output layer around a run of the scan loop: loading the watermark, starting
@@ -181,7 +182,8 @@ class C_Kernel {
   CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems
 
   bool clientListsLoaded_ = false;
-  TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8, TextEncoding::Utf8};
+  TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8,
+                                          TextEncoding::Utf8};
 };
 
 // The process-wide kernel, set by the start-up for the life of the process.

@@ -35,7 +35,8 @@ class OutputPort {
                                  const std::string& name, bool ownThread) = 0;
   virtual OutputEnd PrintBitmapFile(const std::string& path, int32_t copies, int32_t totalPages,
                                     int32_t pageNumber, const std::string& name) = 0;
-  virtual OutputEnd PrintTextFile(const std::string& path, int32_t copies, const std::string& name) = 0;
+  virtual OutputEnd PrintTextFile(const std::string& path, int32_t copies,
+                                  const std::string& name) = 0;
   virtual OutputEnd PrintRawFile(const std::string& path, const std::string& printerName,
                                  const std::string& name) = 0;
 };

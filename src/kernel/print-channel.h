@@ -88,9 +88,11 @@ inline constexpr std::size_t kChannelRecordSize = 53244;
 inline constexpr std::size_t kLegacyChannelRecordSize = 18428;
 
 // The record is a file format: every offset is fixed.
-static_assert(std::is_standard_layout_v<PrintChannel> && std::is_trivially_copyable_v<PrintChannel>);
+static_assert(std::is_standard_layout_v<PrintChannel> &&
+              std::is_trivially_copyable_v<PrintChannel>);
 static_assert(sizeof(PrintChannel) == kChannelRecordSize);
-static_assert(offsetof(PrintChannel, driverData) + kLegacyDriverDataSize == kLegacyChannelRecordSize);
+static_assert(offsetof(PrintChannel, driverData) + kLegacyDriverDataSize ==
+              kLegacyChannelRecordSize);
 static_assert(sizeof(PageGeometry) == 56);
 static_assert(offsetof(PrintChannel, sourceFolder) == 0);
 static_assert(offsetof(PrintChannel, moveDir) == 512);

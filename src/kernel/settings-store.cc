@@ -17,7 +17,8 @@ namespace {
 
 constexpr const char* kIniFile = "Vellumora.ini";
 constexpr const char* kChannelFile = "Vellumora.vch";
-constexpr const char* kClientListFiles[3] = {kClientNamesFile, kClientPinsFile, kClientChannelsFile};
+constexpr const char* kClientListFiles[3] = {kClientNamesFile, kClientPinsFile,
+                                             kClientChannelsFile};
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -72,7 +73,8 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
       // The file must be openable for writing too; one without any write permission counts
       // as read-only even for root and loads nothing.
       std::ifstream in;
-      if (!IsReadOnlyFile(vchPath)) in.open(vchPath, std::ios::binary | std::ios::in | std::ios::out);
+      if (!IsReadOnlyFile(vchPath))
+        in.open(vchPath, std::ios::binary | std::ios::in | std::ios::out);
       if (in.is_open()) {
         ChannelFileContents contents = ReadChannelFile(in, readPrinterMetrics);
         if (contents.valid) {
@@ -122,7 +124,9 @@ bool C_Kernel::SaveClientLists() {
   const std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
   bool ok = true;
   for (int i = 0; i < 3; ++i)
-    ok = WriteSettingsFile(kClientListFiles[i], ClientListBytes(*lists[i], clientListEncodings_[i])) && ok;
+    ok = WriteSettingsFile(kClientListFiles[i],
+                           ClientListBytes(*lists[i], clientListEncodings_[i])) &&
+         ok;
   return ok;
 }
 

@@ -39,7 +39,8 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 
 std::string ReadWideField(std::span<const char16_t> field) {
   auto end = std::find(field.begin(), field.end(), u'\0');
-  return Utf16ToUtf8(std::u16string_view(field.data(), static_cast<std::size_t>(end - field.begin())));
+  return Utf16ToUtf8(
+      std::u16string_view(field.data(), static_cast<std::size_t>(end - field.begin())));
 }
 
 std::string ReadNarrowField(std::span<const char> field) {

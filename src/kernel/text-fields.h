@@ -24,12 +24,20 @@ bool WriteWideField(std::span<char16_t> field, std::string_view text);
 bool WriteNarrowField(std::span<char> field, std::string_view text);
 
 template <std::size_t N>
-std::string ReadField(const char16_t (&f)[N]) { return ReadWideField(std::span<const char16_t>(f, N)); }
+std::string ReadField(const char16_t (&f)[N]) {
+  return ReadWideField(std::span<const char16_t>(f, N));
+}
 template <std::size_t N>
-std::string ReadField(const char (&f)[N]) { return ReadNarrowField(std::span<const char>(f, N)); }
+std::string ReadField(const char (&f)[N]) {
+  return ReadNarrowField(std::span<const char>(f, N));
+}
 template <std::size_t N>
-bool WriteField(char16_t (&f)[N], std::string_view text) { return WriteWideField(std::span<char16_t>(f, N), text); }
+bool WriteField(char16_t (&f)[N], std::string_view text) {
+  return WriteWideField(std::span<char16_t>(f, N), text);
+}
 template <std::size_t N>
-bool WriteField(char (&f)[N], std::string_view text) { return WriteNarrowField(std::span<char>(f, N), text); }
+bool WriteField(char (&f)[N], std::string_view text) {
+  return WriteNarrowField(std::span<char>(f, N), text);
+}
 
 }  // namespace vellumora

@@ -6,12 +6,18 @@
 namespace vellumora {
 
 Outputs::Outputs(C_Kernel& kernel, WatermarkBitmap& watermark)
-    : kernel_(kernel), watermark_(watermark), printer_(std::make_unique<PrinterObject>(kernel.dataDir + "Temp")) {}
+    : kernel_(kernel),
+      watermark_(watermark),
+      printer_(std::make_unique<PrinterObject>(kernel.dataDir + "Temp")) {}
 
 Outputs::~Outputs() = default;
 
-std::vector<std::string> Outputs::PrinterNames() { return printer_->Printers(); }
+std::vector<std::string> Outputs::PrinterNames() {
+  return printer_->Printers();
+}
 
-bool Outputs::OpenPrinterCheck(const std::string& printerName) { return printers::Answers(printerName); }
+bool Outputs::OpenPrinterCheck(const std::string& printerName) {
+  return printers::Answers(printerName);
+}
 
 }  // namespace vellumora

@@ -26,11 +26,12 @@ class Outputs final : public OutputPort {
   bool SelectPrinter(const std::string& printerName) override;
   bool PrepareChannelPrinter(int32_t index) override;
   int32_t TestPrinterAccess(const std::string& printerName) override;
-  OutputEnd PrintPdfFile(const std::string& path, const std::string& printerName, const std::string& name,
-                         bool ownThread) override;
-  OutputEnd PrintBitmapFile(const std::string& path, int32_t copies, int32_t totalPages, int32_t pageNumber,
-                            const std::string& name) override;
-  OutputEnd PrintTextFile(const std::string& path, int32_t copies, const std::string& name) override;
+  OutputEnd PrintPdfFile(const std::string& path, const std::string& printerName,
+                         const std::string& name, bool ownThread) override;
+  OutputEnd PrintBitmapFile(const std::string& path, int32_t copies, int32_t totalPages,
+                            int32_t pageNumber, const std::string& name) override;
+  OutputEnd PrintTextFile(const std::string& path, int32_t copies,
+                          const std::string& name) override;
   OutputEnd PrintRawFile(const std::string& path, const std::string& printerName,
                          const std::string& name) override;
 

@@ -19,5 +19,4 @@ OutputEnd Outputs::PrintTextFile(const std::string&, int32_t, const std::string&
   return NotAvailable(kernel_, "Text file");
 }
 
-
 }  // namespace vellumora

@@ -10,9 +10,13 @@
 
 namespace vellumora {
 
-PrinterObject::PrinterObject(std::string tempDir) : tempDir_(std::move(tempDir)) { Refresh(); }
+PrinterObject::PrinterObject(std::string tempDir) : tempDir_(std::move(tempDir)) {
+  Refresh();
+}
 
-PrinterObject::~PrinterObject() { Abort(); }
+PrinterObject::~PrinterObject() {
+  Abort();
+}
 
 bool PrinterObject::Refresh() {
   if (Printing()) return false;
@@ -31,7 +35,8 @@ bool PrinterObject::SetCurrent(int index) {
 }
 
 std::string PrinterObject::CurrentName() const {
-  return current_ >= 0 && current_ < static_cast<int>(printers_.size()) ? printers_[current_] : std::string();
+  return current_ >= 0 && current_ < static_cast<int>(printers_.size()) ? printers_[current_]
+                                                                        : std::string();
 }
 
 bool PrinterObject::SetOrientation(Orientation o) {
@@ -78,13 +83,17 @@ bool PrinterObject::BeginDoc() {
   return true;
 }
 
-Canvas& PrinterObject::canvas() { return document_->canvas(); }
+Canvas& PrinterObject::canvas() {
+  return document_->canvas();
+}
 
 void PrinterObject::NewPage() {
   if (document_) document_->NewPage();
 }
 
-int32_t PrinterObject::PageNumber() const { return document_ ? document_->PageCount() : 0; }
+int32_t PrinterObject::PageNumber() const {
+  return document_ ? document_->PageCount() : 0;
+}
 
 bool PrinterObject::EndDoc(std::string* error) {
   if (!document_) return false;
@@ -93,7 +102,8 @@ bool PrinterObject::EndDoc(std::string* error) {
   if (!ok) {
     if (error) *error = "the document could not be written";
   } else {
-    ok = printers::SubmitFile(documentPrinter_, documentPath_, title, "application/pdf", 1, error) > 0;
+    ok = printers::SubmitFile(documentPrinter_, documentPath_, title, "application/pdf", 1, error) >
+         0;
   }
   ::unlink(documentPath_.c_str());
   documentPath_.clear();

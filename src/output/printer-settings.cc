@@ -71,7 +71,9 @@ bool Outputs::PrepareChannelPrinter(int32_t index) {
   if (printers::WriteDefaultsBlock(printer, std::span<const uint8_t>(c.driverData, size)) ==
       printers::WriteResult::kOk) {
     k.driverChanged = true;
-    if (debug) k.Log("DEBUG-INFO Printer driver settings changed - " + std::to_string(c.driverSize) + " Bytes");
+    if (debug)
+      k.Log("DEBUG-INFO Printer driver settings changed - " + std::to_string(c.driverSize) +
+            " Bytes");
   } else {
     k.Log("ERROR Printer driver default settings couldn't be changed!");
   }
@@ -92,7 +94,8 @@ bool Outputs::RestorePrinterDefaults() {
     k.Log("ERROR Printer driver settings structure does not match any more!");
     return false;
   }
-  printers::WriteDefaultsBlock(printer, std::span<const uint8_t>(saved.driverData, current->size()));
+  printers::WriteDefaultsBlock(printer,
+                               std::span<const uint8_t>(saved.driverData, current->size()));
   saved.driverSize = 0;
   if (k.settings.DebugMode) k.Log("DEBUG-INFO Printer driver default settings restored");
   return true;
@@ -119,7 +122,8 @@ bool Outputs::ReadPrinterMetrics(const std::string& printerName, PageGeometry& g
   if (g.dpiX <= 0 || g.dpiY <= 0) return false;
   g.paperRect.right = m->paperWidth;
   g.paperRect.bottom = m->paperHeight;
-  g.printRect = {m->offsetX, m->offsetY, m->printableWidth + m->offsetX, m->printableHeight + m->offsetY};
+  g.printRect = {m->offsetX, m->offsetY, m->printableWidth + m->offsetX,
+                 m->printableHeight + m->offsetY};
   return true;
 }
 
@@ -129,8 +133,8 @@ bool Outputs::ResetPrinterObject(const std::string& printerName) {
   return SelectPrinter(printerName);
 }
 
-bool Outputs::SetPrinterDefaultPaper(const std::string& printerName, int32_t paperCode, int32_t widthMm,
-                                     int32_t heightMm) {
+bool Outputs::SetPrinterDefaultPaper(const std::string& printerName, int32_t paperCode,
+                                     int32_t widthMm, int32_t heightMm) {
   if (widthMm == 0 && heightMm == 0) return false;
   if (!printers::Answers(printerName)) {
     kernel_.Log("ERROR Couldn't open printer to modify default paper dimensions!");

@@ -27,7 +27,8 @@ long LeadingNumber(std::string_view text) {
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
   unsigned long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = value * 10 + (text[i] - '0');
   return negative ? -static_cast<long>(value) : static_cast<long>(value);
 }
 }  // namespace
@@ -52,7 +53,8 @@ std::string ExpandControlCodes(std::string_view text) {
   return out.substr(0, out.find('\0'));
 }
 
-OutputEnd Outputs::PrintRawFile(const std::string& path, const std::string& printerName, const std::string&) {
+OutputEnd Outputs::PrintRawFile(const std::string& path, const std::string& printerName,
+                                const std::string&) {
   C_Kernel& k = kernel_;
   if (k.jobFailed) return OutputEnd::kFinished;
   if (k.inputHandle >= 0) {
@@ -77,7 +79,8 @@ OutputEnd Outputs::PrintRawFile(const std::string& path, const std::string& prin
     if (!printers::Answers(printerName)) {
       k.jobFailed = true;
       k.statusMessage = "ERROR while API-opening the printer " + printerName;
-    } else if (auto job = printers::StreamJob::Start(printerName, kRawJobName, kRawFormat, nullptr); !job) {
+    } else if (auto job = printers::StreamJob::Start(printerName, kRawJobName, kRawFormat, nullptr);
+               !job) {
       k.jobFailed = true;
       k.statusMessage = "ERROR Couldn't start binary file API-printing on " + printerName;
     } else {
@@ -99,7 +102,8 @@ OutputEnd Outputs::PrintRawFile(const std::string& path, const std::string& prin
         if (got < 0) {
           k.jobFailed = true;
         } else if (got > 0) {
-          k.jobFailed = !job->Write(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(got)));
+          k.jobFailed =
+              !job->Write(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(got)));
         }
       }
       if (!k.jobFailed && !stopCode.empty()) k.jobFailed = !job->Write(bytes(stopCode));

@@ -40,9 +40,9 @@ WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t>
 
 // Paper sizes. Stored records keep Windows paper codes; the server speaks media names.
 struct Paper {
-  std::string name;       // e.g. "A4"
-  std::string media;      // e.g. "iso_a4_210x297mm"
-  int32_t code = 256;     // Windows paper code, 256 when there is none
+  std::string name;    // e.g. "A4"
+  std::string media;   // e.g. "iso_a4_210x297mm"
+  int32_t code = 256;  // Windows paper code, 256 when there is none
   int32_t widthTenthMm = 0;
   int32_t heightTenthMm = 0;
 };

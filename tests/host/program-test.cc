@@ -1,11 +1,10 @@
 // The real executable: start banner, single instance, orderly stop on SIGTERM.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -82,14 +81,19 @@ TEST(Program, BannerSingleInstanceAndOrderlyStop) {
   pid_t first = StartProgram(dir.path());
   ASSERT_TRUE(WaitForLog(logFile, started, 1));
   EXPECT_TRUE(fs::is_directory(dir.path() / "Vellumora" / "Temp"));
-  const std::vector<std::string> banner = {" ", std::string(70, '='), "Vellumora",
+  const std::vector<std::string> banner = {" ",
                                            std::string(70, '='),
-                                           (dir.path() / "Vellumora").string() + "/", started};
+                                           "Vellumora",
+                                           std::string(70, '='),
+                                           (dir.path() / "Vellumora").string() + "/",
+                                           started};
   auto lines = LogMessages(logFile);
   ASSERT_GE(lines.size(), banner.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + banner.size()), banner);
   // The settings are loaded at start: without a settings file that is reported.
-  EXPECT_TRUE(WaitForLog(logFile, "ERROR Ini-file not found: " + (dir.path() / "Vellumora" / "Vellumora.ini").string(), 1));
+  EXPECT_TRUE(WaitForLog(
+      logFile, "ERROR Ini-file not found: " + (dir.path() / "Vellumora" / "Vellumora.ini").string(),
+      1));
 
   // A second instance writes its banner, finds the first one running and ends at once.
   pid_t second = StartProgram(dir.path());

@@ -15,7 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 std::string Utf16(std::string_view ascii) {
   std::string out;
   for (char c : ascii) {
@@ -46,14 +45,16 @@ TEST_F(KLogTest, NewFileHasByteOrderMarkAndHeaderThenPrefixedLines) {
   C_KLog log(file.string(), clock);
   log.AddLine("Print channel scanning started");
   log.AddLine("");
-  EXPECT_EQ(test::ReadFileBytes(file), "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\n") +
-                                 Utf16("03.07. 09:05   Print channel scanning started\r\n") +
-                                 Utf16(" \r\n"));
+  EXPECT_EQ(test::ReadFileBytes(file),
+            "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\n") +
+                Utf16("03.07. 09:05   Print channel scanning started\r\n") + Utf16(" \r\n"));
 }
 
 TEST_F(KLogTest, NonAsciiTextIsWrittenAsUtf16) {
   C_KLog log(file.string(), clock);
-  log.AddLine("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x96\xA8");  // Grüße + U+1F5A8
+  log.AddLine(
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xF0\x9F\x96\xA8");  // Grüße + U+1F5A8
   std::string bytes = test::ReadFileBytes(file);
   EXPECT_NE(bytes.find(std::string("G\0r\0\xFC\0\xDF\0e\0 \0\x3D\xD8\xA8\xDD\r\0\n\0", 20)),
             std::string::npos);
@@ -97,11 +98,13 @@ TEST_F(KLogTest, DeletedFileIsRecreatedWithoutHeaderAndHeaderReturnsAtTruncation
 
   for (int i = 0; i < 97; ++i) log.AddLine("fill");
   std::string bytes = test::ReadFileBytes(file);
-  EXPECT_EQ(bytes.substr(0, 2 + 2 * 35), "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n"));
+  EXPECT_EQ(bytes.substr(0, 2 + 2 * 35),
+            "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n"));
 }
 
 TEST_F(KLogTest, ExistingFileIsLoadedNotRewritten) {
-  std::string original = "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\nold line\r\n");
+  std::string original =
+      "\xFF\xFE" + Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\nold line\r\n");
   std::ofstream(file, std::ios::binary) << original;
   C_KLog log(file.string(), clock);
   EXPECT_EQ(test::ReadFileBytes(file), original);
@@ -120,7 +123,8 @@ TEST_F(KLogTest, ConcurrentWritersLoseAndTearNoLine) {
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t)
     writers.emplace_back([&log, t] {
-      for (int i = 0; i < 300; ++i) log.AddLine("writer " + std::to_string(t) + " line " + std::to_string(i));
+      for (int i = 0; i < 300; ++i)
+        log.AddLine("writer " + std::to_string(t) + " line " + std::to_string(i));
     });
   for (auto& w : writers) w.join();
 

@@ -41,9 +41,13 @@ TEST(Records, WritingATextFieldZeroFillsAndCuts) {
       {"abc", "abc", true},
       {"abcd", "abc", false},
       {"\xC3\xA4\xC3\xB6\xC3\xBC", "\xC3\xA4\xC3\xB6\xC3\xBC", true},  // äöü, one unit each
-      {"a\xF0\x9F\x96\xA8", "a\xF0\x9F\x96\xA8", true},                 // a + printer emoji (pair)
-      {"ab\xF0\x9F\x96\xA8", "ab", false},                              // the pair is not split
-      {"a\xFF" "b", "a\xEF\xBF\xBD" "b", true},                         // invalid UTF-8 replaced
+      {"a\xF0\x9F\x96\xA8", "a\xF0\x9F\x96\xA8", true},                // a + printer emoji (pair)
+      {"ab\xF0\x9F\x96\xA8", "ab", false},                             // the pair is not split
+      {"a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b",
+       true},  // invalid UTF-8 replaced
   };
   for (const auto& tc : cases) {
     char16_t wide[4];
@@ -65,11 +69,11 @@ TEST(Records, MillimetresAndDots) {
     int32_t value, dpi, mmToDots, dotsToMm;
   };
   const Case cases[] = {
-      {210, 300, 2480, 18},   // A4 width; 210 dots are 17.78 mm
-      {297, 600, 7015, 13},   // A4 height at 600 dpi
-      {300, 300, 3543, 25},   // 300 dots at 300 dpi: one inch, 25.4 mm
-      {254, 100, 1000, 65},   // 254 dots at 100 dpi are 64.5 mm: rounds up
-      {5, 0, 0, 0},           // no resolution
+      {210, 300, 2480, 18},  // A4 width; 210 dots are 17.78 mm
+      {297, 600, 7015, 13},  // A4 height at 600 dpi
+      {300, 300, 3543, 25},  // 300 dots at 300 dpi: one inch, 25.4 mm
+      {254, 100, 1000, 65},  // 254 dots at 100 dpi are 64.5 mm: rounds up
+      {5, 0, 0, 0},          // no resolution
   };
   for (const auto& tc : cases) {
     EXPECT_EQ(MmToDots(tc.value, tc.dpi), tc.mmToDots) << tc.value << " @ " << tc.dpi;

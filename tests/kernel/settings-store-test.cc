@@ -19,13 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // A raw record of the given size with little-endian fields poked in at their offsets.
 struct RawRecord {
   std::string bytes;
   explicit RawRecord(std::size_t size) : bytes(size, '\0') {}
   RawRecord& I32(std::size_t at, int32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+      bytes[at + i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
     return *this;
   }
   RawRecord& Wide(std::size_t at, std::u16string_view text) {
@@ -50,7 +50,8 @@ constexpr std::size_t oPrinterName = 1152, oCopies = 1664, oMarginMM = 1676, oDp
                       oDriverSize = 2040, oDriverData = 2044;
 
 std::string Header(const std::string& version, const std::string& count) {
-  std::string h = "Vellumora    Print-Channel-Definitions Version=" + version + " Channels=" + count + " DATA";
+  std::string h =
+      "Vellumora    Print-Channel-Definitions Version=" + version + " Channels=" + count + " DATA";
   return h;
 }
 
@@ -83,8 +84,14 @@ class SettingsStoreTest : public ::testing::Test {
 TEST_F(SettingsStoreTest, LegacyRecordsAreUpgradedStepByStep) {
   WriteIni("");
   RawRecord v408(kOldRecord);
-  v408.Narrow(oLegacyStart, "8").Narrow(oLegacyStop, "17").I32(oMarginMM, 119).I32(oDpiX, 600)
-      .I32(oDpiY, 600).I32(oWidthMM, 210).I32(oHeightMM, 297).Narrow(oFixedPaper, "\x01\x01");
+  v408.Narrow(oLegacyStart, "8")
+      .Narrow(oLegacyStop, "17")
+      .I32(oMarginMM, 119)
+      .I32(oDpiX, 600)
+      .I32(oDpiY, 600)
+      .I32(oWidthMM, 210)
+      .I32(oHeightMM, 297)
+      .Narrow(oFixedPaper, "\x01\x01");
   RawRecord v504a(kOldRecord), v504b(kOldRecord);
   v504a.I32(oMarginMM, 118).I32(oDpiX, 600);
   v504b.I32(oMarginMM, 4000).I32(oDpiX, 0);
@@ -124,13 +131,26 @@ TEST_F(SettingsStoreTest, Format601BorderBelowThePhysicalOffsetBecomes600Dots) {
     return g;
   };
   RawRecord measured(kOldRecord), unmeasured(kOldRecord), wide(kOldRecord);
-  measured.Wide(oPrinterName, u"Office").I32(oMarginMM, 5).I32(oDpiX, 600).I32(oDpiY, 600)
-      .I32(oWidthMM, 210).I32(oHeightMM, 297);
-  unmeasured.Wide(oPrinterName, u"Gone").I32(oMarginMM, 5).I32(oDpiX, 600).I32(oDpiY, 600)
-      .I32(oWidthMM, 210).I32(oHeightMM, 297);
-  wide.Wide(oPrinterName, u"Gone").I32(oMarginMM, 10).I32(oDpiX, 600).I32(oDpiY, 600)
-      .I32(oWidthMM, 210).I32(oHeightMM, 297);
-  test::WriteFileBytes(Data("Vellumora.vch"), Header("601", "0003") + measured.bytes + unmeasured.bytes + wide.bytes);
+  measured.Wide(oPrinterName, u"Office")
+      .I32(oMarginMM, 5)
+      .I32(oDpiX, 600)
+      .I32(oDpiY, 600)
+      .I32(oWidthMM, 210)
+      .I32(oHeightMM, 297);
+  unmeasured.Wide(oPrinterName, u"Gone")
+      .I32(oMarginMM, 5)
+      .I32(oDpiX, 600)
+      .I32(oDpiY, 600)
+      .I32(oWidthMM, 210)
+      .I32(oHeightMM, 297);
+  wide.Wide(oPrinterName, u"Gone")
+      .I32(oMarginMM, 10)
+      .I32(oDpiX, 600)
+      .I32(oDpiY, 600)
+      .I32(oWidthMM, 210)
+      .I32(oHeightMM, 297);
+  test::WriteFileBytes(Data("Vellumora.vch"),
+                       Header("601", "0003") + measured.bytes + unmeasured.bytes + wide.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 2);
 
   const PageGeometry& g = kernel->channels[0].geometry;
@@ -147,7 +167,10 @@ TEST_F(SettingsStoreTest, Format601BorderBelowThePhysicalOffsetBecomes600Dots) {
 TEST_F(SettingsStoreTest, Format602KeepsItsDataAndCountsAsConverted) {
   WriteIni("");
   RawRecord r(kOldRecord);
-  r.I32(oCopies, 3).I32(oDriverSize, 16384).Narrow(oDriverData, "DRV").Narrow(oDriverData + 16383, "Z");
+  r.I32(oCopies, 3)
+      .I32(oDriverSize, 16384)
+      .Narrow(oDriverData, "DRV")
+      .Narrow(oDriverData + 16383, "Z");
   test::WriteFileBytes(Data("Vellumora.vch"), Header("602", "0001") + r.bytes);
   EXPECT_EQ(kernel->ReadSettings(false), 2);
   const PrintChannel& c = kernel->channels[0];
@@ -172,7 +195,8 @@ TEST_F(SettingsStoreTest, BadHeadersAndShortFiles) {
       {"Vellumora", 0, "No print channel settings imported"},
       {"", 0, "No print channel settings imported"},
       // Three promised, one and a half present: the rest stays zero-filled, no error.
-      {Header("603", "0003") + r.bytes + r.bytes.substr(0, 1000), 3, "3 Print channel settings imported"},
+      {Header("603", "0003") + r.bytes + r.bytes.substr(0, 1000), 3,
+       "3 Print channel settings imported"},
   };
   for (const auto& tc : cases) {
     messages.clear();
@@ -198,7 +222,8 @@ TEST_F(SettingsStoreTest, SaveWritesHeaderAndRecordsAndAppendUsesTheSpareSlot) {
   ASSERT_TRUE(kernel->SaveSettings(true));
   std::string bytes = test::ReadFileBytes(Data("Vellumora.vch"));
   ASSERT_EQ(bytes.size(), 69 + kNewRecord);
-  EXPECT_EQ(bytes.substr(0, 69), "Vellumora    Print-Channel-Definitions Version=603 Channels=0001 DATA");
+  EXPECT_EQ(bytes.substr(0, 69),
+            "Vellumora    Print-Channel-Definitions Version=603 Channels=0001 DATA");
   EXPECT_EQ(bytes.substr(69, 14), std::string("/\0s\0r\0v\0/\0i\0n\0", 14));
   EXPECT_EQ(bytes.substr(69 + oCopies, 4), std::string("\x01\0\0\0", 4));
   EXPECT_EQ(kernel->channelCount, 1);
@@ -228,13 +253,15 @@ TEST_F(SettingsStoreTest, UnchangedFilesAreReadOnceAndChangesWithinASecondAreSee
   EXPECT_EQ(kernel->ReadSettings(true), 1);
   EXPECT_EQ(kernel->channels[0].copies, 7);
   EXPECT_EQ(log.maxLines.load(), 600);
-  EXPECT_EQ(messages, (std::vector<std::string>{"Read updated ini-file data", "Read updated vch-file data",
-                                                "1 Print channel settings imported"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"Read updated ini-file data", "Read updated vch-file data",
+                                      "1 Print channel settings imported"}));
 }
 
 TEST_F(SettingsStoreTest, MissingFilesAndDirectories) {
   EXPECT_EQ(kernel->ReadSettings(false), 0);
-  EXPECT_EQ(messages, std::vector<std::string>{"ERROR Ini-file not found: " + Data("Vellumora.ini").string()});
+  EXPECT_EQ(messages, std::vector<std::string>{"ERROR Ini-file not found: " +
+                                               Data("Vellumora.ini").string()});
   EXPECT_EQ(kernel->channels.size(), 1u);
 
   messages.clear();
@@ -262,9 +289,9 @@ TEST_F(SettingsStoreTest, IniDefaultsBooleansAndUnknownKeysKept) {
   kernel->settings.WindowWidth = 1280;
   ASSERT_TRUE(kernel->SaveSettings(false));
   std::string ini = test::ReadFileBytes(Data("Vellumora.ini"));
-  for (const char* expected : {"CustomKey=keep me\r\n", "[Other]\r\nx=1\r\n", "DebugMode=1\r\n",
-                               "SortByDate=0\r\n", "WindowWidth=1280\r\n", "MaxLogSize=100\r\n",
-                               "AppDataDirectory=", "; edited by hand"})
+  for (const char* expected :
+       {"CustomKey=keep me\r\n", "[Other]\r\nx=1\r\n", "DebugMode=1\r\n", "SortByDate=0\r\n",
+        "WindowWidth=1280\r\n", "MaxLogSize=100\r\n", "AppDataDirectory=", "; edited by hand"})
     EXPECT_NE(ini.find(expected), std::string::npos) << expected << "\n" << ini;
   EXPECT_NE(ini.find("DelFailedJobs=1"), std::string::npos);  // kept as it was, never written
   EXPECT_LT(ini.find("[Application]"), ini.find("[Snapquill]"));
@@ -272,7 +299,10 @@ TEST_F(SettingsStoreTest, IniDefaultsBooleansAndUnknownKeysKept) {
 
 TEST_F(SettingsStoreTest, ClientListsKeepTheirEncoding) {
   WriteIni("");
-  const std::string utf16 = std::string("\xFF\xFE" "A\0n\0n\0\xE4\0\r\0\n\0B\0o\0b\0\r\0\n\0", 24);
+  const std::string utf16 = std::string(
+      "\xFF\xFE"
+      "A\0n\0n\0\xE4\0\r\0\n\0B\0o\0b\0\r\0\n\0",
+      24);
   test::WriteFileBytes(Data("MobileClientNames.lst"), utf16);
   test::WriteFileBytes(Data("MobileClientChannels.lst"), "1,3\r\n\r\n");
   kernel->ReadSettings(false);
@@ -315,13 +345,15 @@ TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   signal(SIGXFSZ, oldHandler);
 
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back().rfind("ERROR Settings not saved, cannot write ", 0), 0u) << messages.back();
+  EXPECT_EQ(messages.back().rfind("ERROR Settings not saved, cannot write ", 0), 0u)
+      << messages.back();
   EXPECT_EQ(kernel->channelCount, 1);
   EXPECT_EQ(test::ReadFileBytes(Data("Vellumora.vch")).size(), 69 + kNewRecord);
   kernel->ReadSettings(false);
   EXPECT_EQ(kernel->channels[0].copies, 5);
   for (const auto& entry : fs::directory_iterator(kernel->dataDir))
-    EXPECT_EQ(entry.path().filename().string().find(".vch."), std::string::npos) << "temporary left behind";
+    EXPECT_EQ(entry.path().filename().string().find(".vch."), std::string::npos)
+        << "temporary left behind";
 }
 
 }  // namespace

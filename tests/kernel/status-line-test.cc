@@ -52,8 +52,9 @@ TEST_F(StatusLineTest, ShortTextsCompareWithoutTimeAndOnlyTheImmediateRepeatIsDr
   status.Show(" ", false);
   status.Show("A message", false);
   status.Show(" ", false);
-  EXPECT_EQ(Messages(), (std::vector<std::u16string>{u"12.10. 08:59    ", u"12.10. 08:30   A message",
-                                                     u"12.10. 08:30    "}));
+  EXPECT_EQ(Messages(),
+            (std::vector<std::u16string>{u"12.10. 08:59    ", u"12.10. 08:30   A message",
+                                         u"12.10. 08:30    "}));
 }
 
 TEST_F(StatusLineTest, ServiceModeWritesTheFileOnly) {

@@ -37,7 +37,8 @@ class PrinterSettingsTest : public ::testing::Test {
 
   // A channel on `printer` that carries `block` as its driver settings.
   PrintChannel& Channel(int index, const std::string& printer, const std::vector<uint8_t>& block) {
-    kernel->channels.resize(std::max<std::size_t>(kernel->channels.size(), index + 2), EmptyChannel());
+    kernel->channels.resize(std::max<std::size_t>(kernel->channels.size(), index + 2),
+                            EmptyChannel());
     kernel->channelCount = static_cast<int32_t>(kernel->channels.size()) - 1;
     PrintChannel& c = kernel->channels[index];
     WriteField(c.printerName, printer);
@@ -52,7 +53,9 @@ class PrinterSettingsTest : public ::testing::Test {
     printers::WriteDefaultsBlock(kPs, original);
     return block;
   }
-  int32_t PaperHeightDots(const char* printer) { return printers::ReadPageMetrics(printer)->paperHeight; }
+  int32_t PaperHeightDots(const char* printer) {
+    return printers::ReadPageMetrics(printer)->paperHeight;
+  }
 
   test::SandboxDir dir;
   std::unique_ptr<C_Kernel> kernel;
@@ -88,8 +91,10 @@ TEST_F(PrinterSettingsTest, QueueLengthCountsHeldJobs) {
   std::string path = (dir.path() / "job.prn").string();
   test::WriteFileBytes(path, "data");
   std::string error;
-  ASSERT_GT(printers::SubmitFile(kRaw, path, "one", "application/vnd.cups-raw", 1, &error), 0) << error;
-  ASSERT_GT(printers::SubmitFile(kRaw, path, "two", "application/vnd.cups-raw", 1, &error), 0) << error;
+  ASSERT_GT(printers::SubmitFile(kRaw, path, "one", "application/vnd.cups-raw", 1, &error), 0)
+      << error;
+  ASSERT_GT(printers::SubmitFile(kRaw, path, "two", "application/vnd.cups-raw", 1, &error), 0)
+      << error;
   EXPECT_EQ(printers::ActiveJobCount(kRaw), 2);
 
   Channel(0, kRaw, {});
@@ -109,7 +114,8 @@ TEST_F(PrinterSettingsTest, ChannelBlockBecomesTheDefaultAndRestoreBringsTheOldO
   EXPECT_EQ(PaperHeightDots(kPs), 2479);  // the driver's A5: 209.9 mm at 300 dpi
   EXPECT_EQ(kernel->printerDefaults.driverSize, static_cast<int32_t>(original.size()));
   EXPECT_EQ(ReadField(kernel->printerDefaults.printerName), kPs);
-  EXPECT_EQ(messages.back(), "DEBUG-INFO Printer driver settings changed - " + std::to_string(a5.size()) + " Bytes");
+  EXPECT_EQ(messages.back(),
+            "DEBUG-INFO Printer driver settings changed - " + std::to_string(a5.size()) + " Bytes");
 
   ASSERT_TRUE(outputs->RestorePrinterDefaults());
   EXPECT_EQ(PaperHeightDots(kPs), 3508);  // A4 again
@@ -144,7 +150,8 @@ TEST_F(PrinterSettingsTest, EqualBlockChangesNothingAndForeignBlockIsRefused) {
 
   Channel(0, "no-such-printer", original);
   EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
-  EXPECT_EQ(messages.back(), "ERROR Couldn't change printer default settings! Check user privileges.");
+  EXPECT_EQ(messages.back(),
+            "ERROR Couldn't change printer default settings! Check user privileges.");
   Channel(0, "no-such-printer", {});
   EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
   EXPECT_EQ(messages.back(), "ERROR Couldn't read printer spooler status! Check user privileges.");
@@ -196,13 +203,15 @@ TEST_F(PrinterSettingsTest, DocumentOfTwoPagesIsOneJobAndAnAbortedOneNone) {
   EXPECT_EQ(jobs[0].data.rfind("%PDF-", 0), 0u);
   EXPECT_NE(jobs[0].data.find("/Count 2"), std::string::npos);
   EXPECT_EQ(cups.ActiveJobs(kRaw), 0);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "Vellumora" / "Temp"));  // no document left behind
+  EXPECT_TRUE(
+      std::filesystem::is_empty(dir.path() / "Vellumora" / "Temp"));  // no document left behind
 }
 
 TEST_F(PrinterSettingsTest, AccessTestBits) {
   EXPECT_EQ(outputs->TestPrinterAccess(kPs), 63);
-  EXPECT_EQ(messages, (std::vector<std::string>{"OK:    Bitmap graphics printing possible",
-                                                "OK:    Full printer driver settings access verified"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"OK:    Bitmap graphics printing possible",
+                                      "OK:    Full printer driver settings access verified"}));
   EXPECT_EQ(outputs->TestPrinterAccess("no-such-printer"), 0);
   EXPECT_EQ(outputs->TestPrinterAccess("CAPTURE"), 1);  // the server knows it, the list does not
   EXPECT_EQ(outputs->TestPrinterAccess(""), 0);
@@ -212,9 +221,12 @@ TEST_F(PrinterSettingsTest, AccessTestBits) {
 TEST_F(PrinterSettingsTest, StartUpReportWithAndWithoutTheChannelChecks) {
   const std::string sep(110, '-');
   const std::string data = kernel->dataDir.substr(0, kernel->dataDir.size() - 1);
-  const std::vector<std::string> head = {sep, "INITIAL SYSTEM CHECK:", sep, "User = " + UserName(), "  ",
-                                         "Accessible Printers:", "    capture", "    capture-ps", "  ",
-                                         "OK:    Full access to folder " + data + " verified"};
+  const std::vector<std::string> head = {
+      sep,           "INITIAL SYSTEM CHECK:",
+      sep,           "User = " + UserName(),
+      "  ",          "Accessible Printers:",
+      "    capture", "    capture-ps",
+      "  ",          "OK:    Full access to folder " + data + " verified"};
   std::filesystem::create_directory(dir.path() / "in");
   WriteField(Channel(0, kPs, {}).sourceFolder, (dir.path() / "in").string() + "/");
   WriteField(Channel(1, "SCREEN", {}).sourceFolder, "/no/such/folder");
@@ -229,13 +241,16 @@ TEST_F(PrinterSettingsTest, StartUpReportWithAndWithoutTheChannelChecks) {
   kernel->settings.StartUpCheck = true;
   kernel->InitialSystemCheck();
   expected = head;
-  for (const char* line : {"  ", "Now scanning all print channel folders and printers for access privileges...",
-                           "Print channel 1 ==> capture-ps"})
+  for (const char* line :
+       {"  ", "Now scanning all print channel folders and printers for access privileges...",
+        "Print channel 1 ==> capture-ps"})
     expected.push_back(line);
   expected.push_back("OK:    Full access to folder " + (dir.path() / "in").string() + " verified");
-  for (const char* line : {"OK:    Bitmap graphics printing possible", "OK:    Full printer driver settings access verified",
-                           "Print channel 2 ==> SCREEN", "ERROR: Folder /no/such/folder can't be found any more",
-                           "ERROR: Printer is not accessible or can't be found"})
+  for (const char* line :
+       {"OK:    Bitmap graphics printing possible",
+        "OK:    Full printer driver settings access verified", "Print channel 2 ==> SCREEN",
+        "ERROR: Folder /no/such/folder can't be found any more",
+        "ERROR: Printer is not accessible or can't be found"})
     expected.push_back(line);
   expected.push_back(sep);
   EXPECT_EQ(messages, expected);

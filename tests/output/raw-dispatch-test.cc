@@ -62,11 +62,15 @@ TEST_F(RawDispatchTest, FileIsPrintedFramedAndRemoved) {
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 3);
   ASSERT_EQ(jobs.size(), 3u);
   for (const auto& job : jobs) {
-    EXPECT_EQ(job.data, "\x1B" "E" + data + "\x1B%-12345X");
+    EXPECT_EQ(job.data,
+              "\x1B"
+              "E" +
+                  data + "\x1B%-12345X");
     EXPECT_EQ(job.Info("title"), "Vellumora File");
   }
   EXPECT_FALSE(fs::exists(in / "label.prn"));
-  EXPECT_TRUE(Logged("File was successfully sent to printer ")) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(Logged("File was successfully sent to printer "))
+      << ::testing::PrintToString(messages);
 }
 
 TEST_F(RawDispatchTest, UnknownPrinterAndRefusedJobKeepTheFile) {
@@ -75,7 +79,8 @@ TEST_F(RawDispatchTest, UnknownPrinterAndRefusedJobKeepTheFile) {
   kernel->ScanChannel(0, false);
   EXPECT_TRUE(fs::exists(in / "label.prn"));
   // The channel's cycle ends before the file when its printer cannot be asked for its queue.
-  EXPECT_TRUE(Logged("ERROR Couldn't read printer spooler status! Check user privileges.")) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(Logged("ERROR Couldn't read printer spooler status! Check user privileges."))
+      << ::testing::PrintToString(messages);
 
   // A queue that refuses new jobs: the job is not created and the file waits.
   WriteField(kernel->channels[0].printerName, CupsSandbox::kRawQueue);
@@ -84,7 +89,8 @@ TEST_F(RawDispatchTest, UnknownPrinterAndRefusedJobKeepTheFile) {
   kernel->ScanChannel(0, false);
   ASSERT_EQ(std::system("cupsaccept capture"), 0);
   EXPECT_TRUE(fs::exists(in / "label.prn"));
-  EXPECT_TRUE(Logged("ERROR Couldn't start binary file API-printing on capture")) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(Logged("ERROR Couldn't start binary file API-printing on capture"))
+      << ::testing::PrintToString(messages);
   EXPECT_EQ(cups.ActiveJobs(CupsSandbox::kRawQueue), 0);
 
   // Accepted again: the next scan prints it.

@@ -20,12 +20,14 @@ TEST(ControlCodes, Notation) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"[27]E", "\x1B" "E"},
-      {"[27", ""},              // no closing bracket voids the whole code
+      {"[27]E",
+       "\x1B"
+       "E"},
+      {"[27", ""},  // no closing bracket voids the whole code
       {"A[27", ""},
-      {"A[0]B", "A"},           // sent up to the first zero byte
-      {"[300]", "\x2C"},        // low 8 bits
-      {"[ESC]", ""},            // no digits: the number 0, and nothing is sent
+      {"A[0]B", "A"},     // sent up to the first zero byte
+      {"[300]", "\x2C"},  // low 8 bits
+      {"[ESC]", ""},      // no digits: the number 0, and nothing is sent
       {"[13][10]", "\r\n"},
       {"[ 7]x[-1]", std::string("\x07x\xFF")},
       {"plain", "plain"},
@@ -72,7 +74,10 @@ TEST_F(RawPrintTest, CopiesArriveByteExactFramedByTheCodes) {
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 3);
   ASSERT_EQ(jobs.size(), 3u);
   for (const auto& job : jobs) {
-    EXPECT_EQ(job.data, "\x1B" "E" + data + "\f");
+    EXPECT_EQ(job.data,
+              "\x1B"
+              "E" +
+                  data + "\f");
     EXPECT_EQ(job.Info("title"), "Vellumora File");
   }
 }

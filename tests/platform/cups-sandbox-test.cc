@@ -1,5 +1,7 @@
 // Proves the private CUPS scheduler behaves as the printing tests rely on: byte-exact capture,
 // the driver queue's A4 default, jobs held by a paused queue and jobs cancelled mid-print.
+#include "support/cups-sandbox.h"
+
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
@@ -7,8 +9,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-
-#include "support/cups-sandbox.h"
 
 namespace vellumora {
 namespace {
@@ -23,7 +23,8 @@ int SubmitRaw(const char* queue, const char* title, std::string_view bytes) {
     ADD_FAILURE() << "cupsCreateJob(" << queue << "): " << cupsLastErrorString();
     return 0;
   }
-  if (cupsStartDocument(CUPS_HTTP_DEFAULT, queue, job, "document", CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE ||
+  if (cupsStartDocument(CUPS_HTTP_DEFAULT, queue, job, "document", CUPS_FORMAT_RAW, 1) !=
+          HTTP_STATUS_CONTINUE ||
       cupsWriteRequestData(CUPS_HTTP_DEFAULT, bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE ||
       cupsFinishDocument(CUPS_HTTP_DEFAULT, queue) != IPP_STATUS_OK) {
     ADD_FAILURE() << "sending job " << job << " to " << queue << ": " << cupsLastErrorString();
@@ -68,7 +69,8 @@ TEST(CupsSandboxTest, PostScriptQueueDefaultsToA4) {
   ASSERT_NE(name, nullptr);
   EXPECT_STREQ(name, "iso_a4_210x297mm");
   cups_size_t size{};
-  ASSERT_TRUE(cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, dest, info, name, CUPS_MEDIA_FLAGS_DEFAULT, &size));
+  ASSERT_TRUE(
+      cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, dest, info, name, CUPS_MEDIA_FLAGS_DEFAULT, &size));
   EXPECT_EQ(size.width, 20990);
   EXPECT_EQ(size.length, 29704);
 

@@ -33,7 +33,9 @@ std::unique_ptr<CupsSandbox>& Instance() {
 // "job-17.prn" -> 17, anything else -> 0.
 int JobIdOfFile(const std::string& name) {
   constexpr std::string_view prefix = "job-", suffix = ".prn";
-  if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) return 0;
+  if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+      !name.ends_with(suffix))
+    return 0;
   int id = 0;
   const char* first = name.data() + prefix.size();
   const char* last = name.data() + name.size() - suffix.size();
@@ -53,23 +55,26 @@ std::map<std::string, std::string> ReadInfo(const fs::path& file) {
 
 std::string PrinterUri(std::string_view queue) {
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%.*s",
-                   static_cast<int>(queue.size()), queue.data());
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%.*s", static_cast<int>(queue.size()), queue.data());
   return uri;
 }
 
 // Sends a request without a document; true when the scheduler accepted it.
 bool DoRequest(ipp_t* request, const char* resource) {
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
   ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, resource));
   return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
 }
 
 bool PrinterRequest(ipp_op_t op, std::string_view queue) {
   ipp_t* request = ippNewRequest(op);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(queue).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               PrinterUri(queue).c_str());
   if (DoRequest(request, "/admin/")) return true;
-  std::cerr << "[ cups     ] " << ippOpString(op) << " on " << queue << " failed: " << cupsLastErrorString() << "\n";
+  std::cerr << "[ cups     ] " << ippOpString(op) << " on " << queue
+            << " failed: " << cupsLastErrorString() << "\n";
   return false;
 }
 
@@ -126,8 +131,9 @@ bool CupsSandbox::Load(std::string* why) {
   } else if (const char* dir = std::getenv("VELLUMORA_CUPS_DIR"); dir != nullptr && *dir != '\0') {
     env_file = fs::path(dir) / "env";
   } else {
-    *why = "neither VELLUMORA_CUPS_ENV nor VELLUMORA_CUPS_DIR is set; run the test through ctest, "
-           "or source the output of scripts/cups-sandbox start";
+    *why =
+        "neither VELLUMORA_CUPS_ENV nor VELLUMORA_CUPS_DIR is set; run the test through ctest, "
+        "or source the output of scripts/cups-sandbox start";
     return false;
   }
   std::ifstream in(env_file);
@@ -151,7 +157,8 @@ bool CupsSandbox::Load(std::string* why) {
   }
   std::error_code ec;
   if (!fs::is_socket(server_, ec)) {
-    *why = "no scheduler socket at " + server_ + " (the sandbox named by " + env_file.string() + " is gone)";
+    *why = "no scheduler socket at " + server_ + " (the sandbox named by " + env_file.string() +
+           " is gone)";
     return false;
   }
 
@@ -176,9 +183,13 @@ bool CupsSandbox::Load(std::string* why) {
   return true;
 }
 
-std::string CupsSandbox::tcp_server() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string CupsSandbox::tcp_server() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
 
-fs::path CupsSandbox::CaptureDir(std::string_view queue) const { return dir_ / "out" / queue; }
+fs::path CupsSandbox::CaptureDir(std::string_view queue) const {
+  return dir_ / "out" / queue;
+}
 
 int CupsSandbox::HighestCapturedId() const {
   int highest = 0;
@@ -195,7 +206,8 @@ bool CupsSandbox::Reset(std::string* why) {
   for (const char* queue : {kRawQueue, kPostScriptQueue}) {
     ClearDelay(queue);
     if (cupsCancelJob2(CUPS_HTTP_DEFAULT, queue, CUPS_JOBID_ALL, 0) != IPP_STATUS_OK)
-      problems += std::string("cannot cancel the jobs of ") + queue + ": " + cupsLastErrorString() + "; ";
+      problems +=
+          std::string("cannot cancel the jobs of ") + queue + ": " + cupsLastErrorString() + "; ";
     if (!ResumeQueue(queue)) problems += std::string("cannot resume ") + queue + "; ";
   }
   for (const char* queue : {kRawQueue, kPostScriptQueue}) {
@@ -223,7 +235,8 @@ std::vector<CapturedJob> CupsSandbox::CapturedJobs(std::string_view queue) const
     jobs.push_back(std::move(job));
   }
   if (ec) ADD_FAILURE() << "cannot list " << CaptureDir(queue) << ": " << ec.message();
-  std::sort(jobs.begin(), jobs.end(), [](const CapturedJob& a, const CapturedJob& b) { return a.id < b.id; });
+  std::sort(jobs.begin(), jobs.end(),
+            [](const CapturedJob& a, const CapturedJob& b) { return a.id < b.id; });
   return jobs;
 }
 
@@ -246,22 +259,27 @@ int CupsSandbox::ActiveJobs(std::string_view queue) const {
   std::string name(queue);
   int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, name.c_str(), 0, CUPS_WHICHJOBS_ACTIVE);
   cupsFreeJobs(std::max(count, 0), jobs);
-  if (count <= 0 && cupsLastError() > IPP_STATUS_OK_CONFLICTING && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+  if (count <= 0 && cupsLastError() > IPP_STATUS_OK_CONFLICTING &&
+      cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
     return -1;
   return std::max(count, 0);
 }
 
-bool CupsSandbox::WaitForActiveJobs(std::string_view queue, int count, std::chrono::milliseconds timeout) const {
+bool CupsSandbox::WaitForActiveJobs(std::string_view queue, int count,
+                                    std::chrono::milliseconds timeout) const {
   return PollUntil(timeout, [&] { return ActiveJobs(queue) == count; });
 }
 
 ipp_jstate_t CupsSandbox::JobState(int job_id) const {
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", job_id);
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d",
+                   job_id);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               "job-state");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
   ipp_jstate_t state = static_cast<ipp_jstate_t>(0);
   if (ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/")) {
     if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
@@ -271,17 +289,23 @@ ipp_jstate_t CupsSandbox::JobState(int job_id) const {
   return state;
 }
 
-bool CupsSandbox::WaitForJobState(int job_id, ipp_jstate_t state, std::chrono::milliseconds timeout) const {
+bool CupsSandbox::WaitForJobState(int job_id, ipp_jstate_t state,
+                                  std::chrono::milliseconds timeout) const {
   return PollUntil(timeout, [&] { return JobState(job_id) == state; });
 }
 
-bool CupsSandbox::PauseQueue(std::string_view queue) const { return PrinterRequest(IPP_OP_PAUSE_PRINTER, queue); }
+bool CupsSandbox::PauseQueue(std::string_view queue) const {
+  return PrinterRequest(IPP_OP_PAUSE_PRINTER, queue);
+}
 
-bool CupsSandbox::ResumeQueue(std::string_view queue) const { return PrinterRequest(IPP_OP_RESUME_PRINTER, queue); }
+bool CupsSandbox::ResumeQueue(std::string_view queue) const {
+  return PrinterRequest(IPP_OP_RESUME_PRINTER, queue);
+}
 
 void CupsSandbox::SetDelay(std::string_view queue, std::chrono::milliseconds delay) const {
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%lld.%03lld\n", static_cast<long long>(delay.count() / 1000),
+  std::snprintf(seconds, sizeof seconds, "%lld.%03lld\n",
+                static_cast<long long>(delay.count() / 1000),
                 static_cast<long long>(delay.count() % 1000));
   // Renamed into place so the backend never reads half a number.
   fs::path file = CaptureDir(queue) / ".delay";

@@ -1,6 +1,8 @@
 // Test access to the private CUPS scheduler that scripts/cups-sandbox starts for a test run.
 #pragma once
 
+#include <cups/cups.h>
+
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -8,17 +10,15 @@
 #include <string_view>
 #include <vector>
 
-#include <cups/cups.h>
-
 namespace vellumora::test {
 
 // One job as the capture backend stored it.
 struct CapturedJob {
   int id = 0;
-  std::string data;                          // the bytes the printer received, unchanged
-  std::map<std::string, std::string> info;   // job-id, title, copies, options, content-type,
-                                             // final-content-type, user, printer
-  std::filesystem::path file;                // .../job-ID.prn
+  std::string data;                         // the bytes the printer received, unchanged
+  std::map<std::string, std::string> info;  // job-id, title, copies, options, content-type,
+                                            // final-content-type, user, printer
+  std::filesystem::path file;               // .../job-ID.prn
 
   // The .info value for key, "" when the backend did not record it.
   std::string Info(const std::string& key) const;
@@ -30,11 +30,12 @@ struct CapturedJob {
 // lpoptions files land there.
 //
 // Captured jobs are counted from a mark: only jobs with an ID above the highest one captured
-// when the sandbox was opened or last Reset() belong to the running test. The cups test main calls Reset() before every test, and CTest
-// runs the tests labelled cups one at a time, so each test has both queues to itself.
+// when the sandbox was opened or last Reset() belong to the running test. The cups test main calls
+// Reset() before every test, and CTest runs the tests labelled cups one at a time, so each test has
+// both queues to itself.
 class CupsSandbox {
  public:
-  static constexpr const char* kRawQueue = "capture";         // raw, the default destination
+  static constexpr const char* kRawQueue = "capture";            // raw, the default destination
   static constexpr const char* kPostScriptQueue = "capture-ps";  // PostScript driver, A4, 300 dpi
 
   // Opens the sandbox once per process. Returns nullptr and sets *why when none is reachable.
@@ -61,8 +62,9 @@ class CupsSandbox {
   std::vector<CapturedJob> CapturedJobs(std::string_view queue) const;
   // Waits until at least count jobs were captured since the mark (or the time is up) and returns
   // all of them; a test compares the size with what it expects.
-  std::vector<CapturedJob> WaitForJobs(std::string_view queue, size_t count,
-                                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  std::vector<CapturedJob> WaitForJobs(
+      std::string_view queue, size_t count,
+      std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
   // Jobs of the queue that are pending, held or printing (cupsGetJobs2, CUPS_WHICHJOBS_ACTIVE);
   // -1 when the scheduler does not answer.

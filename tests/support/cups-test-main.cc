@@ -31,7 +31,8 @@ class CupsSandboxListener : public ::testing::EmptyTestEventListener {
     if (!result.failed() || kept_) return;
     kept_ = true;
     cups_.Keep(test_name_ + " failed");
-    std::cerr << "[ cups     ] the CUPS sandbox will be kept for inspection: " << cups_.dir().string()
+    std::cerr << "[ cups     ] the CUPS sandbox will be kept for inspection: "
+              << cups_.dir().string()
               << " (scheduler log: " << (cups_.dir() / "log" / "error_log").string() << ")\n";
   }
 

@@ -29,7 +29,8 @@ std::string CurrentTestName() {
 
 SandboxDir::SandboxDir() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vellumora-test.XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vellumora-test.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     // Nothing useful can happen in a test without its folder.
     std::cerr << "SandboxDir: mkdtemp(" << pattern << ") failed: " << std::strerror(errno) << "\n";
@@ -41,12 +42,14 @@ SandboxDir::SandboxDir() {
 
 SandboxDir::~SandboxDir() {
   if (keep_ || ::testing::Test::HasFailure()) {
-    std::cerr << "[ sandbox  ] kept for inspection: " << path_.string() << " (" << CurrentTestName() << ")\n";
+    std::cerr << "[ sandbox  ] kept for inspection: " << path_.string() << " (" << CurrentTestName()
+              << ")\n";
     return;
   }
   std::error_code ec;
   fs::remove_all(path_, ec);
-  if (ec) std::cerr << "[ sandbox  ] could not remove " << path_.string() << ": " << ec.message() << "\n";
+  if (ec)
+    std::cerr << "[ sandbox  ] could not remove " << path_.string() << ": " << ec.message() << "\n";
 }
 
 std::string ReadFileBytes(const fs::path& file) {

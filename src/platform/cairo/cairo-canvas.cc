@@ -16,8 +16,9 @@ namespace {
 // A cairo surface over the picture's pixels (no copy). Our pictures are opaque or
 // straight-alpha; cairo wants premultiplied, which is the same for opaque pixels.
 cairo_surface_t* SurfaceFor(const Bitmap& picture) {
-  return cairo_image_surface_create_for_data(const_cast<uint8_t*>(picture.bgra.data()), CAIRO_FORMAT_ARGB32,
-                                             picture.width, picture.height, picture.stride);
+  return cairo_image_surface_create_for_data(const_cast<uint8_t*>(picture.bgra.data()),
+                                             CAIRO_FORMAT_ARGB32, picture.width, picture.height,
+                                             picture.stride);
 }
 
 }  // namespace
@@ -37,7 +38,11 @@ struct CairoCanvas::Text {
 };
 
 CairoCanvas::CairoCanvas(cairo_t* cr, int32_t dpiX, int32_t dpiY)
-    : kept_(std::make_unique<KeptSurfaces>()), cr_(cr), dpiX_(dpiX), dpiY_(dpiY), text_(std::make_unique<Text>()) {
+    : kept_(std::make_unique<KeptSurfaces>()),
+      cr_(cr),
+      dpiX_(dpiX),
+      dpiY_(dpiY),
+      text_(std::make_unique<Text>()) {
   text_->layout = pango_cairo_create_layout(cr_);
   PangoContext* context = pango_layout_get_context(text_->layout);
   // Points are points on the device: pango's resolution is the device's.
@@ -57,7 +62,8 @@ CairoCanvas::~CairoCanvas() = default;
 void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
   if (picture.Empty() || dest.Width() == 0 || dest.Height() == 0) return;
   cairo_surface_t* source;
-  if (picture.jpegFile && cairo_surface_get_type(cairo_get_target(cr_)) != CAIRO_SURFACE_TYPE_IMAGE) {
+  if (picture.jpegFile &&
+      cairo_surface_get_type(cairo_get_target(cr_)) != CAIRO_SURFACE_TYPE_IMAGE) {
     // PDF pages embed the JPEG file as it is: no deflating of tens of megabytes of pixels.
     // The surface only gives the picture its size; its pixels are never read, because an
     // opaque surface with JPEG data is written as that data. Created by cairo and never
@@ -67,7 +73,8 @@ void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
     kept_->surfaces.push_back(cairo_surface_reference(source));
     auto* keep = new std::shared_ptr<const std::string>(picture.jpegFile);
     cairo_surface_set_mime_data(
-        source, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<const unsigned char*>((*keep)->data()), (*keep)->size(),
+        source, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<const unsigned char*>((*keep)->data()),
+        (*keep)->size(),
         [](void* p) { delete static_cast<std::shared_ptr<const std::string>*>(p); }, keep);
   } else {
     source = SurfaceFor(picture);
@@ -126,12 +133,15 @@ void CairoCanvas::SetFont(const FontSpec& font) {
   PangoFontDescription* desc = pango_font_description_new();
   pango_font_description_set_family(desc, font.family.c_str());
   pango_font_description_set_size(desc, static_cast<gint>(font.points * PANGO_SCALE));
-  pango_font_description_set_weight(desc, (font.style & kBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-  pango_font_description_set_style(desc, (font.style & kItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+  pango_font_description_set_weight(desc,
+                                    (font.style & kBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_style(
+      desc, (font.style & kItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
   pango_layout_set_font_description(text_->layout, desc);
   pango_font_description_free(desc);
   PangoAttrList* attrs = pango_attr_list_new();
-  if (font.style & kUnderline) pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+  if (font.style & kUnderline)
+    pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
   if (font.style & kStrikeOut) pango_attr_list_insert(attrs, pango_attr_strikethrough_new(TRUE));
   pango_layout_set_attributes(text_->layout, attrs);
   pango_attr_list_unref(attrs);
@@ -148,8 +158,8 @@ TextSize CairoCanvas::MeasureText(std::string_view utf8) {
 void CairoCanvas::DrawText(int32_t x, int32_t y, std::string_view utf8) {
   pango_layout_set_text(text_->layout, utf8.data(), static_cast<int>(utf8.size()));
   cairo_save(cr_);
-  cairo_set_source_rgb(cr_, ((font_.colorRgb >> 16) & 0xFF) / 255.0, ((font_.colorRgb >> 8) & 0xFF) / 255.0,
-                       (font_.colorRgb & 0xFF) / 255.0);
+  cairo_set_source_rgb(cr_, ((font_.colorRgb >> 16) & 0xFF) / 255.0,
+                       ((font_.colorRgb >> 8) & 0xFF) / 255.0, (font_.colorRgb & 0xFF) / 255.0);
   cairo_move_to(cr_, x, y);
   pango_cairo_show_layout(cr_, text_->layout);
   cairo_restore(cr_);
@@ -166,7 +176,8 @@ struct ImageCanvas::Impl {
 
 ImageCanvas::ImageCanvas(int32_t width, int32_t height, int32_t dpiX, int32_t dpiY)
     : impl_(std::make_unique<Impl>()) {
-  impl_->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(width, 1), std::max(height, 1));
+  impl_->surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(width, 1), std::max(height, 1));
   impl_->cr = cairo_create(impl_->surface);
   cairo_set_source_rgb(impl_->cr, 1, 1, 1);
   cairo_paint(impl_->cr);

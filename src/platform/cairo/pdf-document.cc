@@ -21,7 +21,8 @@ struct PdfDocument::Impl {
 };
 
 std::unique_ptr<PdfDocument> PdfDocument::Create(const std::string& path, const PageSetup& page) {
-  if (page.dpiX <= 0 || page.dpiY <= 0 || page.paperWidth <= 0 || page.paperHeight <= 0) return nullptr;
+  if (page.dpiX <= 0 || page.dpiY <= 0 || page.paperWidth <= 0 || page.paperHeight <= 0)
+    return nullptr;
   std::unique_ptr<PdfDocument> doc(new PdfDocument);
   doc->impl_ = std::make_unique<Impl>();
   doc->impl_->page = page;
@@ -45,7 +46,9 @@ void PdfDocument::BeginPage() {
   ++pages_;
 }
 
-Canvas& PdfDocument::canvas() { return *impl_->canvas; }
+Canvas& PdfDocument::canvas() {
+  return *impl_->canvas;
+}
 
 void PdfDocument::NewPage() {
   cairo_show_page(impl_->cr);

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <map>
-#include <mutex>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <span>
 
 #include "platform/printers.h"
@@ -57,8 +57,10 @@ struct IppResponse {
 
 ipp_t* GetPrinterAttributes(const std::string& name) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(name).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               PrinterUri(name).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
   ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
   if (response && ippGetStatusCode(response) > IPP_STATUS_OK_EVENTS_COMPLETE) {
     ippDelete(response);
@@ -79,8 +81,10 @@ WriteResult ResultOf(ipp_status_t status) {
 template <typename Fill>
 WriteResult ModifyPrinter(const std::string& name, Fill fill) {
   ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(name).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               PrinterUri(name).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
   fill(request);
   ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/"));
   return ResultOf(cupsLastError());
@@ -90,13 +94,16 @@ WriteResult ModifyPrinter(const std::string& name, Fill fill) {
 // printer, which costs more than the whole job for small raw files.
 int CreateJob(http_t* http, const std::string& printer, const std::string& title, int copies) {
   ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               PrinterUri(printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
   if (copies > 1) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
   ipp_t* response = cupsDoRequest(http, request, ("/printers/" + printer).c_str());
   int id = 0;
-  if (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER)) id = ippGetInteger(a, 0);
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER))
+    id = ippGetInteger(a, 0);
   ippDelete(response);
   return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE ? id : 0;
 }
@@ -123,18 +130,18 @@ struct PaperCode {
   const char* media;
 };
 constexpr PaperCode kPaperCodes[] = {
-    {1, "na_letter_8.5x11in"},           {3, "na_ledger_11x17in"},
-    {5, "na_legal_8.5x14in"},            {6, "na_invoice_5.5x8.5in"},
-    {7, "na_executive_7.25x10.5in"},     {8, "iso_a3_297x420mm"},
-    {9, "iso_a4_210x297mm"},             {11, "iso_a5_148x210mm"},
-    {12, "jis_b4_257x364mm"},            {13, "jis_b5_182x257mm"},
-    {14, "na_foolscap_8.5x13in"},        {16, "na_10x14_10x14in"},
-    {19, "na_number-9_3.875x8.875in"},   {20, "na_number-10_4.125x9.5in"},
-    {27, "iso_dl_110x220mm"},            {28, "iso_c5_162x229mm"},
-    {29, "iso_c3_324x458mm"},            {30, "iso_c4_229x324mm"},
-    {31, "iso_c6_114x162mm"},            {34, "iso_b5_176x250mm"},
-    {37, "na_monarch_3.875x7.5in"},      {43, "jpn_hagaki_100x148mm"},
-    {66, "iso_a2_420x594mm"},            {70, "iso_a6_105x148mm"},
+    {1, "na_letter_8.5x11in"},         {3, "na_ledger_11x17in"},
+    {5, "na_legal_8.5x14in"},          {6, "na_invoice_5.5x8.5in"},
+    {7, "na_executive_7.25x10.5in"},   {8, "iso_a3_297x420mm"},
+    {9, "iso_a4_210x297mm"},           {11, "iso_a5_148x210mm"},
+    {12, "jis_b4_257x364mm"},          {13, "jis_b5_182x257mm"},
+    {14, "na_foolscap_8.5x13in"},      {16, "na_10x14_10x14in"},
+    {19, "na_number-9_3.875x8.875in"}, {20, "na_number-10_4.125x9.5in"},
+    {27, "iso_dl_110x220mm"},          {28, "iso_c5_162x229mm"},
+    {29, "iso_c3_324x458mm"},          {30, "iso_c4_229x324mm"},
+    {31, "iso_c6_114x162mm"},          {34, "iso_b5_176x250mm"},
+    {37, "na_monarch_3.875x7.5in"},    {43, "jpn_hagaki_100x148mm"},
+    {66, "iso_a2_420x594mm"},          {70, "iso_a6_105x148mm"},
 };
 
 // The media name the printer uses by default: a destination option (set through the server's
@@ -152,7 +159,8 @@ std::string DefaultMedia(NamedDest& d) {
 // Size and margins of a media name in hundredths of a millimetre.
 bool MediaSize(NamedDest& d, const std::string& media, cups_size_t* size) {
   if (cups_dinfo_t* info = d.Info())
-    if (cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, info, media.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, size))
+    if (cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, d.dest, info, media.c_str(),
+                               CUPS_MEDIA_FLAGS_DEFAULT, size))
       return true;
   pwg_media_t* pwg = pwgMediaForPWG(media.c_str());
   if (!pwg) pwg = pwgMediaForPPD(media.c_str());
@@ -171,10 +179,12 @@ int32_t HundredthsMmToDots(int value, int dpi) {
 
 // The settings the defaults block covers, in a fixed order. A printer's block has one slot
 // for each of them that its driver supports.
-constexpr std::array<const char*, 11> kBlockOptions = {
-    "copies",           "finishings",   "media",         "media-source",
-    "number-up",        "orientation-requested",         "output-bin",
-    "print-color-mode", "print-quality", "printer-resolution", "sides"};
+constexpr std::array<const char*, 11> kBlockOptions = {"copies",        "finishings",
+                                                       "media",         "media-source",
+                                                       "number-up",     "orientation-requested",
+                                                       "output-bin",    "print-color-mode",
+                                                       "print-quality", "printer-resolution",
+                                                       "sides"};
 constexpr char kBlockMagic[4] = {'V', 'L', 'D', 'B'};
 constexpr std::size_t kSlotName = 32;
 constexpr std::size_t kSlotValue = 96;  // first byte: value type
@@ -227,7 +237,8 @@ std::optional<PageMetrics> MeasurePage(const std::string& name) {
   // Printers without a resolution of their own (raw queues) are laid out at 300 dpi.
   m.dpiX = m.dpiY = 300;
   if (cups_dinfo_t* info = d.Info()) {
-    if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, info, "printer-resolution")) {
+    if (ipp_attribute_t* a =
+            cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, info, "printer-resolution")) {
       ipp_res_t units;
       int y = 0;
       int x = ippGetResolution(a, 0, &y, &units);
@@ -237,8 +248,10 @@ std::optional<PageMetrics> MeasurePage(const std::string& name) {
   }
   if (const char* r = cupsGetOption("printer-resolution", d.dest->num_options, d.dest->options)) {
     int x = 0, y = 0;
-    if (std::sscanf(r, "%dx%d", &x, &y) == 2 && x > 0 && y > 0) m.dpiX = x, m.dpiY = y;
-    else if (std::sscanf(r, "%d", &x) == 1 && x > 0) m.dpiX = m.dpiY = x;
+    if (std::sscanf(r, "%dx%d", &x, &y) == 2 && x > 0 && y > 0)
+      m.dpiX = x, m.dpiY = y;
+    else if (std::sscanf(r, "%d", &x) == 1 && x > 0)
+      m.dpiX = m.dpiY = x;
   }
   cups_size_t size{};
   if (!MediaSize(d, DefaultMedia(d), &size)) return std::nullopt;
@@ -294,7 +307,8 @@ std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name) {
         case IPP_TAG_RESOLUTION: {
           ipp_res_t units;
           int y = 0, x = ippGetResolution(a, 0, &y, &units);
-          std::snprintf(value, kSlotValue, "r%dx%d%s", x, y, units == IPP_RES_PER_CM ? "dpcm" : "dpi");
+          std::snprintf(value, kSlotValue, "r%dx%d%s", x, y,
+                        units == IPP_RES_PER_CM ? "dpcm" : "dpi");
           break;
         }
         default:
@@ -317,8 +331,9 @@ WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t>
     for (std::size_t at = 8; at + kSlotSize <= block.size(); at += kSlotSize) {
       std::string option(reinterpret_cast<const char*>(block.data() + at),
                          strnlen(reinterpret_cast<const char*>(block.data() + at), kSlotName));
-      std::string value(reinterpret_cast<const char*>(block.data() + at + kSlotName),
-                        strnlen(reinterpret_cast<const char*>(block.data() + at + kSlotName), kSlotValue));
+      std::string value(
+          reinterpret_cast<const char*>(block.data() + at + kSlotName),
+          strnlen(reinterpret_cast<const char*>(block.data() + at + kSlotName), kSlotValue));
       if (option.empty() || value.size() < 2) continue;
       const std::string attr = option + "-default";
       const char* text = value.c_str() + 1;
@@ -337,7 +352,8 @@ WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t>
           char units[8] = {};
           if (std::sscanf(text, "%dx%d%7s", &x, &y, units) >= 2)
             ippAddResolution(request, IPP_TAG_PRINTER, attr.c_str(),
-                             std::strcmp(units, "dpcm") == 0 ? IPP_RES_PER_CM : IPP_RES_PER_INCH, x, y);
+                             std::strcmp(units, "dpcm") == 0 ? IPP_RES_PER_CM : IPP_RES_PER_INCH, x,
+                             y);
           break;
         }
         default:
@@ -398,7 +414,8 @@ std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t hei
 WriteResult SetDefaultMedia(const std::string& name, const std::string& media) {
   Forget(name);
   return ModifyPrinter(name, [&](ipp_t* request) {
-    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr, media.c_str());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr,
+                 media.c_str());
   });
 }
 
@@ -410,8 +427,8 @@ int32_t SubmitFile(const std::string& printer, const std::string& path, const st
     return 0;
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in || cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), id, path.c_str(), format.c_str(), 1) !=
-                 HTTP_STATUS_CONTINUE) {
+  if (!in || cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), id, path.c_str(), format.c_str(),
+                               1) != HTTP_STATUS_CONTINUE) {
     if (error) *error = in ? cupsLastErrorString() : "cannot read " + path;
     cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), id, 0);
     return 0;
@@ -421,8 +438,8 @@ int32_t SubmitFile(const std::string& printer, const std::string& path, const st
   while (ok && in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     if (in.gcount() > 0)
-      ok = cupsWriteRequestData(CUPS_HTTP_DEFAULT, buffer.data(), static_cast<size_t>(in.gcount())) ==
-           HTTP_STATUS_CONTINUE;
+      ok = cupsWriteRequestData(CUPS_HTTP_DEFAULT, buffer.data(),
+                                static_cast<size_t>(in.gcount())) == HTTP_STATUS_CONTINUE;
   }
   ipp_status_t status = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str());
   if (!ok || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
@@ -464,7 +481,8 @@ class CupsStreamJob final : public StreamJob {
 
 std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const std::string& title,
                                             const std::string& format, std::string* error) {
-  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                              30000, nullptr);
   if (!http) {
     if (error) *error = "the print server does not answer";
     return nullptr;
@@ -475,7 +493,8 @@ std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const st
     httpClose(http);
     return nullptr;
   }
-  if (cupsStartDocument(http, printer.c_str(), id, title.c_str(), format.c_str(), 1) != HTTP_STATUS_CONTINUE) {
+  if (cupsStartDocument(http, printer.c_str(), id, title.c_str(), format.c_str(), 1) !=
+      HTTP_STATUS_CONTINUE) {
     if (error) *error = cupsLastErrorString();
     cupsCancelJob2(http, printer.c_str(), id, 0);
     httpClose(http);

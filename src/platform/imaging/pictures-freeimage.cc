@@ -346,7 +346,8 @@ FrameResult LoadBmp(const std::string& path, int32_t frame, Bitmap& out) {
 // readers and cairo take it; false when there is none.
 bool JpegFrameSize(const std::string& jpeg, int* width, int* height) {
   std::size_t i = 2;
-  if (jpeg.size() < 4 || static_cast<unsigned char>(jpeg[0]) != 0xFF || static_cast<unsigned char>(jpeg[1]) != 0xD8)
+  if (jpeg.size() < 4 || static_cast<unsigned char>(jpeg[0]) != 0xFF ||
+      static_cast<unsigned char>(jpeg[1]) != 0xD8)
     return false;
   while (i + 4 <= jpeg.size()) {
     if (static_cast<unsigned char>(jpeg[i]) != 0xFF) return false;
@@ -355,15 +356,20 @@ bool JpegFrameSize(const std::string& jpeg, int* width, int* height) {
       ++i;
       continue;
     }
-    const std::size_t length = static_cast<unsigned char>(jpeg[i + 2]) << 8 | static_cast<unsigned char>(jpeg[i + 3]);
-    const bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    const std::size_t length =
+        static_cast<unsigned char>(jpeg[i + 2]) << 8 | static_cast<unsigned char>(jpeg[i + 3]);
+    const bool sof =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (sof) {
       if (i + 9 > jpeg.size()) return false;
-      *height = static_cast<unsigned char>(jpeg[i + 5]) << 8 | static_cast<unsigned char>(jpeg[i + 6]);
-      *width = static_cast<unsigned char>(jpeg[i + 7]) << 8 | static_cast<unsigned char>(jpeg[i + 8]);
+      *height =
+          static_cast<unsigned char>(jpeg[i + 5]) << 8 | static_cast<unsigned char>(jpeg[i + 6]);
+      *width =
+          static_cast<unsigned char>(jpeg[i + 7]) << 8 | static_cast<unsigned char>(jpeg[i + 8]);
       return true;
     }
-    if (marker == 0xDA || marker == 0xD9 || length < 2) return false;  // image data before a frame header
+    if (marker == 0xDA || marker == 0xD9 || length < 2)
+      return false;  // image data before a frame header
     i += 2 + length;
   }
   return false;
@@ -386,8 +392,9 @@ FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bi
   }
   const int flags = format == Format::kJpeg ? JPEG_ACCURATE : 0;
   FIBITMAP* dib = FreeImage_Load(ToFreeImage(format), path.c_str(), flags);
-  const bool plainJpeg = format == Format::kJpeg && dib &&
-                         (FreeImage_GetColorType(dib) == FIC_RGB || FreeImage_GetColorType(dib) == FIC_MINISBLACK);
+  const bool plainJpeg =
+      format == Format::kJpeg && dib &&
+      (FreeImage_GetColorType(dib) == FIC_RGB || FreeImage_GetColorType(dib) == FIC_MINISBLACK);
   const bool taken = Take(dib, out, r);
   if (dib) FreeImage_Unload(dib);  // before the file is read again: the decoder's copy is large
   if (taken) {
@@ -395,9 +402,11 @@ FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bi
     if (plainJpeg) {
       // Keep the file itself for PDF pages, which can carry it unchanged.
       std::ifstream in(path, std::ios::binary);
-      auto bytes = std::make_shared<std::string>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      auto bytes = std::make_shared<std::string>((std::istreambuf_iterator<char>(in)),
+                                                 std::istreambuf_iterator<char>());
       int w = 0, h = 0;
-      if ((in.good() || in.eof()) && JpegFrameSize(*bytes, &w, &h) && w == out.width && h == out.height)
+      if ((in.good() || in.eof()) && JpegFrameSize(*bytes, &w, &h) && w == out.width &&
+          h == out.height)
         out.jpegFile = std::move(bytes);
     }
   }

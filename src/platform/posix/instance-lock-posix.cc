@@ -20,7 +20,9 @@ std::optional<InstanceLock> InstanceLock::TryAcquire(const std::string& name) {
   return InstanceLock(fd);
 }
 
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 InstanceLock::~InstanceLock() {
   if (fd_ >= 0) {

@@ -12,7 +12,8 @@ std::string UserName() {
   std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
   passwd pw{};
   passwd* found = nullptr;
-  if (getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found) return found->pw_name;
+  if (getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+    return found->pw_name;
   return std::to_string(uid);
 }
 
