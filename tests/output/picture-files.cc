@@ -30,18 +30,18 @@ FREE_IMAGE_FORMAT FormatOf(const fs::path& file) {
   return FIF_UNKNOWN;
 }
 
-FIBITMAP* Make(const PictureSpec& spec, FREE_IMAGE_FORMAT format) {
-  FIBITMAP* dib = FreeImage_Allocate(spec.width, spec.height, 24);
-  for (int y = 0; y < spec.height; ++y) {
+FIBITMAP* Make(const PictureSpec& picture, FREE_IMAGE_FORMAT format) {
+  FIBITMAP* dib = FreeImage_Allocate(picture.width, picture.height, 24);
+  for (int y = 0; y < picture.height; ++y) {
     BYTE* line = FreeImage_GetScanLine(dib, y);
-    for (int x = 0; x < spec.width; ++x) {
-      line[x * 3 + FI_RGBA_RED] = spec.colour.r;
-      line[x * 3 + FI_RGBA_GREEN] = spec.colour.g;
-      line[x * 3 + FI_RGBA_BLUE] = spec.colour.b;
+    for (int x = 0; x < picture.width; ++x) {
+      line[x * 3 + FI_RGBA_RED] = picture.colour.r;
+      line[x * 3 + FI_RGBA_GREEN] = picture.colour.g;
+      line[x * 3 + FI_RGBA_BLUE] = picture.colour.b;
     }
   }
-  if (spec.dpi > 0) {
-    const auto dpm = static_cast<unsigned>(spec.dpi / 0.0254 + 0.5);
+  if (picture.dpi > 0) {
+    const auto dpm = static_cast<unsigned>(picture.dpi / 0.0254 + 0.5);
     FreeImage_SetDotsPerMeterX(dib, dpm);
     FreeImage_SetDotsPerMeterY(dib, dpm);
   }
@@ -92,8 +92,8 @@ void WritePicture(const fs::path& file, const std::vector<PictureSpec>& frames) 
   ASSERT_EQ(format, FIF_TIFF) << "only TIFF files have several pages";
   FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(FIF_TIFF, file.c_str(), TRUE, FALSE, FALSE, 0);
   ASSERT_NE(multi, nullptr) << file;
-  for (const PictureSpec& spec : frames) {
-    FIBITMAP* dib = Make(spec, format);
+  for (const PictureSpec& picture : frames) {
+    FIBITMAP* dib = Make(picture, format);
     FreeImage_AppendPage(multi, dib);
     FreeImage_Unload(dib);
   }

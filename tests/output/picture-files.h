@@ -26,8 +26,8 @@ struct PictureSpec {
 // Writes the picture in the format its extension names (.bmp .gif .jpg .jpeg .png .tif .tiff).
 // Several specs make a multi-page TIFF. Fails the test when FreeImage cannot write it.
 void WritePicture(const std::filesystem::path& file, const std::vector<PictureSpec>& frames);
-inline void WritePicture(const std::filesystem::path& file, const PictureSpec& spec) {
-  WritePicture(file, std::vector{spec});
+inline void WritePicture(const std::filesystem::path& file, const PictureSpec& picture) {
+  WritePicture(file, std::vector{picture});
 }
 
 // Keeps the first `percent` of the file's bytes, as an interrupted copy would.
