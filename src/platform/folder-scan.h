@@ -27,4 +27,10 @@ bool IsDirectory(const std::string& path);
 // planted link is never followed, so nothing outside the folder is truncated).
 bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile);
 
+// The same answer without touching the disk, where the kernel's permission check is known to
+// tell the truth: on local file systems (ext2/3/4, XFS, Btrfs, tmpfs) a write-and-search access
+// check for the effective user, plus the write permission bit rule above. Elsewhere (network
+// shares, whose servers decide for themselves) it creates and removes `testFile`.
+bool CanCreateFilesIn(const std::string& folder, const std::string& testFile);
+
 }  // namespace vellumora

@@ -36,7 +36,10 @@ TEST_F(FolderAccessTest, APlantedLinkIsNotFollowed) {
   const fs::path victim = sandbox.path() / "victim";
   test::WriteFileBytes(victim, "precious");
   fs::create_symlink(victim, folder / "test2205.tmp");
-  EXPECT_EQ(kernel->TestFolderAccess(folder.string(), true), 1);
+  // The report creates the test file: the link is refused, not written through.
+  EXPECT_EQ(kernel->TestFolderAccess(folder.string(), false), 1);
+  // The scan's check touches no file at all on a local disk.
+  EXPECT_EQ(kernel->TestFolderAccess(folder.string(), true), 2);
   EXPECT_EQ(test::ReadFileBytes(victim), "precious");
 }
 

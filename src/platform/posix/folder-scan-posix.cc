@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,20 @@ bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile)
   ::close(fd);
   if (!regular) return false;
   return ::unlink(testFile.c_str()) == 0;
+}
+
+bool CanCreateFilesIn(const std::string& folder, const std::string& testFile) {
+  struct statfs fs {};
+  if (::statfs(folder.c_str(), &fs) != 0) return false;
+  constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E, kTmpfs = 0x01021994;
+  const auto type = static_cast<unsigned long>(fs.f_type);
+  if (type != kExt && type != kXfs && type != kBtrfs && type != kTmpfs)
+    return CreateAndRemoveFile(folder, testFile);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  // Covers permissions, ACLs, read-only mounts (EROFS) and immutable folders (EPERM).
+  return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace vellumora
