@@ -50,14 +50,15 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
 
 }  // namespace
 
-int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame) {
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
+                                  bool pixelsOptional) {
   C_Kernel& k = kernel_;
   k.imageDpiX = 0;
   k.imageDpiY = 0;
   const pictures::Format* format = DecoderFor(path);
   pictures::FrameResult r;
   if (format) {
-    r = pictures::LoadFrame(*format, path, frame, bitmap);
+    r = pictures::LoadFrame(*format, path, frame, bitmap, pixelsOptional);
   } else {
     r.error = "the file name has no picture type";
   }
@@ -109,7 +110,10 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
       k.imageDpiX = 0;
       k.imageDpiY = 0;
       for (;;) {
-        const int32_t count = LoadGraphicFrame(bitmap, path, frame);
+        // Without a visible preview the picture goes only onto the PDF page, which can carry a
+        // JPEG file as it is: its pixels need not be kept.
+        const bool previewShown = preview && preview->Exists() && preview->Visible();
+        const int32_t count = LoadGraphicFrame(bitmap, path, frame, !previewShown);
         if (count > total) total = count;
         if (count < 1) return;
         if (stopRequested.load() != 0) {

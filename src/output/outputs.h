@@ -45,7 +45,9 @@ class Outputs final : public OutputPort {
   // Picture printing (bitmap-print.cc, note-watermark.cc).
   // Loads frame `frame` (from 1) of a picture file into `bitmap` and returns the number of
   // frames in the file, 0 (after logging) when it cannot be loaded. Sets imageDpiX/Y.
-  int32_t LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame);
+  // pixelsOptional: see pictures::LoadFrame (for pages that go only to the printer).
+  int32_t LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
+                           bool pixelsOptional = false);
   // Loads the watermark picture from the data folder; due each time scanning starts.
   void LoadWatermark();
 

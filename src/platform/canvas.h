@@ -27,6 +27,10 @@ struct Bitmap {
   // grey): a PDF page can then carry the file itself instead of re-compressing the pixels.
   std::shared_ptr<const std::string> jpegFile;
   bool Empty() const { return width <= 0 || height <= 0; }
+  // False for a picture that carries only its JPEG file (see pictures::LoadFrame).
+  bool HasPixels() const {
+    return !Empty() && stride >= width * 4 && bgra.size() >= static_cast<std::size_t>(stride) * height;
+  }
 };
 
 // Font style bits as stored in channel records.

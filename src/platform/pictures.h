@@ -27,6 +27,11 @@ struct FrameResult {
 // the file's image count, decodes that image into `out` as opaque BGRA (transparent parts are
 // laid on white). A file the decoder reads only in part (truncated, damaged data) counts as a
 // failure, never as a half-grey picture. Never throws; safe to call from several threads.
-FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bitmap& out);
+//
+// With `pixelsOptional`, a JPEG whose image is plain RGB or grey is still decoded in full (so
+// damage is found) but `out` then carries only its size and the file itself (`jpegFile`), not
+// its pixels: enough for a PDF page, which embeds the file, and half the memory.
+FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bitmap& out,
+                      bool pixelsOptional = false);
 
 }  // namespace vellumora::pictures

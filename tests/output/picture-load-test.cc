@@ -176,9 +176,32 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
     EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 0);
     EXPECT_TRUE(b.Empty());
     EXPECT_EQ(log, std::vector<std::string>{"ERROR Corrupted graphic file " + Path(c.name)});
+    // Also when only the size and the file are asked for: the whole file is still decoded.
+    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1, true), 0);
+    EXPECT_TRUE(b.Empty());
   }
   Bitmap b;
   EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("missing.jpg"), 1), 0);
+}
+
+TEST_F(PictureLoadTest, JpegForAPrinterOnlyPageCarriesTheFileInsteadOfPixels) {
+  test::WritePicture(Path("photo.jpg"), PictureSpec{320, 200, kGreen, 0});
+  Bitmap b;
+  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg"), 1, true), 1);
+  EXPECT_EQ(b.width, 320);
+  EXPECT_EQ(b.height, 200);
+  EXPECT_FALSE(b.HasPixels());
+  ASSERT_TRUE(b.jpegFile);
+  EXPECT_EQ(*b.jpegFile, test::ReadFileBytes(Path("photo.jpg")));
+
+  // With pixels asked for (a preview), both; other types never carry a file.
+  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg"), 1), 1);
+  EXPECT_TRUE(b.HasPixels());
+  EXPECT_TRUE(b.jpegFile);
+  test::WritePicture(Path("photo.png"), PictureSpec{320, 200, kGreen, 0});
+  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.png"), 1, true), 1);
+  EXPECT_TRUE(b.HasPixels());
+  EXPECT_FALSE(b.jpegFile);
 }
 
 TEST_F(PictureLoadTest, LoadWatermarkTakesTheFirstFileInItsOrder) {

@@ -76,8 +76,10 @@ void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
         source, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<const unsigned char*>((*keep)->data()),
         (*keep)->size(),
         [](void* p) { delete static_cast<std::shared_ptr<const std::string>*>(p); }, keep);
-  } else {
+  } else if (picture.HasPixels()) {
     source = SurfaceFor(picture);
+  } else {
+    return;  // a picture without pixels can only go onto a PDF page
   }
   cairo_save(cr_);
   cairo_rectangle(cr_, dest.left, dest.top, dest.Width(), dest.Height());
@@ -93,7 +95,7 @@ void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
 }
 
 void CairoCanvas::AndDraw(const Bitmap& picture, const DeviceRect& dest) {
-  if (picture.Empty() || dest.Width() <= 0 || dest.Height() <= 0) return;
+  if (!picture.HasPixels() || dest.Width() <= 0 || dest.Height() <= 0) return;
   cairo_surface_t* target = cairo_get_target(cr_);
   if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) {
     // Vector pages: the multiply blend is the closest to AND that a PDF can say; white leaves

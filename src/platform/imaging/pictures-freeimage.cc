@@ -214,6 +214,7 @@ bool CopyToBitmap(FIBITMAP* dib, Bitmap& out) {
   const auto width = static_cast<int32_t>(FreeImage_GetWidth(src));
   const auto height = static_cast<int32_t>(FreeImage_GetHeight(src));
   const unsigned srcBytes = FreeImage_GetBPP(src) / 8;
+  out.jpegFile.reset();  // these pixels come from no JPEG file unless the caller says so
   out.width = width;
   out.height = height;
   out.stride = width * 4;
@@ -375,7 +376,8 @@ bool JpegFrameSize(const std::string& jpeg, int* width, int* height) {
   return false;
 }
 
-FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bitmap& out) {
+FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bitmap& out,
+                       bool pixelsOptional) {
   FrameResult r;
   if (format == Format::kBmp) return LoadBmp(path, frame, out);
   // GIF files give their first image whatever frame is asked for.
@@ -395,33 +397,53 @@ FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bi
   const bool plainJpeg =
       format == Format::kJpeg && dib &&
       (FreeImage_GetColorType(dib) == FIC_RGB || FreeImage_GetColorType(dib) == FIC_MINISBLACK);
+  // The JPEG file itself, for PDF pages, which can carry it unchanged: when its frame header
+  // declares the size the decoder found, the file is exactly the decoded picture.
+  auto readJpeg = [&](int32_t width, int32_t height) -> std::shared_ptr<const std::string> {
+    std::ifstream in(path, std::ios::binary);
+    auto bytes = std::make_shared<std::string>((std::istreambuf_iterator<char>(in)),
+                                               std::istreambuf_iterator<char>());
+    int w = 0, h = 0;
+    if ((in.good() || in.eof()) && JpegFrameSize(*bytes, &w, &h) && w == width && h == height)
+      return bytes;
+    return nullptr;
+  };
+  if (plainJpeg && pixelsOptional && !tWatch.damaged) {
+    // The decode proved the file whole; a page that carries the file needs no pixels.
+    const auto width = static_cast<int32_t>(FreeImage_GetWidth(dib));
+    const auto height = static_cast<int32_t>(FreeImage_GetHeight(dib));
+    if (auto jpeg = readJpeg(width, height)) {
+      out = Bitmap{};
+      out.width = width;
+      out.height = height;
+      out.jpegFile = std::move(jpeg);
+      r.dpiX = Dpi(FreeImage_GetDotsPerMeterX(dib));
+      r.dpiY = Dpi(FreeImage_GetDotsPerMeterY(dib));
+      r.decoded = true;
+      r.frameCount = 1;
+      FreeImage_Unload(dib);
+      return r;
+    }
+  }
   const bool taken = Take(dib, out, r);
   if (dib) FreeImage_Unload(dib);  // before the file is read again: the decoder's copy is large
   if (taken) {
     r.frameCount = 1;
-    if (plainJpeg) {
-      // Keep the file itself for PDF pages, which can carry it unchanged.
-      std::ifstream in(path, std::ios::binary);
-      auto bytes = std::make_shared<std::string>((std::istreambuf_iterator<char>(in)),
-                                                 std::istreambuf_iterator<char>());
-      int w = 0, h = 0;
-      if ((in.good() || in.eof()) && JpegFrameSize(*bytes, &w, &h) && w == out.width &&
-          h == out.height)
-        out.jpegFile = std::move(bytes);
-    }
+    if (plainJpeg) out.jpegFile = readJpeg(out.width, out.height);
   }
   return r;
 }
 
 }  // namespace
 
-FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bitmap& out) {
+FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bitmap& out,
+                      bool pixelsOptional) {
   InitialiseOnce();
   tWatch = DecodeWatch{};
   FrameResult r;
   try {
     r = format == Format::kTiff ? LoadMultiPage(path, frame, out)
-                                : LoadSingle(format, path, frame, out);
+                                : LoadSingle(format, path, frame, out, pixelsOptional);
   } catch (const std::bad_alloc&) {
     r = FrameResult{};
     r.error = "not enough memory for the image";
