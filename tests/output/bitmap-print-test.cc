@@ -13,6 +13,7 @@
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
 #include "kernel/units.h"
+#include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
 #include "output/preview-port.h"
@@ -79,17 +80,13 @@ class TestPreview : public PreviewPort {
   std::string name;
 };
 
-class BitmapPrintTest : public ::testing::Test {
+class BitmapPrintTest : public test::OutputsFixture {
  protected:
   void SetUp() override {
     stopRequested = 0;
     // Jobs of earlier tests may have left a user-defined paper as the queue's default.
     ASSERT_EQ(printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm"), printers::WriteResult::kOk);
-    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
-    kernel = std::make_unique<C_Kernel>(dir.path().string());
-    kernel->logCallback = [this](const std::string& text, bool) { log.push_back(text); };
     kernel->localClock = March7;
-    outputs = std::make_unique<Outputs>(*kernel, watermark);
     ASSERT_TRUE(outputs->SelectPrinter(kQueue));
 
     channel = EmptyChannel();
@@ -108,8 +105,6 @@ class BitmapPrintTest : public ::testing::Test {
     outputs.reset();
     printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm");
   }
-
-  std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
 
   OutputEnd Print(const std::string& name, int32_t copies = 1, int32_t total = 0,
                   int32_t page = 0) {
@@ -136,15 +131,6 @@ class BitmapPrintTest : public ::testing::Test {
            CupsSandbox::Get().ActiveJobs(kQueue) == 0;
   }
 
-  bool Logged(const std::string& line) const {
-    return std::find(log.begin(), log.end(), line) != log.end();
-  }
-
-  test::SandboxDir dir;
-  std::unique_ptr<C_Kernel> kernel;
-  WatermarkBitmap watermark;
-  std::unique_ptr<Outputs> outputs;
-  std::vector<std::string> log;
   PrintChannel channel{};
 };
 

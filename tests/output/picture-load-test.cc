@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel/kernel.h"
+#include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
 #include "support/sandbox-dir.h"
@@ -23,28 +24,7 @@ constexpr Rgb kRed{220, 20, 20};
 constexpr Rgb kGreen{20, 200, 20};
 constexpr Rgb kBlue{20, 20, 220};
 
-// A kernel whose data folder lies in the test's sandbox, with the log lines collected.
-class PictureLoadTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
-    kernel = std::make_unique<C_Kernel>(dir.path().string());
-    kernel->logCallback = [this](const std::string& text, bool) { log.push_back(text); };
-    outputs = std::make_unique<Outputs>(*kernel, watermark);
-  }
-
-  std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
-
-  bool Logged(const std::string& line) const {
-    return std::find(log.begin(), log.end(), line) != log.end();
-  }
-
-  test::SandboxDir dir;
-  std::unique_ptr<C_Kernel> kernel;
-  WatermarkBitmap watermark;
-  std::unique_ptr<Outputs> outputs;
-  std::vector<std::string> log;
-};
+using PictureLoadTest = test::OutputsFixture;
 
 // The centre pixel of a loaded bitmap as R, G, B.
 Rgb Centre(const Bitmap& b) {

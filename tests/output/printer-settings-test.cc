@@ -6,6 +6,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
+#include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "platform/printers.h"
 #include "platform/system-info.h"
@@ -19,15 +20,10 @@ using test::CupsSandbox;
 constexpr const char* kRaw = CupsSandbox::kRawQueue;
 constexpr const char* kPs = CupsSandbox::kPostScriptQueue;
 
-class PrinterSettingsTest : public ::testing::Test {
+class PrinterSettingsTest : public test::OutputsFixture {
  protected:
   PrinterSettingsTest() {
-    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
-    kernel = std::make_unique<C_Kernel>();
-    kernel->logCallback = [this](const std::string& text, bool) { messages.push_back(text); };
     kernel->settings.DebugMode = true;
-    outputs = std::make_unique<Outputs>(*kernel, watermark);
-    kernel->output = outputs.get();
     original = *printers::ReadDefaultsBlock(kPs);
   }
   ~PrinterSettingsTest() override {
@@ -57,12 +53,7 @@ class PrinterSettingsTest : public ::testing::Test {
     return printers::ReadPageMetrics(printer)->paperHeight;
   }
 
-  test::SandboxDir dir;
-  std::unique_ptr<C_Kernel> kernel;
-  WatermarkBitmap watermark;
-  std::unique_ptr<Outputs> outputs;
   std::vector<uint8_t> original;
-  std::vector<std::string> messages;
 };
 
 TEST_F(PrinterSettingsTest, ListsPrintersAndMeasuresTheDriversPage) {
@@ -114,7 +105,7 @@ TEST_F(PrinterSettingsTest, ChannelBlockBecomesTheDefaultAndRestoreBringsTheOldO
   EXPECT_EQ(PaperHeightDots(kPs), 2479);  // the driver's A5: 209.9 mm at 300 dpi
   EXPECT_EQ(kernel->printerDefaults.driverSize, static_cast<int32_t>(original.size()));
   EXPECT_EQ(ReadField(kernel->printerDefaults.printerName), kPs);
-  EXPECT_EQ(messages.back(),
+  EXPECT_EQ(log.back(),
             "DEBUG-INFO Printer driver settings changed - " + std::to_string(a5.size()) + " Bytes");
 
   ASSERT_TRUE(outputs->RestorePrinterDefaults());
@@ -145,16 +136,15 @@ TEST_F(PrinterSettingsTest, EqualBlockChangesNothingAndForeignBlockIsRefused) {
   // A block made by another driver (the raw queue has fewer settings) no longer fits.
   Channel(0, kPs, *printers::ReadDefaultsBlock(kRaw));
   EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
-  EXPECT_EQ(messages.back(), "ERROR Printer driver settings structure does not match any more!");
+  EXPECT_EQ(log.back(), "ERROR Printer driver settings structure does not match any more!");
   EXPECT_EQ(PaperHeightDots(kPs), 3508);
 
   Channel(0, "no-such-printer", original);
   EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
-  EXPECT_EQ(messages.back(),
-            "ERROR Couldn't change printer default settings! Check user privileges.");
+  EXPECT_EQ(log.back(), "ERROR Couldn't change printer default settings! Check user privileges.");
   Channel(0, "no-such-printer", {});
   EXPECT_FALSE(outputs->PrepareChannelPrinter(0));
-  EXPECT_EQ(messages.back(), "ERROR Couldn't read printer spooler status! Check user privileges.");
+  EXPECT_EQ(log.back(), "ERROR Couldn't read printer spooler status! Check user privileges.");
 
   Channel(0, "SCREEN", original);
   EXPECT_TRUE(outputs->PrepareChannelPrinter(0));
@@ -165,17 +155,17 @@ TEST_F(PrinterSettingsTest, DefaultPaperByCodeAndCustomSize) {
   EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 0));
   EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 11, 50, 50));  // A5; the size is ignored
   EXPECT_EQ(PaperHeightDots(kPs), 2479);
-  EXPECT_EQ(messages.back(), "11 was set as new printer default paper size");
+  EXPECT_EQ(log.back(), "11 was set as new printer default paper size");
 
   // A custom size with only a length keeps the current width.
   EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 300));
   auto m = printers::ReadPageMetrics(kPs);
   EXPECT_EQ(m->paperWidth, 1750);   // 148.2 mm, the width of the driver's A5
   EXPECT_EQ(m->paperHeight, 3543);  // 300 mm
-  EXPECT_EQ(messages.back(), "0 mm x 300 mm were set as new printer default paper dimensions");
+  EXPECT_EQ(log.back(), "0 mm x 300 mm were set as new printer default paper dimensions");
 
   EXPECT_FALSE(outputs->SetPrinterDefaultPaper("no-such-printer", 9, 210, 297));
-  EXPECT_EQ(messages.back(), "ERROR Couldn't open printer to modify default paper dimensions!");
+  EXPECT_EQ(log.back(), "ERROR Couldn't open printer to modify default paper dimensions!");
   printers::SetDefaultMedia(kPs, "iso_a4_210x297mm");
 }
 
@@ -209,9 +199,8 @@ TEST_F(PrinterSettingsTest, DocumentOfTwoPagesIsOneJobAndAnAbortedOneNone) {
 
 TEST_F(PrinterSettingsTest, AccessTestBits) {
   EXPECT_EQ(outputs->TestPrinterAccess(kPs), 63);
-  EXPECT_EQ(messages,
-            (std::vector<std::string>{"OK:    Bitmap graphics printing possible",
-                                      "OK:    Full printer driver settings access verified"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"OK:    Bitmap graphics printing possible",
+                                           "OK:    Full printer driver settings access verified"}));
   EXPECT_EQ(outputs->TestPrinterAccess("no-such-printer"), 0);
   EXPECT_EQ(outputs->TestPrinterAccess("CAPTURE"), 1);  // the server knows it, the list does not
   EXPECT_EQ(outputs->TestPrinterAccess(""), 0);
@@ -231,13 +220,13 @@ TEST_F(PrinterSettingsTest, StartUpReportWithAndWithoutTheChannelChecks) {
   WriteField(Channel(0, kPs, {}).sourceFolder, (dir.path() / "in").string() + "/");
   WriteField(Channel(1, "SCREEN", {}).sourceFolder, "/no/such/folder");
 
-  messages.clear();
+  log.clear();
   kernel->InitialSystemCheck();
   std::vector<std::string> expected = head;
   expected.push_back(sep);
-  EXPECT_EQ(messages, expected);
+  EXPECT_EQ(log, expected);
 
-  messages.clear();
+  log.clear();
   kernel->settings.StartUpCheck = true;
   kernel->InitialSystemCheck();
   expected = head;
@@ -253,7 +242,7 @@ TEST_F(PrinterSettingsTest, StartUpReportWithAndWithoutTheChannelChecks) {
         "ERROR: Printer is not accessible or can't be found"})
     expected.push_back(line);
   expected.push_back(sep);
-  EXPECT_EQ(messages, expected);
+  EXPECT_EQ(log, expected);
 }
 
 }  // namespace

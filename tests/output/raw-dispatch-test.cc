@@ -9,6 +9,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
+#include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "support/cups-sandbox.h"
 #include "support/sandbox-dir.h"
@@ -19,16 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::CupsSandbox;
 
-class RawDispatchTest : public ::testing::Test {
+class RawDispatchTest : public test::OutputsFixture {
  protected:
   RawDispatchTest() {
-    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
     fs::create_directory(in);
-    kernel = std::make_unique<C_Kernel>();
-    kernel->logCallback = [this](const std::string& text, bool) { messages.push_back(text); };
     kernel->settings.NoRawFilePrinting = false;
-    outputs = std::make_unique<Outputs>(*kernel, watermark);
-    kernel->output = outputs.get();
     PrintChannel c = EmptyChannel();
     WriteField(c.sourceFolder, in.string());
     WriteField(c.printerName, CupsSandbox::kRawQueue);
@@ -40,16 +36,8 @@ class RawDispatchTest : public ::testing::Test {
     kernel->channels = {c, EmptyChannel()};
     kernel->channelCount = 1;
   }
-  bool Logged(const std::string& line) const {
-    return std::find(messages.begin(), messages.end(), line) != messages.end();
-  }
 
-  test::SandboxDir dir;
   fs::path in = dir.path() / "in";
-  std::unique_ptr<C_Kernel> kernel;
-  WatermarkBitmap watermark;
-  std::unique_ptr<Outputs> outputs;
-  std::vector<std::string> messages;
   CupsSandbox& cups = CupsSandbox::Get();
 };
 
@@ -69,8 +57,7 @@ TEST_F(RawDispatchTest, FileIsPrintedFramedAndRemoved) {
     EXPECT_EQ(job.Info("title"), "Vellumora File");
   }
   EXPECT_FALSE(fs::exists(in / "label.prn"));
-  EXPECT_TRUE(Logged("File was successfully sent to printer "))
-      << ::testing::PrintToString(messages);
+  EXPECT_TRUE(Logged("File was successfully sent to printer ")) << ::testing::PrintToString(log);
 }
 
 TEST_F(RawDispatchTest, UnknownPrinterAndRefusedJobKeepTheFile) {
@@ -80,17 +67,17 @@ TEST_F(RawDispatchTest, UnknownPrinterAndRefusedJobKeepTheFile) {
   EXPECT_TRUE(fs::exists(in / "label.prn"));
   // The channel's cycle ends before the file when its printer cannot be asked for its queue.
   EXPECT_TRUE(Logged("ERROR Couldn't read printer spooler status! Check user privileges."))
-      << ::testing::PrintToString(messages);
+      << ::testing::PrintToString(log);
 
   // A queue that refuses new jobs: the job is not created and the file waits.
   WriteField(kernel->channels[0].printerName, CupsSandbox::kRawQueue);
   ASSERT_EQ(std::system("cupsreject capture"), 0);
-  messages.clear();
+  log.clear();
   kernel->ScanChannel(0, false);
   ASSERT_EQ(std::system("cupsaccept capture"), 0);
   EXPECT_TRUE(fs::exists(in / "label.prn"));
   EXPECT_TRUE(Logged("ERROR Couldn't start binary file API-printing on capture"))
-      << ::testing::PrintToString(messages);
+      << ::testing::PrintToString(log);
   EXPECT_EQ(cups.ActiveJobs(CupsSandbox::kRawQueue), 0);
 
   // Accepted again: the next scan prints it.

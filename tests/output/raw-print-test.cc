@@ -5,6 +5,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
+#include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "support/cups-sandbox.h"
 #include "support/sandbox-dir.h"
@@ -36,13 +37,8 @@ TEST(ControlCodes, Notation) {
   for (const auto& tc : cases) EXPECT_EQ(ExpandControlCodes(tc.code), tc.bytes) << tc.code;
 }
 
-class RawPrintTest : public ::testing::Test {
+class RawPrintTest : public test::OutputsFixture {
  protected:
-  RawPrintTest() {
-    setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
-    kernel = std::make_unique<C_Kernel>();
-    outputs = std::make_unique<Outputs>(*kernel, watermark);
-  }
   std::string File(const std::string& name, const std::string& bytes) {
     auto path = (dir.path() / name).string();
     test::WriteFileBytes(path, bytes);
@@ -55,10 +51,6 @@ class RawPrintTest : public ::testing::Test {
     return outputs->PrintRawFile(path, printer, "file.prn");
   }
 
-  test::SandboxDir dir;
-  std::unique_ptr<C_Kernel> kernel;
-  WatermarkBitmap watermark;
-  std::unique_ptr<Outputs> outputs;
   CupsSandbox& cups = CupsSandbox::Get();
 };
 
