@@ -50,10 +50,7 @@ TEST_F(RawDispatchTest, FileIsPrintedFramedAndRemoved) {
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 3);
   ASSERT_EQ(jobs.size(), 3u);
   for (const auto& job : jobs) {
-    EXPECT_EQ(job.data,
-              "\x1B"
-              "E" +
-                  data + "\x1B%-12345X");
+    EXPECT_EQ(job.data, "\x1B\x45" + data + "\x1B%-12345X");
     EXPECT_EQ(job.Info("title"), "Vellumora File");
   }
   EXPECT_FALSE(fs::exists(in / "label.prn"));

@@ -66,10 +66,7 @@ TEST_F(RawPrintTest, CopiesArriveByteExactFramedByTheCodes) {
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 3);
   ASSERT_EQ(jobs.size(), 3u);
   for (const auto& job : jobs) {
-    EXPECT_EQ(job.data,
-              "\x1B"
-              "E" +
-                  data + "\f");
+    EXPECT_EQ(job.data, "\x1B\x45" + data + "\f");
     EXPECT_EQ(job.Info("title"), "Vellumora File");
   }
 }
