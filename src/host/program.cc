@@ -41,8 +41,6 @@ class ConsoleWindow final : public StatusWindow {
   }
 };
 
-StatusLine* gStatusLine = nullptr;
-
 void PrintUsage() {
   std::printf(
       "Usage: vellumora [--help | --version]\n"
@@ -108,7 +106,6 @@ int RunProgram(int argc, char** argv) {
   service->log = log.get();
   kernel->log = log.get();
   auto statusLine = std::make_unique<StatusLine>(log.get());
-  gStatusLine = statusLine.get();
   kernel->logCallback = [sl = statusLine.get()](const std::string& text, bool replaceLast) {
     sl->Show(text, replaceLast);
   };
@@ -163,7 +160,6 @@ int RunProgram(int argc, char** argv) {
   kernel->log = nullptr;
   service->log = nullptr;
   statusLine->SetWindow(nullptr);
-  gStatusLine = nullptr;
   statusLine.reset();
   gLog = nullptr;
   log.reset();

@@ -13,7 +13,7 @@ C_VAZService::C_VAZService(std::string name, bool autoStartFlag)
 }
 
 bool C_VAZService::RunDispatcher() {
-  dispatcherMode = true;
+  // No service manager hands us the process yet: this start was not the service's.
   lastError = "StartServiceCtrlDispatcher was not possible";
   dispatcherMode = false;
   return false;

@@ -5,31 +5,6 @@
 
 namespace vellumora {
 
-namespace {
-
-std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
-  std::u16string out;
-  out.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    out.push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
-  }
-  return out;
-}
-
-std::string EncodeUtf16(std::u16string_view text, bool bigEndian) {
-  std::string out;
-  out.reserve(text.size() * 2);
-  for (char16_t c : text) {
-    char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
-    out.push_back(bigEndian ? hi : lo);
-    out.push_back(bigEndian ? lo : hi);
-  }
-  return out;
-}
-
-}  // namespace
-
 ClientListFile ParseClientList(std::string_view bytes) {
   ClientListFile file;
   std::string text;

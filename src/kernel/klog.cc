@@ -19,45 +19,20 @@ namespace {
 
 constexpr int32_t kDefaultMaxLines = 1000;
 
-std::string EncodeUtf16Le(std::u16string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
-
 // Splits UTF-16LE file content into lines at CR LF, CR or LF; a leading byte order mark is
 // skipped.
-std::vector<std::u16string> DecodeLines(const std::string& bytes) {
+std::vector<std::u16string> DecodeLines(std::string_view bytes) {
+  if (bytes.substr(0, 2) == "\xFF\xFE") bytes.remove_prefix(2);
+  const std::u16string text = DecodeUtf16(bytes);
   std::vector<std::u16string> lines;
-  std::size_t pos = 0;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE)
-    pos = 2;
-  std::u16string line;
-  bool pendingCr = false;
-  bool any = false;
-  for (; pos + 1 < bytes.size(); pos += 2) {
-    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[pos]) |
-                                       (static_cast<unsigned char>(bytes[pos + 1]) << 8));
-    if (pendingCr) {
-      pendingCr = false;
-      if (c == u'\n') continue;
-    }
-    if (c == u'\r' || c == u'\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      pendingCr = c == u'\r';
-      any = false;
-      continue;
-    }
-    line.push_back(c);
-    any = true;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != u'\r' && text[i] != u'\n') continue;
+    lines.emplace_back(text, start, i - start);
+    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    start = i + 1;
   }
-  if (any) lines.push_back(std::move(line));
+  if (start < text.size()) lines.emplace_back(text, start);
   return lines;
 }
 
@@ -103,7 +78,7 @@ std::vector<std::u16string> C_KLog::Lines() const {
 // so a crash in the middle never leaves a half-written log behind.
 bool C_KLog::WriteWholeFile() {
   std::string bytes = "\xFF\xFE";
-  for (const auto& line : lines_) bytes += EncodeUtf16Le(line) + EncodeUtf16Le(u"\r\n");
+  for (const auto& line : lines_) bytes += EncodeUtf16(line) + EncodeUtf16(u"\r\n");
   const std::string temp = logFileName + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -128,7 +103,7 @@ void C_KLog::AddLine(const std::string& text) {
     maxLines = limit;
   }
   if (static_cast<int32_t>(lines_.size()) < limit) {
-    WriteAll(fd, EncodeUtf16Le(line + u"\r\n"));
+    WriteAll(fd, EncodeUtf16(line + u"\r\n"));
     ::close(fd);
     return;
   }

@@ -37,6 +37,28 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::string EncodeUtf16(std::u16string_view text, bool bigEndian) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (char16_t c : text) {
+    const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+    out.push_back(bigEndian ? hi : lo);
+    out.push_back(bigEndian ? lo : hi);
+  }
+  return out;
+}
+
+std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+  std::u16string out;
+  out.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]),
+               b = static_cast<unsigned char>(bytes[i + 1]);
+    out.push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
+  }
+  return out;
+}
+
 std::string ReadWideField(std::span<const char16_t> field) {
   auto end = std::find(field.begin(), field.end(), u'\0');
   return Utf16ToUtf8(

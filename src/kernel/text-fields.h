@@ -13,6 +13,10 @@ namespace vellumora {
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// UTF-16 code units to and from bytes in either byte order (no byte order mark handling).
+std::string EncodeUtf16(std::u16string_view text, bool bigEndian = false);
+std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian = false);
+
 // The text of a wide field up to its terminator, or up to the end of the array when it has none.
 std::string ReadWideField(std::span<const char16_t> field);
 // The bytes of a narrow field up to its terminator or the end of the array.

@@ -193,9 +193,3 @@ bool IsWhite(Rgb c) {
 }
 
 }  // namespace vellumora::test
-
-// fontconfig keeps its configuration and pattern caches for the life of the process (pango's
-// font map holds them); LeakSanitizer would report them at exit in every test that draws text.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
