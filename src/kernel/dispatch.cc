@@ -1,12 +1,15 @@
 // ProcessFile: one found file through the completeness test, its output and its disposal.
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "kernel/extension-list.h"
 #include "kernel/kernel.h"
 #include "kernel/readable-text.h"
 #include "kernel/text-fields.h"
 #include "platform/file-disposal.h"
+#include "platform/files.h"
 
 namespace vellumora {
 
@@ -34,14 +37,17 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
   bool screenShown = false;
   bool emptyFile = false;
   bool stoppedEarly = false;
+  bool rejected = false;
+  bool quietSuccess = false;
 
-  const CompletenessTracker::Result check = inputCompleteness_.Check(path, monotonicMs());
+  CompletenessTracker::Result check = inputCompleteness_.Check(path, monotonicMs());
   if (!check.complete) {
     statusMessage = "Input file has not yet been completed. Retrying in next cycle.";
     jobFailed = true;
   } else {
     emptyFile = check.size < 2;
-    inputHandle = -1;
+    // The descriptor the completeness test opened is the only way any output reads the file.
+    inputHandle = check.file.get();
     if (!emptyFile) {
       if (printerName.find("SCREEN") != std::string::npos) {
         // Without windows (service, headless) the screen refuses the file, so no picture is
@@ -73,24 +79,33 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
       } else {
         copiesLeft = currentChannel.copies;
         jobStatus = 2;
-        OutputEnd end;
-        if (ExtensionInList(kPdfExtensions, path)) {
-          end = output->PrintPdfFile(path, printerName, name,
-                                     settings.UsePDFThread && !InServiceMode());
-        } else if (ExtensionInList(kBitmapExtensions, path)) {
-          end = output->PrintBitmapFile(path, copiesLeft, 0, 0, name);
-        } else if (ExtensionInList(kTextExtensions, path)) {
-          end = output->PrintTextFile(path, copiesLeft, name);
-        } else {
-          end = output->PrintRawFile(path, printerName, name);
+        const OutputReport report =
+            PrintRecorded(check.file.get(), check.identity, path, printerName, name, &quietSuccess);
+        switch (report.result) {
+          case OutputResult::kPrinted:
+            jobStatus = 2;
+            break;
+          case OutputResult::kSkipped:
+            jobStatus = 0;
+            break;
+          case OutputResult::kRejected:
+            // The output logged why; the file can never print and is disposed of silently.
+            rejected = true;
+            if (!report.message.empty()) Log(ReadableText(report.message));
+            break;
+          case OutputResult::kRetry:
+            jobFailed = true;
+            statusMessage = report.message;
+            break;
+          case OutputResult::kStopped:
+            stoppedEarly = true;
+            break;
         }
-        stoppedEarly = end == OutputEnd::kStopped;
+        copiesLeft = 0;
       }
     }
-    if (inputHandle >= 0) {
-      CloseFileHandle(inputHandle);
-      inputHandle = -1;
-    }
+    inputHandle = -1;
+    check.file.Close();
   }
 
   // An output that a stop ended before the whole job was sent: the file stays where it is,
@@ -103,6 +118,8 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
       statusMessage = logName ? "File " + name + " was successfully sent to screen" : "";
     } else if (emptyFile) {
       statusMessage = logName ? "Empty file " + name + " was ignored" : "Empty file was ignored ";
+    } else if (rejected || quietSuccess) {
+      statusMessage.clear();
     } else if (jobStatus == 2) {
       statusMessage = logName ? "File " + name + " was successfully sent to printer "
                               : "File was successfully sent to printer ";
@@ -111,7 +128,11 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
       statusMessage =
           logName ? "File " + name + " was ignored by user" : "File was ignored by user";
     }
-    if (!DisposeOfFile(path, name)) jobFailed = true;
+    if (DisposeOfFile(path, name, check.identity)) {
+      ForgetPrinted(check.identity);
+    } else {
+      jobFailed = true;
+    }
     if (windows && !screenShown) windows->ClearPreview();
   }
 
@@ -121,27 +142,189 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
   return !jobFailed;
 }
 
-bool C_Kernel::DisposeOfFile(const std::string& path, const std::string& name) {
+void C_Kernel::EnsureLedger() {
+  if (ledger_.loaded()) return;
+  ledger_ = PrintLedger(dataDir + kLedgerFileName);
+  std::string error;
+  if (!ledger_.Load(&error)) Log("ERROR " + ReadableText(error));
+}
+
+bool C_Kernel::SaveLedger(bool durable) {
+  std::string error;
+  if (ledger_.Save(durable, &error)) return true;
+  Log("ERROR The record of printed files couldn't be written: " + ReadableText(error));
+  return false;
+}
+
+void C_Kernel::ForgetPrinted(const FileIdentity& file) {
+  if (!ledger_.Find(file)) return;
+  ledger_.Remove(file);
+  SaveLedger(false);  // a lost removal is harmless: an entry whose file is gone is pruned
+}
+
+OutputReport C_Kernel::PrintRecorded(int fd, const FileIdentity& identity, const std::string& path,
+                                     const std::string& printerName, const std::string& name,
+                                     bool* quietSuccess) {
+  EnsureLedger();
+  int32_t copies = std::max<int32_t>(currentChannel.copies, 1);
+
+  if (LedgerEntry* entry = ledger_.Find(identity)) {
+    if (!entry->printed) {
+      // The last attempt created jobs but did not see them through (a failure, a stop, a
+      // crash): what the print server holds of them counts, the rest is cancelled.
+      int32_t held = 0;
+      bool unanswered = false;
+      std::vector<LedgerJob> keep;
+      for (const LedgerJob& job : entry->jobs) {
+        switch (output->AskJob(entry->printer, job.id)) {
+          case JobFate::kHeld:
+            held += job.copies;
+            keep.push_back(job);
+            break;
+          case JobFate::kBroken:
+            output->CancelJob(entry->printer, job.id);
+            break;
+          case JobFate::kGone:
+            break;
+          case JobFate::kUnknown:
+            unanswered = true;
+            keep.push_back(job);
+            break;
+        }
+      }
+      entry->jobs = std::move(keep);
+      if (unanswered) {
+        return {OutputResult::kRetry, "ERROR The print server cannot say whether file " + name +
+                                          " was printed before. Retrying in next cycle."};
+      }
+      if (held >= copies) {
+        entry->printed = true;
+      } else if (held == 0) {
+        ledger_.Remove(identity);
+      } else {
+        copies -= held;  // only the copies still missing
+      }
+      SaveLedger(true);
+    }
+    if (LedgerEntry* printed = ledger_.Find(identity); printed && printed->printed) {
+      // Printed before, not yet disposed of: never printed again. Once the failure was
+      // reported, a later successful disposal needs no second success line.
+      *quietSuccess = printed->reported;
+      return {OutputResult::kPrinted, {}};
+    }
+  }
+
+  OutputJob job;
+  job.fd = fd;
+  job.size = identity.size;
+  job.path = path;
+  job.name = name;
+  job.channel = &currentChannel;
+  job.printerName = printerName;
+  job.copies = copies;
+  job.ownThread = settings.UsePDFThread && !InServiceMode();
+  job.log = [this](const std::string& line) { Log(line); };
+  job.stopRequested = [this] { return StopAsked(); };
+  job.jobCreated = [&, this](const std::string& printer, int32_t id, int32_t jobCopies) {
+    LedgerEntry* e = ledger_.Find(identity);
+    if (!e) {
+      LedgerEntry fresh;
+      fresh.file = identity;
+      fresh.channel = currentChannelIndex;
+      fresh.printer = printer;
+      fresh.path = path;
+      e = &ledger_.Add(std::move(fresh));
+    }
+    e->jobs.push_back({id, jobCopies});
+    SaveLedger(true);  // on disk before the job's data goes out
+    if (dispatchProbe) dispatchProbe(DispatchPoint::kJobCreated);
+  };
+
+  OutputReport report;
+  if (ExtensionInList(kPdfExtensions, path)) {
+    report = output->PrintPdfFile(job);
+  } else if (ExtensionInList(kBitmapExtensions, path)) {
+    report = output->PrintBitmapFile(job);
+  } else if (ExtensionInList(kTextExtensions, path)) {
+    report = output->PrintTextFile(job);
+  } else {
+    report = output->PrintRawFile(job);
+  }
+  if (report.result == OutputResult::kPrinted) {
+    if (LedgerEntry* e = ledger_.Find(identity)) {
+      e->printed = true;
+      // Not flushed: after a crash the entry reads as unconfirmed, and asking the print
+      // server gives the same answer.
+      SaveLedger(false);
+    }
+    if (dispatchProbe) dispatchProbe(DispatchPoint::kPrinted);
+  }
+  return report;
+}
+
+void C_Kernel::PruneLedger() {
+  EnsureLedger();
+  const std::size_t before = ledger_.entries().size();
+  std::erase_if(ledger_.entries(),
+                [](const LedgerEntry& e) { return IdentityOfPath(e.path) != e.file; });
+  if (ledger_.entries().size() != before) SaveLedger(false);
+}
+
+void C_Kernel::CancelIncomingJobs() {
+  EnsureLedger();
+  if (output == nullptr) return;
+  for (LedgerEntry& e : ledger_.entries()) {
+    if (e.printed) continue;
+    for (const LedgerJob& job : e.jobs)
+      if (output->AskJob(e.printer, job.id) == JobFate::kBroken)
+        output->CancelJob(e.printer, job.id);
+  }
+}
+
+bool C_Kernel::DisposeOfFile(const std::string& path, const std::string& name,
+                             const FileIdentity& identity) {
+  LedgerEntry* printed = ledger_.loaded() ? ledger_.Find(identity) : nullptr;
+  // Once printed, a disposal failure is reported once per file, not at every scan.
+  auto reportFailure = [&](const std::string& why) {
+    if (printed && printed->printed) {
+      if (!printed->reported)
+        Log("ERROR File " + ReadableText(name) + " was printed but " + why +
+            ". It will not be printed again; its disposal is retried at each scan.");
+      printed->reported = true;
+    } else {
+      Log("ERROR File " + ReadableText(name) + ": " + why);
+    }
+  };
+  // The name may hold another file by now: only the file that was printed goes.
+  if (identity.inode != 0 && !NamesSameFile(path, identity)) {
+    if (PathExists(path)) {
+      reportFailure("was replaced by another file meanwhile, which stays");
+      return false;
+    }
+    return true;  // gone already
+  }
   if (currentChannel.moveFile == 1) {
     const std::string dir = ReadField(currentChannel.moveDir);
     std::string target = dir + "/" + name;
     if (PathExists(target)) target = dir + "/" + ArchivePrefix(localClock()) + name;
+    std::string error;
     for (int attempt = 1; attempt <= kMoveAttempts; ++attempt) {
-      std::string error;
       if (MoveFileReplacing(path, target, &error)) return true;
-      if (StopAsked()) return false;
+      if (StopAsked()) break;
       if (attempt == 1 && settings.DebugMode) Log("DEBUG-INFO " + ReadableText(error));
       Log("Retrying to move printed file to " + ReadableText(target));
       WaitPumping(kMoveRetryMs);
     }
+    reportFailure("couldn't be moved to " + ReadableText(target) + ": " + ReadableText(error));
     return false;
   }
   for (int attempt = 1; attempt <= kDeleteAttempts; ++attempt) {
     if (RemoveFile(path)) return true;
-    if (StopAsked()) return false;
+    if (StopAsked()) break;
     Log("Retrying to delete file ...");
     WaitPumping(kDeleteRetryMs);
   }
+  reportFailure("couldn't be deleted");
   return false;
 }
 

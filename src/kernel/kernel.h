@@ -14,6 +14,7 @@
 #include "kernel/client-lists.h"
 #include "kernel/output-port.h"
 #include "kernel/print-channel.h"
+#include "kernel/print-ledger.h"
 #include "kernel/service-port.h"
 #include "kernel/system-settings.h"
 #include "platform/clock.h"
@@ -171,20 +172,46 @@ class C_Kernel {
   std::function<void()> onScanningStarts;
   std::function<void()> onScanningStops;
 
+  // Points on a file's way through the dispatcher, for tests that interrupt it there.
+  enum class DispatchPoint {
+    kJobCreated,  // a print job was created and recorded, before its data is sent
+    kPrinted,     // the output finished, before the file is disposed of
+  };
+  std::function<void(DispatchPoint)> dispatchProbe;
+
+  // Drops ledger entries whose file is gone or changed; cancels the jobs that the ledger knows
+  // and whose transfer an earlier process never completed. Due when scanning starts.
+  void PruneLedger();
+  void CancelIncomingJobs();
+  PrintLedger& ledger() { return ledger_; }
+
  private:
   bool WriteSettingsFile(const std::string& name, const std::string& bytes);
   bool InServiceMode() const;
   bool StopAsked() const;
-  bool DisposeOfFile(const std::string& path, const std::string& name);
+  bool DisposeOfFile(const std::string& path, const std::string& name,
+                     const FileIdentity& identity);
+  // The output for the file's type, with the ledger's bookkeeping around it: a file whose
+  // jobs the print server already holds is not printed again.
+  OutputReport PrintRecorded(int fd, const FileIdentity& identity, const std::string& path,
+                             const std::string& printerName, const std::string& name,
+                             bool* quietSuccess);
+  void EnsureLedger();
+  bool SaveLedger(bool durable);
+  void ForgetPrinted(const FileIdentity& file);
   void DeleteTestFile(const std::string& path);
 
   CpuTimes lastCpuSample_;                 // zero before the first measurement
   CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems
+  PrintLedger ledger_;                     // printed files not yet disposed of
 
   bool clientListsLoaded_ = false;
   TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8,
                                           TextEncoding::Utf8};
 };
+
+// The ledger of printed files not yet disposed of, in the data directory.
+inline constexpr char kLedgerFileName[] = "Vellumora.ledger";
 
 // The process-wide kernel, set by the start-up for the life of the process.
 extern C_Kernel* gKernel;

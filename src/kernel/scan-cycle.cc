@@ -116,6 +116,10 @@ void C_Kernel::StartScanning() {
   LowerProcessPriority();
   if (InServiceMode()) ReadSettings(false);
   if (onScanningStarts) onScanningStarts();
+  // Files an earlier run printed but did not dispose of: forget those that are gone, and
+  // cancel jobs whose transfer that run never completed.
+  PruneLedger();
+  CancelIncomingJobs();
   Log("Print channel scanning started, waiting for new print files now ...");
 
   int secondCounter = kPassesPerSecond;
@@ -272,6 +276,7 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
     if (ProcessFile(path, ReadField(currentChannel.printerName), testMode, name)) ++jobsInSpooler;
   }
   if (windows) windows->SetProcessing(false);
+  if (!ledger().entries().empty()) PruneLedger();
   kernelIdle = 1;
 }
 

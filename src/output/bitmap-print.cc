@@ -11,7 +11,6 @@
 #include "output/note-watermark.h"
 #include "output/outputs.h"
 #include "output/preview-port.h"
-#include "platform/file-disposal.h"
 #include "platform/pictures.h"
 
 namespace vellumora {
@@ -76,23 +75,26 @@ int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32
   return r.frameCount;
 }
 
-OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int32_t totalPages,
-                                   int32_t pageNumber, const std::string& name) {
+OutputReport Outputs::PrintBitmapFile(const OutputJob& job) {
+  return PrintBitmapPages(job, 0, 0);
+}
+
+OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
+                                       int32_t pageNumber) {
   C_Kernel& k = kernel_;
-  if (k.jobFailed) return OutputEnd::kFinished;
+  const std::string& path = job.path;
+  const std::string& name = job.name;
+  int32_t copies = job.copies;
+  OutputReport report;
 
   // A document left open by an earlier job (a PDF that stopped below its last page) ends now.
   if (pageNumber < 2 && printer().Printing()) {
     std::string error;
-    if (!printer().EndDoc(&error))
+    if (!printer().EndDoc(name, nullptr, &error))
       k.Log("ERROR The print job left open before couldn't be sent: " + ReadableText(error));
   }
-  if (k.inputHandle >= 0) {
-    CloseFileHandle(k.inputHandle);
-    k.inputHandle = -1;
-  }
 
-  const PrintChannel& c = k.currentChannel;
+  const PrintChannel& c = *job.channel;
   const PageGeometry& g = c.geometry;
   const std::string printerName = ReadField(c.printerName);
   const std::string note = ReadField(c.headerText);
@@ -115,8 +117,12 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
         const bool previewShown = preview && preview->Exists() && preview->Visible();
         const int32_t count = LoadGraphicFrame(bitmap, path, frame, !previewShown);
         if (count > total) total = count;
-        if (count < 1) return;
-        if (stopRequested.load() != 0) {
+        if (count < 1) {
+          // Damaged, or not a picture at all: it can never print.
+          report = {OutputResult::kRejected, {}};
+          return;
+        }
+        if (job.StopAsked()) {
           stopped = true;
           return;
         }
@@ -195,7 +201,10 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
             k.jobStatus = preview->WaitForPrintDecision();
             if (k.jobStatus != 2) {
               // A stop while waiting is no decision of the operator's: the file stays.
-              if (stopRequested.load() != 0) stopped = true;
+              if (job.StopAsked())
+                stopped = true;
+              else
+                report = {OutputResult::kSkipped, {}};
               page = -1;
               return;
             }
@@ -210,8 +219,8 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
             printer().BeginDoc();
           }
           if (!printer().Printing()) {
-            k.statusMessage = "Print job couldn't be started. Retrying in next cycle.";
-            k.jobFailed = true;
+            report = {OutputResult::kRetry,
+                      "Print job couldn't be started. Retrying in next cycle."};
             return;
           }
           Canvas& canvas = printer().canvas();
@@ -239,11 +248,12 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
       }
       if (page >= total) {
         std::string error;
-        if (!printer().EndDoc(&error)) {
-          // The document was drawn but the print server did not take it: nothing went out.
-          k.statusMessage = "ERROR Print job couldn't be sent to printer " + printerName + ": " +
-                            ReadableText(error) + ". Retrying in next cycle.";
-          k.jobFailed = true;
+        if (!printer().EndDoc(
+                name, [&](int32_t id) { job.JobCreated(printerName, id, job.copies); }, &error)) {
+          // The document was drawn but the print server does not hold it: nothing went out.
+          report = {OutputResult::kRetry, "ERROR Print job couldn't be sent to printer " +
+                                              printerName + ": " + ReadableText(error) +
+                                              ". Retrying in next cycle."};
         }
       } else {
         printer().NewPage();  // the caller's next page follows in this document
@@ -253,9 +263,13 @@ OutputEnd Outputs::PrintBitmapFile(const std::string& path, int32_t copies, int3
   };
   run();
 
+  // A whole file never leaves its document open for the next file's job: a job ended early
+  // (a stop, a skip in the preview of a later copy, a failure) sends nothing.
+  if (totalPages < 1 && printer().Printing()) printer().Abort();
   if (page >= total && printer().Printing()) printer().Abort();
   bitmap = Bitmap{};
-  return stopped ? OutputEnd::kStopped : OutputEnd::kFinished;
+  if (stopped) return {OutputResult::kStopped, {}};
+  return report;
 }
 
 }  // namespace vellumora

@@ -20,4 +20,16 @@ bool Outputs::OpenPrinterCheck(const std::string& printerName) {
   return printers::Answers(printerName);
 }
 
+JobFate Outputs::AskJob(const std::string& printerName, int32_t jobId) {
+  const printers::JobState state = printers::QueryJob(printerName, jobId);
+  if (printers::HoldsWholeJob(state)) return JobFate::kHeld;
+  if (state == printers::JobState::kNoSuchJob) return JobFate::kGone;
+  if (state == printers::JobState::kNoAnswer) return JobFate::kUnknown;
+  return JobFate::kBroken;
+}
+
+bool Outputs::CancelJob(const std::string& printerName, int32_t jobId) {
+  return printers::CancelJob(printerName, jobId);
+}
+
 }  // namespace vellumora

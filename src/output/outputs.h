@@ -26,14 +26,17 @@ class Outputs final : public OutputPort {
   bool SelectPrinter(const std::string& printerName) override;
   bool PrepareChannelPrinter(int32_t index) override;
   int32_t TestPrinterAccess(const std::string& printerName) override;
-  OutputEnd PrintPdfFile(const std::string& path, const std::string& printerName,
-                         const std::string& name, bool ownThread) override;
-  OutputEnd PrintBitmapFile(const std::string& path, int32_t copies, int32_t totalPages,
-                            int32_t pageNumber, const std::string& name) override;
-  OutputEnd PrintTextFile(const std::string& path, int32_t copies,
-                          const std::string& name) override;
-  OutputEnd PrintRawFile(const std::string& path, const std::string& printerName,
-                         const std::string& name) override;
+  OutputReport PrintPdfFile(const OutputJob& job) override;
+  OutputReport PrintBitmapFile(const OutputJob& job) override;
+  OutputReport PrintTextFile(const OutputJob& job) override;
+  OutputReport PrintRawFile(const OutputJob& job) override;
+  JobFate AskJob(const std::string& printerName, int32_t jobId) override;
+  bool CancelJob(const std::string& printerName, int32_t jobId) override;
+
+  // Picture printing as PDF pages use it: one call prints page `pageNumber` of `totalPages`
+  // and keeps the document open until the last page. PrintBitmapFile is the call with both 0:
+  // the whole file, every frame and every copy, in one document that is always closed.
+  OutputReport PrintBitmapPages(const OutputJob& job, int32_t totalPages, int32_t pageNumber);
 
   // Printer driver settings and paper.
   bool RestorePrinterDefaults();

@@ -4,19 +4,17 @@
 namespace vellumora {
 
 namespace {
-OutputEnd NotAvailable(C_Kernel& kernel, const std::string& what) {
-  kernel.jobFailed = true;
-  kernel.statusMessage = "ERROR " + what + " printing is not available in this version";
-  return OutputEnd::kFinished;
+OutputReport NotAvailable(const std::string& what) {
+  return {OutputResult::kRetry, "ERROR " + what + " printing is not available in this version"};
 }
 }  // namespace
 
-OutputEnd Outputs::PrintPdfFile(const std::string&, const std::string&, const std::string&, bool) {
-  return NotAvailable(kernel_, "PDF");
+OutputReport Outputs::PrintPdfFile(const OutputJob&) {
+  return NotAvailable("PDF");
 }
 
-OutputEnd Outputs::PrintTextFile(const std::string&, int32_t, const std::string&) {
-  return NotAvailable(kernel_, "Text file");
+OutputReport Outputs::PrintTextFile(const OutputJob&) {
+  return NotAvailable("Text file");
 }
 
 }  // namespace vellumora

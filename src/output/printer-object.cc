@@ -1,11 +1,7 @@
 // The document printer: cairo PDF pages, submitted to the print server as one job.
 #include "output/printer-object.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-
+#include "output/job-data.h"
 #include "platform/cairo/pdf-document.h"
 
 namespace vellumora {
@@ -60,12 +56,8 @@ bool PrinterObject::BeginDoc() {
   if (Printing() || CurrentName().empty()) return false;
   auto m = Metrics();
   if (!m) return false;
-  std::string path = tempDir_;
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += "document-XXXXXX";
-  int fd = ::mkstemp(path.data());
-  if (fd < 0) return false;
-  ::close(fd);
+  FileHandle file = OpenTempFile(tempDir_, nullptr);
+  if (!file.valid()) return false;
   PageSetup page;
   page.dpiX = m->dpiX;
   page.dpiY = m->dpiY;
@@ -73,12 +65,12 @@ bool PrinterObject::BeginDoc() {
   page.paperHeight = m->paperHeight;
   page.originX = m->offsetX;
   page.originY = m->offsetY;
-  document_ = PdfDocument::Create(path, page);
+  documentFile_ = std::move(file);
+  document_ = PdfDocument::Create(documentFile_.get(), page);
   if (!document_) {
-    ::unlink(path.c_str());
+    documentFile_.Close();
     return false;
   }
-  documentPath_ = path;
   documentPrinter_ = CurrentName();
   return true;
 }
@@ -95,26 +87,28 @@ int32_t PrinterObject::PageNumber() const {
   return document_ ? document_->PageCount() : 0;
 }
 
-bool PrinterObject::EndDoc(std::string* error) {
+bool PrinterObject::EndDoc(const std::string& documentName,
+                           const std::function<void(int32_t)>& created, std::string* error) {
   if (!document_) return false;
-  bool ok = document_->Finish();
+  const bool written = document_->Finish();
   document_.reset();
-  if (!ok) {
+  bool ok = false;
+  if (!written) {
     if (error) *error = "the document could not be written";
-  } else {
-    ok = printers::SubmitFile(documentPrinter_, documentPath_, title, "application/pdf", 1, error) >
-         0;
+  } else if (auto job = printers::StreamJob::Start(documentPrinter_, title, documentName,
+                                                   "application/pdf", 1, created, error)) {
+    std::vector<uint8_t> buffer(64 * 1024);
+    ok = SendFileData(*job, documentFile_.get(), buffer, error) && job->Finish(error);
+    if (!ok) job->Cancel();
   }
-  ::unlink(documentPath_.c_str());
-  documentPath_.clear();
+  documentFile_.Close();
   return ok;
 }
 
 void PrinterObject::Abort() {
   if (!document_) return;
   document_.reset();
-  ::unlink(documentPath_.c_str());
-  documentPath_.clear();
+  documentFile_.Close();
 }
 
 }  // namespace vellumora

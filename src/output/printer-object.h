@@ -4,12 +4,14 @@
 // submits it to the printer as one job; aborting it sends nothing.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/canvas.h"
+#include "platform/files.h"
 #include "platform/printers.h"
 
 namespace vellumora {
@@ -47,8 +49,12 @@ class PrinterObject {
   Canvas& canvas();
   void NewPage();
   int32_t PageNumber() const;
-  // Submits the document as one job titled `title`; false with the reason in *error.
-  bool EndDoc(std::string* error);
+  // Submits the document as one job titled `title` whose document is named `documentName`.
+  // `created` learns the job's id before its data is sent. True only when the print server
+  // confirmed that it holds the whole job; false with the reason in *error. The document is
+  // closed either way.
+  bool EndDoc(const std::string& documentName, const std::function<void(int32_t jobId)>& created,
+              std::string* error);
   void Abort();
 
  private:
@@ -57,7 +63,7 @@ class PrinterObject {
   int current_ = -1;
   Orientation orientation_ = Orientation::kPortrait;
   std::unique_ptr<PdfDocument> document_;
-  std::string documentPath_;
+  FileHandle documentFile_;  // unnamed: nothing can be swapped in for it
   std::string documentPrinter_;
 };
 

@@ -1,13 +1,10 @@
 // PrintRawFile and the control code notation.
 #include "output/raw-print.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <vector>
 
 #include "kernel/text-fields.h"
+#include "output/job-data.h"
 #include "output/outputs.h"
 #include "platform/printers.h"
 
@@ -20,16 +17,17 @@ constexpr char kRawJobName[] = "Vellumora File";
 constexpr char kRawFormat[] = "application/vnd.cups-raw";
 
 // A decimal number as a lenient reader takes it: leading blanks, a sign, then the digits up to
-// the first other character; no digits give 0.
-long LeadingNumber(std::string_view text) {
+// the first other character; no digits give 0. Only the low 8 bits are used, so the digits are
+// taken modulo 256 and no number can overflow.
+int LeadingNumberLowByte(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  unsigned long value = 0;
+  unsigned value = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = value * 10 + (text[i] - '0');
-  return negative ? -static_cast<long>(value) : static_cast<long>(value);
+    value = (value * 10 + static_cast<unsigned>(text[i] - '0')) & 0xFF;
+  return static_cast<int>(negative ? (256 - value) & 0xFF : value);
 }
 }  // namespace
 
@@ -41,7 +39,7 @@ std::string ExpandControlCodes(std::string_view text) {
     if (text[i] == '[') {
       const std::size_t close = text.find(']', i + 1);
       if (close == std::string_view::npos) return "";
-      out.push_back(static_cast<char>(LeadingNumber(text.substr(i + 1, close - i - 1)) & 0xFF));
+      out.push_back(static_cast<char>(LeadingNumberLowByte(text.substr(i + 1, close - i - 1))));
       remaining -= static_cast<int>(close - i + 1);
       i = close + 1;
     } else {
@@ -53,74 +51,42 @@ std::string ExpandControlCodes(std::string_view text) {
   return out.substr(0, out.find('\0'));
 }
 
-OutputEnd Outputs::PrintRawFile(const std::string& path, const std::string& printerName,
-                                const std::string&) {
-  C_Kernel& k = kernel_;
-  if (k.jobFailed) return OutputEnd::kFinished;
-  if (k.inputHandle >= 0) {
-    ::close(k.inputHandle);
-    k.inputHandle = -1;
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    k.statusMessage = "ERROR Temporary print file couldn't be opened";
-    k.jobFailed = true;
-    return OutputEnd::kFinished;
-  }
-  const std::string startCode = ExpandControlCodes(ReadField(k.currentChannel.startCode));
-  const std::string stopCode = ExpandControlCodes(ReadField(k.currentChannel.stopCode));
+OutputReport Outputs::PrintRawFile(const OutputJob& job) {
+  const std::string& printerName = job.printerName;
+  const std::string startCode = ExpandControlCodes(ReadField(job.channel->startCode));
+  const std::string stopCode = ExpandControlCodes(ReadField(job.channel->stopCode));
   std::vector<uint8_t> buffer(kDataBuffer);
   auto bytes = [](const std::string& s) {
     return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
   };
 
-  int32_t copiesSent = 0;
-  while (k.copiesLeft > 0 && !k.jobFailed && stopRequested.load() == 0) {
-    if (!printers::Answers(printerName)) {
-      k.jobFailed = true;
-      k.statusMessage = "ERROR while API-opening the printer " + printerName;
-    } else if (auto job = printers::StreamJob::Start(printerName, kRawJobName, kRawFormat, nullptr);
-               !job) {
-      k.jobFailed = true;
-      k.statusMessage = "ERROR Couldn't start binary file API-printing on " + printerName;
-    } else {
-      if (!startCode.empty()) k.jobFailed = !job->Write(bytes(startCode));
-      ::lseek(fd, 0, SEEK_SET);
-      ssize_t got = static_cast<ssize_t>(kDataBuffer);
-      while (!k.jobFailed && got == static_cast<ssize_t>(kDataBuffer)) {
-        // Fill the buffer: a short read from a pipe or a network file system is not the end.
-        got = 0;
-        while (got < static_cast<ssize_t>(kDataBuffer)) {
-          ssize_t n = ::read(fd, buffer.data() + got, kDataBuffer - static_cast<std::size_t>(got));
-          if (n == 0) break;
-          if (n < 0) {
-            got = -1;
-            break;
-          }
-          got += n;
-        }
-        if (got < 0) {
-          k.jobFailed = true;
-        } else if (got > 0) {
-          k.jobFailed =
-              !job->Write(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(got)));
-        }
-      }
-      if (!k.jobFailed && !stopCode.empty()) k.jobFailed = !job->Write(bytes(stopCode));
-      if (!k.jobFailed) k.jobFailed = !job->Finish(nullptr);
-      if (k.jobFailed) {
-        k.statusMessage = "ERROR while binary file API-printing on " + printerName;
-        job->Cancel();
-      } else {
-        ++copiesSent;
-      }
+  // Every copy is a job of its own carrying the start code, the whole file and the stop code.
+  for (int32_t copy = 0; copy < job.copies; ++copy) {
+    // A stop ends the copies; the jobs already sent are known to the dispatcher, which keeps
+    // the file until the remaining copies are out.
+    if (job.StopAsked()) return {OutputResult::kStopped, {}};
+    if (!printers::Answers(printerName))
+      return {OutputResult::kRetry, "ERROR while API-opening the printer " + printerName};
+    std::string error;
+    auto stream = printers::StreamJob::Start(
+        printerName, kRawJobName, job.name, kRawFormat, 1,
+        [&](int32_t id) { job.JobCreated(printerName, id, 1); }, &error);
+    if (!stream) {
+      if (kernel_.settings.DebugMode) job.Log("DEBUG-INFO " + error);
+      return {OutputResult::kRetry,
+              "ERROR Couldn't start binary file API-printing on " + printerName};
     }
-    --k.copiesLeft;
+    bool ok = startCode.empty() || stream->Write(bytes(startCode));
+    ok = ok && SendFileData(*stream, job.fd, buffer, &error);
+    ok = ok && (stopCode.empty() || stream->Write(bytes(stopCode)));
+    ok = ok && stream->Finish(&error);
+    if (!ok) {
+      stream->Cancel();
+      return {OutputResult::kRetry, "ERROR while binary file API-printing on " + printerName +
+                                        (error.empty() ? "" : ": " + error)};
+    }
   }
-  ::close(fd);
-  // A stop before the first copy: nothing was printed, so the file must stay.
-  if (!k.jobFailed && copiesSent == 0) return OutputEnd::kStopped;
-  return OutputEnd::kFinished;
+  return {OutputResult::kPrinted, {}};
 }
 
 }  // namespace vellumora

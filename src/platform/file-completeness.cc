@@ -17,15 +17,15 @@ CompletenessTracker::CompletenessTracker(Probe probe, int64_t settleMs)
 
 CompletenessTracker::Result CompletenessTracker::Check(const std::string& path, int64_t nowMs) {
   Forget(nowMs);
-  const FileProbe p = probe_(path);
+  FileProbe p = probe_(path);
   switch (p.state) {
     case WriteProbe::kSole:
       watched_.erase(path);
-      return {true, p.size};
+      return {true, p.size, p.identity, std::move(p.file)};
     case WriteProbe::kOpenElsewhere:
     case WriteProbe::kNotWritable:
       watched_.erase(path);
-      return {false, p.size};
+      return {false, p.size, p.identity, {}};
     case WriteProbe::kNoLeases:
       break;
   }
@@ -33,12 +33,13 @@ CompletenessTracker::Result CompletenessTracker::Check(const std::string& path, 
   Watch& w = it->second;
   if (inserted || w.size != p.size || w.mtimeNs != p.mtimeNs) {
     w = Watch{p.size, p.mtimeNs, nowMs, nowMs};
-    return {false, p.size};
+    return {false, p.size, p.identity, {}};
   }
   w.lastLookMs = nowMs;
   // The entry stays while the file does: a file whose output failed is taken again at the
   // next look without settling anew. The dispatcher forgets it once the file is disposed of.
-  return {nowMs - w.unchangedSinceMs >= settleMs_, p.size};
+  if (nowMs - w.unchangedSinceMs < settleMs_) return {false, p.size, p.identity, {}};
+  return {true, p.size, p.identity, std::move(p.file)};
 }
 
 void CompletenessTracker::Done(const std::string& path) {

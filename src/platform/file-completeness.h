@@ -13,6 +13,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/files.h"
+
 namespace vellumora {
 
 enum class WriteProbe {
@@ -26,10 +28,15 @@ struct FileProbe {
   WriteProbe state = WriteProbe::kNotWritable;
   int64_t size = 0;
   int64_t mtimeNs = 0;
+  FileIdentity identity;
+  // The descriptor the probe opened, kept for every state but kNotWritable: what the outputs
+  // read, so the file printed is the file tested, whatever is put at its name meanwhile.
+  FileHandle file;
 };
 
 // Opens the file for reading and writing (without blocking and without following a link),
-// tries a write lease and releases it at once. Lease-break signals (SIGIO) are ignored by the
+// checks on the descriptor that it is a regular writable file, tries a write lease and
+// releases it at once. Lease-break signals (SIGIO) are ignored by the
 // process from the first call on, unless a handler is installed: the lease is held only for
 // microseconds, and the signal's default action would end the process.
 FileProbe ProbeForWriting(const std::string& path);
@@ -47,6 +54,8 @@ class CompletenessTracker {
   struct Result {
     bool complete = false;
     int64_t size = 0;
+    FileIdentity identity;
+    FileHandle file;  // open when complete
   };
   // nowMs: a monotonic time in milliseconds.
   Result Check(const std::string& path, int64_t nowMs);

@@ -14,9 +14,70 @@ int64_t FileTimeNs(const std::string& path);
 // Replaces `path` with `bytes`: written to a temporary file in the same folder, flushed to
 // disk and renamed over the old file, so readers see either the old or the new content and a
 // failure leaves the old file as it was. On failure returns false and describes it in *error.
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error);
+// Without `durable` the data and the rename are not flushed: cheaper, for files whose loss in
+// a crash is harmless.
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error,
+                 bool durable = true);
+
+enum class ReadResult { kRead, kMissing, kFailed };
+// Reads a whole regular file of at most maxBytes (not through a final link). kFailed, with the
+// cause in *error, for a file that is larger, not regular, or unreadable.
+ReadResult ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string* out,
+                         std::string* error);
 
 // True when the file has no write permission bit at all: it counts as read-only even for root.
 bool IsReadOnlyFile(const std::string& path);
+
+// Which file a descriptor or name stands for, and the state it was seen in.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the open file; all zero when it cannot be read.
+FileIdentity IdentityOf(int fd);
+// The identity of what `path` names, without following a final link; all zero when nothing.
+FileIdentity IdentityOfPath(const std::string& path);
+// True when `path` names (without following a final link) the same file as `identity`
+// (device and inode).
+bool NamesSameFile(const std::string& path, const FileIdentity& identity);
+
+// An open file descriptor that is closed when the handle goes.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { Close(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// A temporary file without a name in `dir`, gone when its handle is closed: nobody can swap
+// it for a link while we write it. Invalid, with the cause in *error, when it cannot be made.
+FileHandle OpenTempFile(const std::string& dir, std::string* error);
+
+// Reads up to `size` bytes at `offset`, repeating short reads: the count read (fewer only at
+// the end of the file), or -1 on a read error.
+int64_t ReadAt(int fd, void* buffer, std::size_t size, int64_t offset);
+
+// Appends all bytes to the descriptor; false on a write error.
+bool WriteAll(int fd, const void* data, std::size_t size);
 
 }  // namespace vellumora

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -54,20 +55,43 @@ int32_t PaperCodeForMedia(std::string_view media);
 std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t heightMm);
 WriteResult SetDefaultMedia(const std::string& name, const std::string& media);
 
-// Submits a finished document file as one job. Returns the job id, or 0 on failure with the
-// server's reason in *error.
-int32_t SubmitFile(const std::string& printer, const std::string& path, const std::string& title,
-                   const std::string& format, int32_t copies, std::string* error);
+// What the print server says of a job.
+enum class JobState {
+  kPending,     // waiting to print
+  kHeld,        // held by the server or an administrator, complete
+  kIncoming,    // held because its document never finished arriving
+  kProcessing,  // printing
+  kStopped,     // the printer stopped while printing it
+  kCanceled,
+  kAborted,
+  kCompleted,
+  kNoSuchJob,  // the server answered but does not know the job (any more)
+  kNoAnswer,   // the server could not be asked
+};
+// Get-Job-Attributes for one job.
+JobState QueryJob(const std::string& printer, int32_t jobId);
+// True for the states in which the server holds the whole job: it is printed, or will be.
+bool HoldsWholeJob(JobState state);
+// Cancels the job; false when the server refused or could not be reached.
+bool CancelJob(const std::string& printer, int32_t jobId);
 
-// A job whose data is streamed to the printer as it is produced.
+// A job whose one document is streamed to the printer as it is produced.
 class StreamJob {
  public:
-  // Creates the job and starts its one document. Empty on failure with the reason in *error.
+  // Creates the job (titled `title`, with `copies` copies made by the server) and starts its
+  // document, named `documentName`. `created` learns the job's id as soon as the server gave
+  // it, before any data is sent. Empty on failure with the reason in *error.
   static std::unique_ptr<StreamJob> Start(const std::string& printer, const std::string& title,
-                                          const std::string& format, std::string* error);
+                                          const std::string& documentName,
+                                          const std::string& format, int32_t copies,
+                                          const std::function<void(int32_t jobId)>& created,
+                                          std::string* error);
   virtual ~StreamJob() = default;
   virtual bool Write(std::span<const uint8_t> bytes) = 0;
-  // Finishes the document; false when the server refused the job.
+  // Ends the document and reads the server's own answer to it, then asks the server for the
+  // job: true only when the document request succeeded and the job is held whole (pending,
+  // printing or done). False with the reason in *error; the job is then cancelled where it
+  // can be.
   virtual bool Finish(std::string* error) = 0;
   // Cancels the job on the server.
   virtual void Cancel() = 0;

@@ -61,8 +61,7 @@ TEST_P(ResultMessageTest, FileIsDisposedOfWithItsResultLine) {
   kernel->settings.LogFilename = c.logFilename;
   kernel->settings.LogPrinter = c.logPrinter;
   output.onPrint = [&](const FakeOutput::Call&) {
-    if (c.skippedInPreview) kernel->jobStatus = 1;
-    return OutputEnd::kFinished;
+    return OutputReport{c.skippedInPreview ? OutputResult::kSkipped : OutputResult::kPrinted, {}};
   };
   EXPECT_TRUE(Dispatch(c.name, c.bytes));
   EXPECT_EQ(messages, std::vector<std::string>{c.message});
@@ -115,16 +114,29 @@ TEST_F(DispatchTest, OutputFollowsTheExtension) {
   EXPECT_FALSE(output.calls.at(0).ownThread);
 }
 
-TEST_F(DispatchTest, AnInputHandleLeftOpenByTheOutputIsClosed) {
-  int leftOpen = -1;
+TEST_F(DispatchTest, TheOutputReadsTheTestedFileThroughItsDescriptor) {
+  // Whatever is put at the file's name after the completeness test, the output reads the file
+  // that was tested, through the descriptor the test opened; the dispatcher closes it after.
+  WriteFileBytes(in / "secret", "root only");
+  int seen = -1;
+  std::string read;
   output.onPrint = [&](const FakeOutput::Call& call) {
-    leftOpen = kernel->inputHandle = open(call.path.c_str(), O_RDONLY | O_CLOEXEC);
-    return OutputEnd::kFinished;
+    seen = call.fd;
+    fs::remove(in / "a.prn");
+    fs::create_symlink(in / "secret", in / "a.prn");
+    char buffer[64] = {};
+    read.assign(buffer, static_cast<std::size_t>(pread(call.fd, buffer, sizeof buffer, 0)));
+    return OutputReport{};
   };
-  EXPECT_TRUE(Dispatch("a.prn"));
-  ASSERT_GE(leftOpen, 0);
+  Dispatch("a.prn", "the label");
+  EXPECT_EQ(read, "the label");
+  ASSERT_GE(seen, 0);
+  EXPECT_EQ(fcntl(seen, F_GETFD), -1) << "descriptor still open";
   EXPECT_EQ(kernel->inputHandle, -1);
-  EXPECT_EQ(fcntl(leftOpen, F_GETFD), -1) << "descriptor still open";
+  // The link that replaced the printed file is not the printed file: it stays, and so does the
+  // file it points at.
+  EXPECT_TRUE(fs::is_symlink(in / "a.prn"));
+  EXPECT_TRUE(fs::exists(in / "secret"));
 }
 
 // ---- Files that stay ----
@@ -144,11 +156,8 @@ TEST_P(KeptFileTest, FailuresLeaveTheFileForTheNextScan) {
   output.printerKnownToSpooler = c.spoolerKnows;
   output.printerKnownToObject = c.objectKnows;
   output.onPrint = [&](const FakeOutput::Call&) {
-    if (c.outputFails) {
-      kernel->jobFailed = true;
-      kernel->statusMessage = "ERROR Printing failed";
-    }
-    return OutputEnd::kFinished;
+    if (c.outputFails) return OutputReport{OutputResult::kRetry, "ERROR Printing failed"};
+    return OutputReport{};
   };
   if (c.noOutput) kernel->output = nullptr;
   for (int scan = 0; scan < 2; ++scan) EXPECT_FALSE(Dispatch("a.pdf")) << c.what;
@@ -169,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ERROR No printer output available, file a.pdf stays in the input folder"}));
 
 TEST_F(DispatchTest, AnOutputEndedByAStopLeavesTheFileWithoutASuccessLine) {
-  output.onPrint = [](const FakeOutput::Call&) { return OutputEnd::kStopped; };
+  output.onPrint = [](const FakeOutput::Call&) { return OutputReport{OutputResult::kStopped, {}}; };
   EXPECT_FALSE(Dispatch("a.pdf"));
   EXPECT_TRUE(fs::exists(in / "a.pdf"));
   EXPECT_TRUE(messages.empty());
@@ -336,7 +345,7 @@ TEST_F(DispatchTest, AFileThatCannotBeDeletedStaysAfterAHundredAttempts) {
 TEST_F(DispatchTest, AFileThatVanishedDuringOutputCountsAsDeleted) {
   output.onPrint = [](const FakeOutput::Call& call) {
     fs::remove(call.path);
-    return OutputEnd::kFinished;
+    return OutputReport{};
   };
   EXPECT_TRUE(Dispatch("a.pdf"));
   EXPECT_EQ(messages, std::vector<std::string>{"File was successfully sent to printer "});

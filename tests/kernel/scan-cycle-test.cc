@@ -328,7 +328,7 @@ TEST_F(ScanFixture, AStopDuringTheFileLoopLeavesTheRemainingFiles) {
   // The first output is cut short by the stop: its file stays too, without a success line.
   output.onPrint = [](const test::FakeOutput::Call&) {
     stopRequested = 1;
-    return OutputEnd::kStopped;
+    return OutputReport{OutputResult::kStopped, {}};
   };
   kernel->ScanChannel(0, false);
   EXPECT_EQ(output.PrintedNames(), std::vector<std::string>{"1.pdf"});
@@ -341,7 +341,7 @@ TEST_F(ScanFixture, AStopDuringTheFileLoopLeavesTheRemainingFiles) {
   output.calls.clear();
   output.onPrint = [](const test::FakeOutput::Call&) {
     stopRequested = 1;
-    return OutputEnd::kFinished;
+    return OutputReport{};
   };
   kernel->ScanChannel(0, false);
   EXPECT_EQ(output.PrintedNames(), std::vector<std::string>{"1.pdf"});

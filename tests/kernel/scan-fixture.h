@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ class FakeOutput final : public OutputPort {
     std::string name;
     int32_t copies = 0;
     bool ownThread = false;
+    int fd = -1;
+    const OutputJob* job = nullptr;  // valid only inside onPrint
   };
 
   std::vector<std::string> PrinterNames() override { return {"Office"}; }
@@ -41,21 +44,20 @@ class FakeOutput final : public OutputPort {
   }
   int32_t TestPrinterAccess(const std::string&) override { return 63; }
 
-  OutputEnd PrintPdfFile(const std::string& path, const std::string&, const std::string& name,
-                         bool ownThread) override {
-    return Record({"pdf", path, name, kernel.copiesLeft, ownThread});
+  OutputReport PrintPdfFile(const OutputJob& job) override { return Record("pdf", job); }
+  OutputReport PrintBitmapFile(const OutputJob& job) override { return Record("bitmap", job); }
+  OutputReport PrintTextFile(const OutputJob& job) override { return Record("text", job); }
+  OutputReport PrintRawFile(const OutputJob& job) override { return Record("raw", job); }
+
+  // Jobs are numbered from 1; each answers with the fate set for it (held by default).
+  JobFate AskJob(const std::string&, int32_t jobId) override {
+    asked.push_back(jobId);
+    auto it = fates.find(jobId);
+    return it == fates.end() ? JobFate::kHeld : it->second;
   }
-  OutputEnd PrintBitmapFile(const std::string& path, int32_t copies, int32_t, int32_t,
-                            const std::string& name) override {
-    return Record({"bitmap", path, name, copies, false});
-  }
-  OutputEnd PrintTextFile(const std::string& path, int32_t copies,
-                          const std::string& name) override {
-    return Record({"text", path, name, copies, false});
-  }
-  OutputEnd PrintRawFile(const std::string& path, const std::string&,
-                         const std::string& name) override {
-    return Record({"raw", path, name, kernel.copiesLeft, false});
+  bool CancelJob(const std::string&, int32_t jobId) override {
+    cancelled.push_back(jobId);
+    return true;
   }
 
   std::vector<std::string> PrintedNames() const {
@@ -71,13 +73,35 @@ class FakeOutput final : public OutputPort {
   int32_t queuedJobs = 0;
   int prepareCalls = 0;
   std::vector<Call> calls;
+  // Before onPrint: the print server jobs each output call creates (one per copy when
+  // jobPerCopy, else one for all copies), announced as a real output announces them.
+  bool createJobs = true;
+  bool jobPerCopy = false;
+  int32_t nextJobId = 1;
+  std::map<int32_t, JobFate> fates;
+  std::vector<int32_t> asked;
+  std::vector<int32_t> cancelled;
   // Runs inside every output call; may fail the job, ask for a stop, or change the result.
-  std::function<OutputEnd(const Call&)> onPrint;
+  std::function<OutputReport(const Call&)> onPrint;
 
  private:
-  OutputEnd Record(Call call) {
+  OutputReport Record(const char* kind, const OutputJob& job) {
+    Call call{kind, job.path, job.name, job.copies, job.ownThread, job.fd, &job};
     calls.push_back(call);
-    return onPrint ? onPrint(call) : OutputEnd::kFinished;
+    calls.back().job = nullptr;
+    const int32_t firstJob = nextJobId;
+    if (createJobs) {
+      const int32_t n = jobPerCopy ? job.copies : 1;
+      for (int32_t i = 0; i < n; ++i)
+        job.JobCreated(job.printerName, nextJobId++, jobPerCopy ? 1 : job.copies);
+    }
+    OutputReport report = onPrint ? onPrint(call) : OutputReport{};
+    // A real output cancels the jobs of a failed attempt; a stopped one sent none.
+    if (report.result == OutputResult::kRetry || report.result == OutputResult::kStopped)
+      for (int32_t id = firstJob; id < nextJobId; ++id)
+        fates.try_emplace(
+            id, report.result == OutputResult::kRetry ? JobFate::kBroken : JobFate::kGone);
+    return report;
   }
 };
 

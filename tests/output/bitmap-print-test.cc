@@ -106,13 +106,14 @@ class BitmapPrintTest : public test::OutputsFixture {
     printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm");
   }
 
-  OutputEnd Print(const std::string& name, int32_t copies = 1, int32_t total = 0,
-                  int32_t page = 0) {
+  OutputResult Print(const std::string& name, int32_t copies = 1, int32_t total = 0,
+                     int32_t page = 0) {
     kernel->currentChannel = channel;
-    kernel->jobFailed = false;
     kernel->jobStatus = 2;
-    return outputs->PrintBitmapFile(Path(name), copies, total, page, name);
+    last = outputs->PrintBitmapPages(Job(Path(name), kQueue, copies), total, page);
+    return last.result;
   }
+  OutputReport last;
 
   // The one job the queue received, its PDF as the printer got it.
   std::string OnlyJob(const std::string& title = {}) {
@@ -167,9 +168,8 @@ TEST_F(BitmapPrintTest, LayoutRulesPlaceThePictureInsideTheBorders) {
     ASSERT_TRUE(CupsSandbox::Get().Reset());
     channel.stretch = c.stretch, channel.autoDetect = c.autoDetect;
     channel.ignoreAratio = c.ignoreAratio, channel.center = c.center;
-    EXPECT_EQ(Print(c.file), OutputEnd::kFinished);
+    EXPECT_EQ(Print(c.file), OutputResult::kPrinted);
     EXPECT_EQ(kernel->jobStatus, 2);
-    EXPECT_FALSE(kernel->jobFailed);
     const auto pages = test::RenderPdf(OnlyJob(std::string("Vellumora: ") + c.file), 150);
     ASSERT_EQ(pages.size(), 1u);
     ExpectBox(test::FindPixels(pages[0], test::IsRed), 150, c.expected, 3);
@@ -189,7 +189,7 @@ TEST_F(BitmapPrintTest, AutoDetectTurnsTheWiderPictureToLandscape) {
     SCOPED_TRACE(c.width);
     ASSERT_TRUE(CupsSandbox::Get().Reset());
     test::WritePicture(Path("square.bmp"), PictureSpec{c.width, 1000, kBlue, 0});
-    EXPECT_EQ(Print("square.bmp"), OutputEnd::kFinished);
+    EXPECT_EQ(Print("square.bmp"), OutputResult::kPrinted);
     const std::string pdf = OnlyJob();
     const auto sizes = test::PdfPageSizes(pdf);
     ASSERT_EQ(sizes.size(), 1u);
@@ -214,7 +214,7 @@ TEST_F(BitmapPrintTest, TiffFramesKeepTheirPhysicalSizeOtherPicturesOneDotPerPix
   for (const Case& c : {Case{"scan.tif", {0, 0, 400, 200}}, Case{"photo.jpg", {0, 0, 200, 100}}}) {
     SCOPED_TRACE(c.file);
     ASSERT_TRUE(CupsSandbox::Get().Reset());
-    EXPECT_EQ(Print(c.file), OutputEnd::kFinished);
+    EXPECT_EQ(Print(c.file), OutputResult::kPrinted);
     const std::string pdf = OnlyJob();
     // A JPEG goes into the PDF as the file itself, not as re-compressed pixels.
     EXPECT_EQ(pdf.find("/DCTDecode") != std::string::npos, std::string(c.file) == "photo.jpg");
@@ -231,7 +231,7 @@ TEST_F(BitmapPrintTest, DynamicPaperLengthFollowsThePictureAndSetsAUserPaper) {
   channel.center = 1;
   channel.geometry.borderRect = {240, 50, 2240, kPageHeight - 50};
   test::WritePicture(Path("receipt.png"), PictureSpec{500, 1500, kGreen, 0});
-  EXPECT_EQ(Print("receipt.png"), OutputEnd::kFinished);
+  EXPECT_EQ(Print("receipt.png"), OutputResult::kPrinted);
   const std::string pdf = OnlyJob();
   const auto sizes = test::PdfPageSizes(pdf);
   ASSERT_EQ(sizes.size(), 1u);
@@ -246,8 +246,7 @@ TEST_F(BitmapPrintTest, PicturesOfTwoPixelsAcrossOrDownPrintNothing) {
   channel.stretch = 1;
   for (auto [w, h] : {std::pair{2, 100}, std::pair{100, 2}}) {
     test::WritePicture(Path("line.png"), PictureSpec{w, h, kRed, 0});
-    EXPECT_EQ(Print("line.png"), OutputEnd::kFinished);
-    EXPECT_FALSE(kernel->jobFailed);
+    EXPECT_EQ(Print("line.png"), OutputResult::kPrinted);
     EXPECT_FALSE(outputs->printer().Printing());
   }
   EXPECT_TRUE(NoJobs());
@@ -259,7 +258,7 @@ TEST_F(BitmapPrintTest, ThreeFramesTwoCopiesMakeOneDocumentOfSixPages) {
                       PictureSpec{300, 300, kBlue, 300}});
   WriteField(channel.headerText, "Page <P> of <A>");
   channel.notePosition = 'A';
-  EXPECT_EQ(Print("three.tif", 2), OutputEnd::kFinished);
+  EXPECT_EQ(Print("three.tif", 2), OutputResult::kPrinted);
   const std::string pdf = OnlyJob("Vellumora: three.tif");
   const auto pages = test::RenderPdf(pdf, 30);
   ASSERT_EQ(pages.size(), 6u);
@@ -276,7 +275,7 @@ TEST_F(BitmapPrintTest, NoteSitsAtTheBottomRightOfThePrintableArea) {
   WriteField(channel.headerText, "Vellumora file <N>");
   channel.notePosition = 'F';
   test::WritePicture(Path("tiny.png"), PictureSpec{10, 10, kRed, 0});
-  EXPECT_EQ(Print("tiny.png"), OutputEnd::kFinished);
+  EXPECT_EQ(Print("tiny.png"), OutputResult::kPrinted);
   const std::string pdf = OnlyJob();
   EXPECT_NE(test::PdfPageText(pdf, 1).find("Vellumora file tiny.png"), std::string::npos);
 
@@ -321,7 +320,7 @@ TEST_F(BitmapPrintTest, WatermarkAndsOverPictureAndNote) {
     outputs->LoadWatermark();
     ASSERT_EQ(watermark.Width(), 600);
     channel.stretchWMhor = c.horizontal, channel.stretchWMvert = c.vertical;
-    EXPECT_EQ(Print("page.png"), OutputEnd::kFinished);
+    EXPECT_EQ(Print("page.png"), OutputResult::kPrinted);
     const auto pages = test::RenderPdf(OnlyJob(), 75);
     ASSERT_EQ(pages.size(), 1u);
     const Box dark = test::FindPixels(pages[0], test::IsDark);
@@ -338,21 +337,15 @@ TEST_F(BitmapPrintTest, WatermarkAndsOverPictureAndNote) {
 TEST_F(BitmapPrintTest, CorruptFileLogsAndEndsWithoutAPage) {
   test::WritePicture(Path("cut.jpg"), PictureSpec{400, 300, kRed, 0});
   test::TruncateFile(Path("cut.jpg"), 50);
-  kernel->currentChannel = channel;
-  kernel->jobFailed = false;
-  kernel->jobStatus = 7;  // whatever the caller set stays
-  EXPECT_EQ(outputs->PrintBitmapFile(Path("cut.jpg"), 1, 0, 0, "cut.jpg"), OutputEnd::kFinished);
+  EXPECT_EQ(Print("cut.jpg"), OutputResult::kRejected);
   EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("cut.jpg")));
-  EXPECT_FALSE(kernel->jobFailed);
-  EXPECT_EQ(kernel->jobStatus, 7);
   EXPECT_TRUE(NoJobs());
 }
 
 TEST_F(BitmapPrintTest, StopBeforeAnythingWasDrawnLeavesNoDocument) {
   test::WritePicture(Path("a.png"), PictureSpec{100, 100, kRed, 0});
   stopRequested = 1;
-  EXPECT_EQ(Print("a.png"), OutputEnd::kStopped);
-  EXPECT_FALSE(kernel->jobFailed);
+  EXPECT_EQ(Print("a.png"), OutputResult::kStopped);
   EXPECT_FALSE(outputs->printer().Printing());
   EXPECT_TRUE(NoJobs());
 }
@@ -365,7 +358,7 @@ TEST_F(BitmapPrintTest, PreviewShowsTheFirstPageOfEachCopyAndWaits) {
   test::WritePicture(Path("two.tif"),
                      {PictureSpec{50, 40, kRed, 300}, PictureSpec{50, 40, kGreen, 300}});
 
-  EXPECT_EQ(Print("two.tif", 2), OutputEnd::kFinished);
+  EXPECT_EQ(Print("two.tif", 2), OutputResult::kPrinted);
   EXPECT_EQ(preview.pages.size(), 2u);
   EXPECT_EQ(preview.pages[0].right, kPageWidth);
   EXPECT_EQ(preview.pages[0].bottom, kPageHeight);
@@ -380,21 +373,19 @@ TEST_F(BitmapPrintTest, PreviewShowsTheFirstPageOfEachCopyAndWaits) {
   // Skip: nothing printed, the operator's answer is the job status.
   ASSERT_TRUE(CupsSandbox::Get().Reset());
   preview.answer = 0;
-  EXPECT_EQ(Print("two.tif"), OutputEnd::kFinished);
-  EXPECT_EQ(kernel->jobStatus, 0);
-  EXPECT_FALSE(kernel->jobFailed);
+  EXPECT_EQ(Print("two.tif"), OutputResult::kSkipped);
   EXPECT_FALSE(outputs->printer().Printing());
 
   // A stop while waiting is no skip: the file must stay.
   preview.stopWhileWaiting = true;
-  EXPECT_EQ(Print("two.tif"), OutputEnd::kStopped);
+  EXPECT_EQ(Print("two.tif"), OutputResult::kStopped);
 
   // A hidden window is not asked.
   stopRequested = 0;
   preview = TestPreview{};
   preview.visible = false;
   preview.answer = 0;
-  EXPECT_EQ(Print("two.tif"), OutputEnd::kFinished);
+  EXPECT_EQ(Print("two.tif"), OutputResult::kPrinted);
   EXPECT_TRUE(preview.pages.empty());
   EXPECT_EQ(kernel->jobStatus, 2);
   EXPECT_EQ(CupsSandbox::Get().WaitForJobs(kQueue, 1).size(), 1u);
@@ -404,7 +395,7 @@ TEST_F(BitmapPrintTest, PagesPrintedOneByOneFormOneDocument) {
   test::WritePicture(Path("page.tif"), PictureSpec{50, 50, kRed, 300});
   for (int32_t page = 1; page <= 3; ++page) {
     SCOPED_TRACE(page);
-    EXPECT_EQ(Print("page.tif", 1, 3, page), OutputEnd::kFinished);
+    EXPECT_EQ(Print("page.tif", 1, 3, page), OutputResult::kPrinted);
     EXPECT_EQ(outputs->printer().Printing(), page < 3);
     if (page < 3) {
       EXPECT_TRUE(NoJobs());
@@ -417,19 +408,16 @@ TEST_F(BitmapPrintTest, PrinterThatCannotTakeTheJobFailsTheFile) {
   test::WritePicture(Path("a.png"), PictureSpec{100, 100, kRed, 0});
   // No document can be begun without a current printer.
   ASSERT_FALSE(outputs->ResetPrinterObject("no-such-printer"));
-  EXPECT_EQ(Print("a.png"), OutputEnd::kFinished);
-  EXPECT_TRUE(kernel->jobFailed);
-  EXPECT_EQ(kernel->statusMessage, "Print job couldn't be started. Retrying in next cycle.");
+  EXPECT_EQ(Print("a.png"), OutputResult::kRetry);
+  EXPECT_EQ(last.message, "Print job couldn't be started. Retrying in next cycle.");
 
   // A queue that refuses jobs: the drawn document does not go out, so the file must stay.
   ASSERT_TRUE(outputs->SelectPrinter(kQueue));
   ASSERT_EQ(std::system("cupsreject capture"), 0);
-  EXPECT_EQ(Print("a.png"), OutputEnd::kFinished);
+  EXPECT_EQ(Print("a.png"), OutputResult::kRetry);
   std::system("cupsaccept capture");
-  EXPECT_TRUE(kernel->jobFailed);
-  EXPECT_EQ(kernel->statusMessage.rfind("ERROR Print job couldn't be sent to printer capture: ", 0),
-            0u)
-      << kernel->statusMessage;
+  EXPECT_EQ(last.message.rfind("ERROR Print job couldn't be sent to printer capture: ", 0), 0u)
+      << last.message;
   EXPECT_FALSE(outputs->printer().Printing());
 }
 

@@ -81,11 +81,15 @@ TEST_F(PrinterSettingsTest, QueueLengthCountsHeldJobs) {
   ASSERT_TRUE(cups.PauseQueue(kRaw));
   std::string path = (dir.path() / "job.prn").string();
   test::WriteFileBytes(path, "data");
-  std::string error;
-  ASSERT_GT(printers::SubmitFile(kRaw, path, "one", "application/vnd.cups-raw", 1, &error), 0)
-      << error;
-  ASSERT_GT(printers::SubmitFile(kRaw, path, "two", "application/vnd.cups-raw", 1, &error), 0)
-      << error;
+  for (const char* title : {"one", "two"}) {
+    std::string error;
+    auto job = printers::StreamJob::Start(kRaw, title, "job.prn", "application/vnd.cups-raw", 1,
+                                          nullptr, &error);
+    ASSERT_TRUE(job) << error;
+    const uint8_t data[] = {'d', 'a', 't', 'a'};
+    ASSERT_TRUE(job->Write(data));
+    ASSERT_TRUE(job->Finish(&error)) << error;
+  }
   EXPECT_EQ(printers::ActiveJobCount(kRaw), 2);
 
   Channel(0, kRaw, {});
@@ -181,7 +185,7 @@ TEST_F(PrinterSettingsTest, DocumentOfTwoPagesIsOneJobAndAnAbortedOneNone) {
   printer.NewPage();
   printer.canvas().DrawText(100, 100, "page two");
   std::string error;
-  ASSERT_TRUE(printer.EndDoc(&error)) << error;
+  ASSERT_TRUE(printer.EndDoc("page.pdf", nullptr, &error)) << error;
 
   ASSERT_TRUE(printer.BeginDoc());
   printer.canvas().DrawText(100, 100, "never sent");

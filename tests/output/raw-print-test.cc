@@ -44,11 +44,8 @@ class RawPrintTest : public test::OutputsFixture {
     test::WriteFileBytes(path, bytes);
     return path;
   }
-  OutputEnd Print(const std::string& path, const std::string& printer, int32_t copies) {
-    kernel->jobFailed = false;
-    kernel->statusMessage.clear();
-    kernel->copiesLeft = copies;
-    return outputs->PrintRawFile(path, printer, "file.prn");
+  OutputReport Print(const std::string& path, const std::string& printer, int32_t copies) {
+    return outputs->PrintRawFile(Job(path, printer, copies));
   }
 
   CupsSandbox& cups = CupsSandbox::Get();
@@ -59,9 +56,9 @@ TEST_F(RawPrintTest, CopiesArriveByteExactFramedByTheCodes) {
   WriteField(kernel->currentChannel.stopCode, "[12]");
   std::string data;
   for (int i = 0; i < 10000; ++i) data.push_back(static_cast<char>(i * 7));  // one full buffer
-  EXPECT_EQ(Print(File("a.prn", data), CupsSandbox::kRawQueue, 3), OutputEnd::kFinished);
-  EXPECT_FALSE(kernel->jobFailed) << kernel->statusMessage;
-  EXPECT_EQ(kernel->copiesLeft, 0);
+  const OutputReport report = Print(File("a.prn", data), CupsSandbox::kRawQueue, 3);
+  EXPECT_EQ(report.result, OutputResult::kPrinted) << report.message;
+  EXPECT_EQ(created.size(), 3u);
 
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 3);
   ASSERT_EQ(jobs.size(), 3u);
@@ -74,36 +71,37 @@ TEST_F(RawPrintTest, CopiesArriveByteExactFramedByTheCodes) {
 TEST_F(RawPrintTest, LargeFileIsStreamedWhole) {
   std::string data(10 * 1024 * 1024 + 17, '\0');
   for (std::size_t i = 0; i < data.size(); i += 4093) data[i] = static_cast<char>(i);
-  EXPECT_EQ(Print(File("big.prn", data), CupsSandbox::kRawQueue, 1), OutputEnd::kFinished);
+  EXPECT_EQ(Print(File("big.prn", data), CupsSandbox::kRawQueue, 1).result, OutputResult::kPrinted);
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 1, std::chrono::seconds(30));
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_TRUE(jobs[0].data == data) << "sizes " << jobs[0].data.size() << " vs " << data.size();
 }
 
-TEST_F(RawPrintTest, FailuresNameThePrinterAndStopTheCopies) {
+TEST_F(RawPrintTest, FailuresNameThePrinterAndSendNothing) {
   const std::string path = File("a.prn", "data");
-  Print(path, "no-such-printer", 3);
-  EXPECT_TRUE(kernel->jobFailed);
-  EXPECT_EQ(kernel->statusMessage, "ERROR while API-opening the printer no-such-printer");
-  EXPECT_EQ(kernel->copiesLeft, 2);  // the first attempt was counted, no further one made
+  OutputReport report = Print(path, "no-such-printer", 3);
+  EXPECT_EQ(report.result, OutputResult::kRetry);
+  EXPECT_EQ(report.message, "ERROR while API-opening the printer no-such-printer");
 
-  Print((dir.path() / "missing.prn").string(), CupsSandbox::kRawQueue, 1);
-  EXPECT_EQ(kernel->statusMessage, "ERROR Temporary print file couldn't be opened");
-
-  kernel->jobFailed = true;  // failed before: nothing is done
-  kernel->copiesLeft = 1;
-  outputs->PrintRawFile(path, CupsSandbox::kRawQueue, "a.prn");
-  EXPECT_EQ(kernel->copiesLeft, 1);
+  // A file that cannot be read fails the job instead of sending what was read so far.
+  OutputJob job = Job(path, CupsSandbox::kRawQueue, 1);
+  files.emplace_back(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  job.fd = files.back().get();
+  report = outputs->PrintRawFile(job);
+  EXPECT_EQ(report.result, OutputResult::kRetry);
+  EXPECT_EQ(report.message,
+            "ERROR while binary file API-printing on capture: the file could not be read");
+  ASSERT_EQ(created.size(), 1u);
+  EXPECT_TRUE(cups.WaitForJobState(created[0], IPP_JSTATE_CANCELED));
   EXPECT_EQ(cups.CapturedJobs(CupsSandbox::kRawQueue).size(), 0u);
 }
 
 TEST_F(RawPrintTest, StopBeforeTheFirstCopyKeepsTheFileUnprinted) {
   const std::string path = File("a.prn", "data");
   stopRequested = 1;
-  EXPECT_EQ(Print(path, CupsSandbox::kRawQueue, 2), OutputEnd::kStopped);
+  EXPECT_EQ(Print(path, CupsSandbox::kRawQueue, 2).result, OutputResult::kStopped);
   stopRequested = 0;
-  EXPECT_FALSE(kernel->jobFailed);
-  EXPECT_EQ(kernel->copiesLeft, 2);
+  EXPECT_TRUE(created.empty());
 }
 
 }  // namespace

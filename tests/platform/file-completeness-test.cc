@@ -24,6 +24,9 @@ TEST(ProbeForWriting, TellsWhoHasTheFile) {
   FileProbe alone = ProbeForWriting(file.string());
   EXPECT_EQ(alone.state, WriteProbe::kSole);
   EXPECT_EQ(alone.size, 5);
+  ASSERT_TRUE(alone.file.valid()) << "the tested file stays open for the output";
+  EXPECT_EQ(alone.identity, IdentityOf(alone.file.get()));
+  alone.file.Close();
 
   {
     test::WriterProcess writer(file.string());
@@ -64,7 +67,7 @@ TEST(CompletenessTracker, WithoutLeasesAFileMustSettle) {
   FakeFile f;
   CompletenessTracker tracker([&](const std::string&) {
     ++f.probes;
-    return FileProbe{f.state, f.size, f.mtimeNs};
+    return FileProbe{f.state, f.size, f.mtimeNs, {}, {}};
   });
   EXPECT_FALSE(tracker.Check("/n/a.pdf", 0).complete) << "first look only takes note";
   EXPECT_FALSE(tracker.Check("/n/a.pdf", 1999).complete);
@@ -87,7 +90,7 @@ TEST(CompletenessTracker, WithoutLeasesAFileMustSettle) {
 TEST(CompletenessTracker, LocalFilesAreDecidedAtTheFirstLook) {
   FakeFile f;
   CompletenessTracker tracker([&](const std::string&) {
-    return FileProbe{f.state, f.size, f.mtimeNs};
+    return FileProbe{f.state, f.size, f.mtimeNs, {}, {}};
   });
   f.state = WriteProbe::kSole;
   EXPECT_TRUE(tracker.Check("/l/a.pdf", 0).complete);
@@ -102,7 +105,7 @@ TEST(CompletenessTracker, LocalFilesAreDecidedAtTheFirstLook) {
 TEST(CompletenessTracker, FilesThatVanishedAreForgottenAfterAWhile) {
   FakeFile f;
   CompletenessTracker tracker([&](const std::string&) {
-    return FileProbe{f.state, f.size, f.mtimeNs};
+    return FileProbe{f.state, f.size, f.mtimeNs, {}, {}};
   });
   for (int i = 0; i < 50; ++i) tracker.Check("/n/" + std::to_string(i), 0);
   EXPECT_EQ(tracker.Watched(), 50u);

@@ -5,11 +5,13 @@
 #include <cairo.h>
 
 #include "platform/cairo/cairo-canvas.h"
+#include "platform/files.h"
 
 namespace vellumora {
 
 struct PdfDocument::Impl {
   PageSetup page;
+  int fd = -1;
   cairo_surface_t* surface = nullptr;
   cairo_t* cr = nullptr;
   std::unique_ptr<CairoCanvas> canvas;
@@ -20,14 +22,23 @@ struct PdfDocument::Impl {
   }
 };
 
-std::unique_ptr<PdfDocument> PdfDocument::Create(const std::string& path, const PageSetup& page) {
+namespace {
+cairo_status_t WriteToDescriptor(void* closure, const unsigned char* data, unsigned int length) {
+  return WriteAll(*static_cast<int*>(closure), data, length) ? CAIRO_STATUS_SUCCESS
+                                                             : CAIRO_STATUS_WRITE_ERROR;
+}
+}  // namespace
+
+std::unique_ptr<PdfDocument> PdfDocument::Create(int fd, const PageSetup& page) {
   if (page.dpiX <= 0 || page.dpiY <= 0 || page.paperWidth <= 0 || page.paperHeight <= 0)
     return nullptr;
   std::unique_ptr<PdfDocument> doc(new PdfDocument);
   doc->impl_ = std::make_unique<Impl>();
   doc->impl_->page = page;
-  doc->impl_->surface = cairo_pdf_surface_create(path.c_str(), page.paperWidth * 72.0 / page.dpiX,
-                                                 page.paperHeight * 72.0 / page.dpiY);
+  doc->impl_->fd = fd;
+  doc->impl_->surface = cairo_pdf_surface_create_for_stream(WriteToDescriptor, &doc->impl_->fd,
+                                                            page.paperWidth * 72.0 / page.dpiX,
+                                                            page.paperHeight * 72.0 / page.dpiY);
   if (cairo_surface_status(doc->impl_->surface) != CAIRO_STATUS_SUCCESS) return nullptr;
   doc->impl_->cr = cairo_create(doc->impl_->surface);
   doc->BeginPage();

@@ -1,4 +1,4 @@
-// A multi-page PDF document in printer dots, written to a file as it is drawn.
+// A multi-page PDF document in printer dots, written to an open file as it is drawn.
 #pragma once
 
 #include <memory>
@@ -16,8 +16,9 @@ struct PageSetup {
 
 class PdfDocument {
  public:
-  // Starts the document with its first page; empty when the file cannot be written.
-  static std::unique_ptr<PdfDocument> Create(const std::string& path, const PageSetup& page);
+  // Starts the document with its first page, written to the descriptor (which stays the
+  // caller's and must outlive the document); empty when the page makes no sense.
+  static std::unique_ptr<PdfDocument> Create(int fd, const PageSetup& page);
   ~PdfDocument();
   Canvas& canvas();
   void NewPage();

@@ -9,14 +9,21 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <span>
 
+#include "platform/cups/cups-internal.h"
 #include "platform/printers.h"
 
 namespace vellumora::printers {
+
+std::string PrinterUri(const std::string& name) {
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", name.c_str());
+  return uri;
+}
 
 namespace {
 
@@ -42,13 +49,6 @@ struct NamedDest {
     if (dest) cupsFreeDests(1, dest);
   }
 };
-
-std::string PrinterUri(const std::string& name) {
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                   "/printers/%s", name.c_str());
-  return uri;
-}
 
 struct IppResponse {
   ipp_t* ipp = nullptr;
@@ -88,24 +88,6 @@ WriteResult ModifyPrinter(const std::string& name, Fill fill) {
   fill(request);
   ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/"));
   return ResultOf(cupsLastError());
-}
-
-// Creates a job with one IPP request. cupsCreateJob would first fetch every attribute of the
-// printer, which costs more than the whole job for small raw files.
-int CreateJob(http_t* http, const std::string& printer, const std::string& title, int copies) {
-  ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-               PrinterUri(printer).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-               cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
-  if (copies > 1) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
-  ipp_t* response = cupsDoRequest(http, request, ("/printers/" + printer).c_str());
-  int id = 0;
-  if (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER))
-    id = ippGetInteger(a, 0);
-  ippDelete(response);
-  return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE ? id : 0;
 }
 
 // Page metrics and the printer's existence change rarely but are asked for every file: keep
@@ -417,90 +399,6 @@ WriteResult SetDefaultMedia(const std::string& name, const std::string& media) {
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr,
                  media.c_str());
   });
-}
-
-int32_t SubmitFile(const std::string& printer, const std::string& path, const std::string& title,
-                   const std::string& format, int32_t copies, std::string* error) {
-  int id = CreateJob(CUPS_HTTP_DEFAULT, printer, title, copies);
-  if (id <= 0) {
-    if (error) *error = cupsLastErrorString();
-    return 0;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in || cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), id, path.c_str(), format.c_str(),
-                               1) != HTTP_STATUS_CONTINUE) {
-    if (error) *error = in ? cupsLastErrorString() : "cannot read " + path;
-    cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), id, 0);
-    return 0;
-  }
-  std::vector<char> buffer(64 * 1024);
-  bool ok = true;
-  while (ok && in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() > 0)
-      ok = cupsWriteRequestData(CUPS_HTTP_DEFAULT, buffer.data(),
-                                static_cast<size_t>(in.gcount())) == HTTP_STATUS_CONTINUE;
-  }
-  ipp_status_t status = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str());
-  if (!ok || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
-    if (error) *error = cupsLastErrorString();
-    cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), id, 0);
-    return 0;
-  }
-  return id;
-}
-
-namespace {
-
-class CupsStreamJob final : public StreamJob {
- public:
-  CupsStreamJob(http_t* http, std::string printer, int id)
-      : http_(http), printer_(std::move(printer)), id_(id) {}
-  ~CupsStreamJob() override { httpClose(http_); }
-  bool Write(std::span<const uint8_t> bytes) override {
-    return cupsWriteRequestData(http_, reinterpret_cast<const char*>(bytes.data()), bytes.size()) ==
-           HTTP_STATUS_CONTINUE;
-  }
-  bool Finish(std::string* error) override {
-    ipp_status_t status = cupsFinishDocument(http_, printer_.c_str());
-    if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) return true;
-    if (error) *error = cupsLastErrorString();
-    return false;
-  }
-  // The job's own connection is in the middle of a document: cancel over another one.
-  void Cancel() override { cupsCancelJob2(CUPS_HTTP_DEFAULT, printer_.c_str(), id_, 0); }
-  int32_t JobId() const override { return id_; }
-
- private:
-  http_t* http_;
-  std::string printer_;
-  int id_;
-};
-
-}  // namespace
-
-std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const std::string& title,
-                                            const std::string& format, std::string* error) {
-  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                              30000, nullptr);
-  if (!http) {
-    if (error) *error = "the print server does not answer";
-    return nullptr;
-  }
-  int id = CreateJob(http, printer, title, 1);
-  if (id <= 0) {
-    if (error) *error = cupsLastErrorString();
-    httpClose(http);
-    return nullptr;
-  }
-  if (cupsStartDocument(http, printer.c_str(), id, title.c_str(), format.c_str(), 1) !=
-      HTTP_STATUS_CONTINUE) {
-    if (error) *error = cupsLastErrorString();
-    cupsCancelJob2(http, printer.c_str(), id, 0);
-    httpClose(http);
-    return nullptr;
-  }
-  return std::make_unique<CupsStreamJob>(http, printer, id);
 }
 
 }  // namespace vellumora::printers

@@ -37,31 +37,34 @@ FileProbe ProbeForWriting(const std::string& path) {
   FileProbe probe;
   // O_NONBLOCK: a file on which someone else holds a lease fails with EWOULDBLOCK instead of
   // blocking the scan until that lease is broken.
-  int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
+  FileHandle file(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) {
     if (errno == EWOULDBLOCK) probe.state = WriteProbe::kOpenElsewhere;
     return probe;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
       (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    ::close(fd);
     return probe;  // not a regular file, or read-only (which root could write to regardless)
   }
-  probe.size = static_cast<int64_t>(st.st_size);
-  probe.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  probe.identity = IdentityOf(file.get());
+  probe.size = probe.identity.size;
+  probe.mtimeNs = probe.identity.mtimeNs;
 
-  if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+  if (::fcntl(file.get(), F_SETLEASE, F_WRLCK) == 0) {
+    ::fcntl(file.get(), F_SETLEASE, F_UNLCK);
     probe.state = WriteProbe::kSole;
   } else if (errno == EAGAIN || errno == EBUSY) {
     probe.state = WriteProbe::kOpenElsewhere;
+    return probe;
   } else {
     // EINVAL (file system without leases, or leases switched off), ENOSYS, EACCES (a file we
     // neither own nor may lease): fall back to watching the file settle.
     probe.state = WriteProbe::kNoLeases;
   }
-  ::close(fd);
+  // Reads start at the first byte and never block (O_NONBLOCK only mattered for opening).
+  ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+  probe.file = std::move(file);
   return probe;
 }
 
