@@ -144,7 +144,6 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
 
 void C_Kernel::EnsureLedger() {
   if (ledger_.loaded()) return;
-  ledger_ = PrintLedger(dataDir + kLedgerFileName);
   std::string error;
   if (!ledger_.Load(&error)) Log("ERROR " + ReadableText(error));
 }

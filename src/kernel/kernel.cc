@@ -40,6 +40,7 @@ C_Kernel::C_Kernel(std::string appDirectory)
   } else {
     dataDir = appDir;
   }
+  ledger_ = PrintLedger(dataDir + kLedgerFileName);
   stopRequested = 0;
   scanningActive = 0;
 }

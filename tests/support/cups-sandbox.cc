@@ -294,6 +294,18 @@ bool CupsSandbox::WaitForJobState(int job_id, ipp_jstate_t state,
   return PollUntil(timeout, [&] { return JobState(job_id) == state; });
 }
 
+bool CupsSandbox::SchedulerDown(bool kill) const {
+  const std::string command = std::string("bash ") + VELLUMORA_CUPS_SANDBOX_SCRIPT +
+                              " scheduler-down " + dir_.string() + (kill ? " KILL" : " TERM");
+  return std::system(command.c_str()) == 0;
+}
+
+bool CupsSandbox::SchedulerUp() const {
+  const std::string command =
+      std::string("bash ") + VELLUMORA_CUPS_SANDBOX_SCRIPT + " scheduler-up " + dir_.string();
+  return std::system(command.c_str()) == 0;
+}
+
 bool CupsSandbox::PauseQueue(std::string_view queue) const {
   return PrinterRequest(IPP_OP_PAUSE_PRINTER, queue);
 }

@@ -86,6 +86,11 @@ class CupsSandbox {
   void SetDelay(std::string_view queue, std::chrono::milliseconds delay) const;
   void ClearDelay(std::string_view queue) const;
 
+  // An outage of the print server: the scheduler ends (SIGTERM, or SIGKILL with `kill`) but
+  // the sandbox, its queues and its jobs stay; SchedulerUp starts it again on the same state.
+  bool SchedulerDown(bool kill = false) const;
+  bool SchedulerUp() const;
+
   // Asks `scripts/cups-sandbox stop` to keep the sandbox folder, saying why.
   void Keep(std::string_view reason) const;
 

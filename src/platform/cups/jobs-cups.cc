@@ -62,8 +62,8 @@ JobState QueryJobOn(http_t* http, const std::string& printer, int32_t jobId) {
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
-  static const char* const kWanted[] = {"job-state", "job-state-reasons"};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+  static const char* const kWanted[] = {"job-state", "job-state-reasons", "number-of-documents"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 kWanted);
   ipp_t* response = cupsDoRequest(http, request, "/jobs/");
   if (!response) return JobState::kNoAnswer;
@@ -73,13 +73,18 @@ JobState QueryJobOn(http_t* http, const std::string& printer, int32_t jobId) {
     state = JobState::kNoSuchJob;
   } else if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
     ipp_attribute_t* reasons = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD);
+    // A job without a document never got its data: after a restart the server holds it
+    // without saying "job-incoming" any more.
+    ipp_attribute_t* documents = ippFindAttribute(response, "number-of-documents", IPP_TAG_INTEGER);
+    const bool noDocument = documents && ippGetInteger(documents, 0) == 0;
     if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM)) {
       switch (static_cast<ipp_jstate_t>(ippGetInteger(a, 0))) {
         case IPP_JSTATE_PENDING:
-          state = JobState::kPending;
+          state = noDocument ? JobState::kIncoming : JobState::kPending;
           break;
         case IPP_JSTATE_HELD:
-          state = HasReason(reasons, "job-incoming") ? JobState::kIncoming : JobState::kHeld;
+          state = noDocument || HasReason(reasons, "job-incoming") ? JobState::kIncoming
+                                                                   : JobState::kHeld;
           break;
         case IPP_JSTATE_PROCESSING:
           state = JobState::kProcessing;
