@@ -25,13 +25,16 @@ std::string Escape(std::string_view text) {
       out.push_back(static_cast<char>(c));
     }
   }
-  return out.empty() ? "%00" : out;  // never an empty field
+  return out.empty() ? "%-" : out;  // never an empty field
 }
 
 bool Unescape(std::string_view text, std::string* out) {
   out->clear();
+  if (text == "%-") return true;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return false;  // written escaped, never raw
+    if (c != '%') {
       out->push_back(text[i]);
       continue;
     }
@@ -39,7 +42,7 @@ bool Unescape(std::string_view text, std::string* out) {
     if (text.size() - i < 3) return false;
     auto [p, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
     if (ec != std::errc() || p != text.data() + i + 3) return false;
-    if (value != 0) out->push_back(static_cast<char>(value));
+    out->push_back(static_cast<char>(value));
     i += 2;
   }
   return true;

@@ -365,5 +365,108 @@ TEST_F(DispatchTest, AFailedTestPrintoutStillRemovesItsFile) {
   EXPECT_FALSE(fs::exists(in / "TestFile.jpg"));
 }
 
+// ---- The ledger of printed files ----
+
+TEST_F(DispatchTest, AJobTheServerHoldsIsNotPrintedAgainWhenItsAnswerWasLost) {
+  // The output saw a failure, but the print server took the job all the same (its answer was
+  // lost): the next scan asks, counts the job as printed, and only disposes of the file.
+  output.fates[1] = JobFate::kHeld;
+  output.onPrint = [&](const FakeOutput::Call&) {
+    return OutputReport{OutputResult::kRetry, "ERROR answer lost"};
+  };
+  EXPECT_FALSE(Dispatch("a.prn"));
+  output.onPrint = nullptr;
+  EXPECT_TRUE(Again("a.prn"));
+  EXPECT_EQ(output.calls.size(), 1u) << "printed once only";
+  EXPECT_EQ(output.asked, std::vector<int32_t>{1});
+  EXPECT_FALSE(fs::exists(in / "a.prn"));
+  EXPECT_EQ(messages.back(), "File was successfully sent to printer ");
+  EXPECT_TRUE(kernel->ledger().entries().empty());
+}
+
+TEST_F(DispatchTest, AnUncertainAttemptIsCompletedWithTheMissingCopiesOnly) {
+  // Three copies as three jobs: two reached the server, the third broke off.
+  kernel->currentChannel.copies = 3;
+  output.jobPerCopy = true;
+  output.fates = {{1, JobFate::kHeld}, {2, JobFate::kHeld}, {3, JobFate::kBroken}};
+  output.onPrint = [](const FakeOutput::Call&) {
+    return OutputReport{OutputResult::kRetry, "ERROR third copy failed"};
+  };
+  EXPECT_FALSE(Dispatch("a.prn"));
+  output.onPrint = nullptr;
+  EXPECT_TRUE(Again("a.prn"));
+  ASSERT_EQ(output.calls.size(), 2u);
+  EXPECT_EQ(output.calls[1].copies, 1);
+  EXPECT_EQ(output.cancelled, std::vector<int32_t>{3});
+
+  // A server that cannot be asked: nothing is printed and the file waits.
+  output.calls.clear();
+  WriteFileBytes(in / "b.prn", "data");
+  output.fates[5] = JobFate::kUnknown;
+  output.onPrint = [](const FakeOutput::Call&) {
+    return OutputReport{OutputResult::kRetry, "ERROR server gone"};
+  };
+  kernel->currentChannel.copies = 1;
+  EXPECT_FALSE(Again("b.prn"));
+  output.onPrint = nullptr;
+  EXPECT_FALSE(Again("b.prn"));
+  EXPECT_EQ(output.calls.size(), 1u);
+  EXPECT_EQ(messages.back(),
+            "ERROR The print server cannot say whether file b.prn was printed before. Retrying "
+            "in next cycle.");
+  EXPECT_TRUE(fs::exists(in / "b.prn"));
+}
+
+TEST_F(DispatchTest, ARejectedFileIsDisposedOfWithoutASuccessLine) {
+  output.onPrint = [&](const FakeOutput::Call& call) {
+    messages.push_back("ERROR Corrupted graphic file " + call.path);
+    return OutputReport{OutputResult::kRejected, {}};
+  };
+  EXPECT_TRUE(Dispatch("a.png", "not a picture"));
+  EXPECT_FALSE(fs::exists(in / "a.png"));
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"ERROR Corrupted graphic file " + (in / "a.png").string()});
+}
+
+TEST(PrintLedgerText, ReadsWhatItWritesAndDropsWhatItCannotRead) {
+  LedgerEntry e;
+  e.file = {2049, 131, 4, 1765350000123456789};
+  e.channel = 3;
+  e.printer = "Office Printer";
+  e.path = "/in/label one%\t.prn";
+  e.jobs = {{12, 1}, {13, 2}};
+  LedgerEntry printed = e;
+  printed.file.inode = 132;
+  printed.printed = true;
+  printed.jobs.clear();
+  printed.printer.clear();
+  std::vector<LedgerEntry> back;
+  ASSERT_TRUE(PrintLedger::Parse(PrintLedger::Serialize({e, printed}), &back));
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].file, e.file);
+  EXPECT_EQ(back[0].path, e.path);
+  EXPECT_EQ(back[0].printer, e.printer);
+  EXPECT_EQ(back[0].jobs.size(), 2u);
+  EXPECT_EQ(back[0].jobs[1].copies, 2);
+  EXPECT_FALSE(back[0].printed);
+  EXPECT_TRUE(back[1].printed);
+  EXPECT_EQ(back[1].printer, "");
+
+  const char* bad[] = {
+      "1 2 3 4 5 X - p /a",                        // no such state
+      "1 2 3 4 5 S 0:1 p /a",                      // job 0
+      "1 2 3 4 5 S 9:0 p /a",                      // no copies
+      "1 2 3 4 5 S - p %zz",                       // broken escape
+      "99999999999999999999999 2 3 4 5 S - p /a",  // overflow
+      "1 2 3 4 5 S - p",                           // a field short
+  };
+  for (const char* line : bad) {
+    const std::string text = std::string("Vellumora ledger 1\n") + line + "\n";
+    EXPECT_FALSE(PrintLedger::Parse(text, &back)) << line;
+    EXPECT_TRUE(back.empty()) << line;
+  }
+  EXPECT_FALSE(PrintLedger::Parse("not a ledger\n", &back));
+}
+
 }  // namespace
 }  // namespace vellumora
