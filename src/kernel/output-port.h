@@ -54,8 +54,8 @@ struct OutputJob {
     if (log) log(line);
   }
   bool StopAsked() const { return stopRequested && stopRequested(); }
-  void JobCreated(const std::string& printer, int32_t jobId, int32_t copies) const {
-    if (jobCreated) jobCreated(printer, jobId, copies);
+  void JobCreated(const std::string& printer, int32_t jobId, int32_t jobCopies) const {
+    if (jobCreated) jobCreated(printer, jobId, jobCopies);
   }
 };
 
