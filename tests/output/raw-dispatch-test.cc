@@ -91,6 +91,7 @@ TEST_F(RawDispatchTest, FileIsPrintedFramedAndRemoved) {
   for (const auto& job : jobs) {
     EXPECT_EQ(job.data, "\x1B\x45" + data + "\x1B%-12345X");
     EXPECT_EQ(job.Info("title"), "Vellumora File");
+    EXPECT_EQ(cups.JobAttribute(job.id, "document-name-supplied"), "label.prn");
   }
   EXPECT_FALSE(fs::exists(in / "label.prn"));
   EXPECT_TRUE(Logged("File was successfully sent to printer ")) << ::testing::PrintToString(log);

@@ -289,6 +289,26 @@ ipp_jstate_t CupsSandbox::JobState(int job_id) const {
   return state;
 }
 
+std::string CupsSandbox::JobAttribute(int job_id, const char* name) const {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d",
+                   job_id);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  std::string value;
+  if (ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/")) {
+    if (ipp_attribute_t* a = ippFindAttribute(response, name, IPP_TAG_ZERO)) {
+      char text[1024];
+      ippAttributeString(a, text, sizeof text);
+      value = text;
+    }
+    ippDelete(response);
+  }
+  return value;
+}
+
 bool CupsSandbox::WaitForJobState(int job_id, ipp_jstate_t state,
                                   std::chrono::milliseconds timeout) const {
   return PollUntil(timeout, [&] { return JobState(job_id) == state; });

@@ -74,6 +74,8 @@ class CupsSandbox {
                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   // The job's state, or 0 when the scheduler does not know the job.
   ipp_jstate_t JobState(int job_id) const;
+  // One attribute of the job as text (ippAttributeString), "" when it has none.
+  std::string JobAttribute(int job_id, const char* name) const;
   // Waits until the job reaches state; false when the time ran out first.
   bool WaitForJobState(int job_id, ipp_jstate_t state,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
