@@ -31,6 +31,10 @@ TEST(ControlCodes, Notation) {
       {"[ESC]", ""},      // no digits: the number 0, and nothing is sent
       {"[13][10]", "\r\n"},
       {"[ 7]x[-1]", std::string("\x07x\xFF")},
+      // Numbers beyond any integer type: their low 8 bits, without overflow.
+      {"[99999999999999999999]", "\xFF"},
+      {"A[-9223372036854775807]", "A\x01"},
+      {"A[-9223372036854775808]B", "A"},
       {"plain", "plain"},
       {"", ""},
   };
