@@ -270,18 +270,23 @@ bool CupsSandbox::WaitForActiveJobs(std::string_view queue, int count,
   return PollUntil(timeout, [&] { return ActiveJobs(queue) == count; });
 }
 
-ipp_jstate_t CupsSandbox::JobState(int job_id) const {
+namespace {
+// Get-Job-Attributes for one job; the response (or null) is the caller's.
+ipp_t* GetJobAttributes(int job_id) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d",
                    job_id);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-               "job-state");
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
+  return cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+}
+}  // namespace
+
+ipp_jstate_t CupsSandbox::JobState(int job_id) const {
   ipp_jstate_t state = static_cast<ipp_jstate_t>(0);
-  if (ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/")) {
+  if (ipp_t* response = GetJobAttributes(job_id)) {
     if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
       state = static_cast<ipp_jstate_t>(ippGetInteger(a, 0));
     ippDelete(response);
@@ -290,15 +295,8 @@ ipp_jstate_t CupsSandbox::JobState(int job_id) const {
 }
 
 std::string CupsSandbox::JobAttribute(int job_id, const char* name) const {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d",
-                   job_id);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-               cupsUser());
   std::string value;
-  if (ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/")) {
+  if (ipp_t* response = GetJobAttributes(job_id)) {
     if (ipp_attribute_t* a = ippFindAttribute(response, name, IPP_TAG_ZERO)) {
       char text[1024];
       ippAttributeString(a, text, sizeof text);
