@@ -49,7 +49,7 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
 
 }  // namespace
 
-int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
                                   bool pixelsOptional) {
   C_Kernel& k = kernel_;
   k.imageDpiX = 0;
@@ -57,9 +57,14 @@ int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32
   const pictures::Format* format = DecoderFor(path);
   pictures::FrameResult r;
   if (format) {
-    r = pictures::LoadFrame(*format, path, frame, bitmap, pixelsOptional);
+    r = pictures::LoadFrame(*format, fd, frame, bitmap, pixelsOptional);
   } else {
     r.error = "the file name has no picture type";
+  }
+  if (r.tooLarge) {
+    k.Log("ERROR Picture too large to print: " + ReadableText(path) + " (" +
+          std::to_string(r.declaredWidth) + " x " + std::to_string(r.declaredHeight) + " pixels)");
+    return 0;
   }
   if (r.frameCount < 1) {
     k.Log("ERROR Corrupted graphic file " + ReadableText(path));
@@ -73,6 +78,12 @@ int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32
     k.imageDpiY = r.dpiY;
   }
   return r.frameCount;
+}
+
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
+                                  bool pixelsOptional) {
+  const FileHandle file = pictures::OpenPictureFile(path);
+  return LoadGraphicFrame(bitmap, file.get(), path, frame, pixelsOptional);
 }
 
 OutputReport Outputs::PrintBitmapFile(const OutputJob& job) {
@@ -115,7 +126,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
         // Without a visible preview the picture goes only onto the PDF page, which can carry a
         // JPEG file as it is: its pixels need not be kept.
         const bool previewShown = preview && preview->Exists() && preview->Visible();
-        const int32_t count = LoadGraphicFrame(bitmap, path, frame, !previewShown);
+        const int32_t count = LoadGraphicFrame(bitmap, job.fd, path, frame, !previewShown);
         if (count > total) total = count;
         if (count < 1) {
           // Damaged, or not a picture at all: it can never print.

@@ -1,6 +1,8 @@
 // LoadGraphicFrame and LoadWatermark on real picture files: decoder choice by name, frames,
 // resolutions, and damaged files that must fail instead of printing half a picture.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
+#include "platform/files.h"
 #include "support/sandbox-dir.h"
 
 namespace vellumora {
@@ -24,7 +27,14 @@ constexpr Rgb kRed{220, 20, 20};
 constexpr Rgb kGreen{20, 200, 20};
 constexpr Rgb kBlue{20, 20, 220};
 
-using PictureLoadTest = test::OutputsFixture;
+class PictureLoadTest : public test::OutputsFixture {
+ protected:
+  // Loads as the outputs do for a dropped file: through a descriptor opened beforehand.
+  int32_t Load(Bitmap& b, const std::string& path, int32_t frame, bool pixelsOptional = false) {
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return outputs->LoadGraphicFrame(b, file.get(), path, frame, pixelsOptional);
+  }
+};
 
 // The centre pixel of a loaded bitmap as R, G, B.
 Rgb Centre(const Bitmap& b) {
@@ -58,7 +68,7 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
     }
     Bitmap b;
     kernel->imageDpiX = kernel->imageDpiY = -1;
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 1);
+    EXPECT_EQ(Load(b, Path(c.name), 1), 1);
     EXPECT_EQ(b.width, 60);
     EXPECT_EQ(b.height, 40);
     EXPECT_EQ(b.stride, 240);
@@ -66,6 +76,47 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
     EXPECT_EQ(b.bgra[3], 255);  // opaque
     EXPECT_EQ(kernel->imageDpiX, c.expectedDpi);
     EXPECT_EQ(kernel->imageDpiY, c.expectedDpi);
+  }
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(PictureLoadTest, FilesAreReadThroughTheirDescriptorOnly) {
+  // Once the file is open, its name is given to another picture: what loads must still be the
+  // opened file, and the descriptor's own offset must stay where its owner left it.
+  for (const char* name : {"a.jpg", "b.png", "c.bmp", "d.gif", "e.tif"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Path(name);
+    std::vector<PictureSpec> frames{PictureSpec{60, 40, kBlue, 300}};
+    if (std::string(name) == "e.tif") frames.push_back(PictureSpec{30, 20, kGreen, 150});
+    test::WritePicture(path, frames);
+    const std::string original = test::ReadFileBytes(path);
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(file.valid());
+    ASSERT_EQ(::lseek(file.get(), 5, SEEK_SET), 5);
+    const std::string other = (dir.path() / "other").string() + name;
+    test::WritePicture(other, PictureSpec{90, 90, kRed, 72});
+    fs::rename(other, path);
+
+    Bitmap b;
+    ASSERT_EQ(outputs->LoadGraphicFrame(b, file.get(), path, 1),
+              static_cast<int32_t>(frames.size()));
+    EXPECT_EQ(b.width, 60);
+    EXPECT_EQ(b.height, 40);
+    EXPECT_TRUE(test::IsBlue(Centre(b)));
+    if (frames.size() == 2) {
+      ASSERT_EQ(outputs->LoadGraphicFrame(b, file.get(), path, 2), 2);
+      EXPECT_EQ(b.width, 30);
+      EXPECT_EQ(kernel->imageDpiX, 150);
+    }
+    // A JPEG for a printer-only page carries the opened file's bytes.
+    Bitmap carried;
+    ASSERT_EQ(outputs->LoadGraphicFrame(carried, file.get(), path, 1, true),
+              static_cast<int32_t>(frames.size()));
+    if (std::string(name) == "a.jpg") {
+      ASSERT_TRUE(carried.jpegFile);
+      EXPECT_EQ(*carried.jpegFile, original);
+    }
+    EXPECT_EQ(::lseek(file.get(), 0, SEEK_CUR), 5);
   }
   EXPECT_TRUE(log.empty());
 }
@@ -78,7 +129,7 @@ TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
   for (int frame = 1; frame <= 3; ++frame) {
     SCOPED_TRACE(frame);
     Bitmap b;
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("three.tif"), frame), 3);
+    EXPECT_EQ(Load(b, Path("three.tif"), frame), 3);
     EXPECT_EQ(b.width, 20 + 10 * frame);
     const Rgb c = Centre(b);
     EXPECT_NEAR(c.r, colours[frame - 1].r, 2);
@@ -87,7 +138,7 @@ TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
   }
   // Beyond the last frame: the count, and nothing decoded.
   Bitmap untouched;
-  EXPECT_EQ(outputs->LoadGraphicFrame(untouched, Path("three.tif"), 4), 3);
+  EXPECT_EQ(Load(untouched, Path("three.tif"), 4), 3);
   EXPECT_TRUE(untouched.Empty());
 }
 
@@ -101,19 +152,19 @@ TEST_F(PictureLoadTest, DecoderFollowsTheFirstTypeNamedAnywhereInThePath) {
   Bitmap b;
   // ".TIF" comes before ".JPG" in the search: the TIFF decoder refuses the JPEG data.
   const std::string inTifFolder = (dir.path() / "scans.tif.d" / "photo.jpg").string();
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, inTifFolder, 1), 0);
+  EXPECT_EQ(Load(b, inTifFolder, 1), 0);
   EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + inTifFolder));
   // ".JPG" comes before ".PNG": a PNG named so is not decoded.
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg.png"), 1), 0);
+  EXPECT_EQ(Load(b, Path("photo.jpg.png"), 1), 0);
   // No picture type in the name at all.
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("noext"), 1), 0);
+  EXPECT_EQ(Load(b, Path("noext"), 1), 0);
   EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("noext")));
 }
 
 TEST_F(PictureLoadTest, GifGivesItsFirstImage) {
   test::WritePicture(Path("a.gif"), PictureSpec{24, 16, kGreen, 0});
   Bitmap b;
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("a.gif"), 1), 1);
+  EXPECT_EQ(Load(b, Path("a.gif"), 1), 1);
   EXPECT_EQ(b.width, 24);
   EXPECT_TRUE(test::IsGreen(Centre(b)));
 }
@@ -130,10 +181,10 @@ TEST_F(PictureLoadTest, BmpWithANewerInfoHeaderLoads) {
                             .c_str()),
             0);
   Bitmap b;
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5.bmp"), 1), 1);
+  EXPECT_EQ(Load(b, Path("v5.bmp"), 1), 1);
   EXPECT_EQ(b.width, 40);
   EXPECT_TRUE(test::IsRed(Centre(b)));
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5pal.bmp"), 1), 1);
+  EXPECT_EQ(Load(b, Path("v5pal.bmp"), 1), 1);
   EXPECT_TRUE(test::IsBlue(Centre(b)));
 }
 
@@ -153,11 +204,11 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
     Bitmap b;
     b.width = b.height = 1;  // a leftover must not survive a failed load
     log.clear();
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 0);
+    EXPECT_EQ(Load(b, Path(c.name), 1), 0);
     EXPECT_TRUE(b.Empty());
     EXPECT_EQ(log, std::vector<std::string>{"ERROR Corrupted graphic file " + Path(c.name)});
     // Also when only the size and the file are asked for: the whole file is still decoded.
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1, true), 0);
+    EXPECT_EQ(Load(b, Path(c.name), 1, true), 0);
     EXPECT_TRUE(b.Empty());
   }
   Bitmap b;
@@ -167,7 +218,7 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
 TEST_F(PictureLoadTest, JpegForAPrinterOnlyPageCarriesTheFileInsteadOfPixels) {
   test::WritePicture(Path("photo.jpg"), PictureSpec{320, 200, kGreen, 0});
   Bitmap b;
-  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg"), 1, true), 1);
+  ASSERT_EQ(Load(b, Path("photo.jpg"), 1, true), 1);
   EXPECT_EQ(b.width, 320);
   EXPECT_EQ(b.height, 200);
   EXPECT_FALSE(b.HasPixels());
@@ -175,11 +226,11 @@ TEST_F(PictureLoadTest, JpegForAPrinterOnlyPageCarriesTheFileInsteadOfPixels) {
   EXPECT_EQ(*b.jpegFile, test::ReadFileBytes(Path("photo.jpg")));
 
   // With pixels asked for (a preview), both; other types never carry a file.
-  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg"), 1), 1);
+  ASSERT_EQ(Load(b, Path("photo.jpg"), 1), 1);
   EXPECT_TRUE(b.HasPixels());
   EXPECT_TRUE(b.jpegFile);
   test::WritePicture(Path("photo.png"), PictureSpec{320, 200, kGreen, 0});
-  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.png"), 1, true), 1);
+  ASSERT_EQ(Load(b, Path("photo.png"), 1, true), 1);
   EXPECT_TRUE(b.HasPixels());
   EXPECT_FALSE(b.jpegFile);
 }
