@@ -2,10 +2,15 @@
 // resolutions, and damaged files that must fail instead of printing half a picture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +19,7 @@
 #include "output/outputs.h"
 #include "output/picture-files.h"
 #include "platform/files.h"
+#include "platform/pictures.h"
 #include "support/sandbox-dir.h"
 
 namespace vellumora {
@@ -213,6 +219,122 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
   }
   Bitmap b;
   EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("missing.jpg"), 1), 0);
+}
+
+// What a child process made of one picture: the frame count, the log lines, its peak memory.
+struct ChildLoad {
+  int32_t count = -1;
+  std::vector<std::string> log;
+  long peakKiB = 0;
+  double seconds = 0;
+};
+
+TEST(DecodedSize, FitsExactlyAndWithoutOverflow) {
+  constexpr uint64_t kLimit = pictures::kMaxPixels * 4;
+  struct Case {
+    uint64_t width, height, maxBytes;
+    bool fits;
+  };
+  const Case cases[] = {
+      {30000, 20000, kLimit, true},                           // 600 megapixels exactly
+      {30000, 20001, kLimit, false},                          // one row more
+      {uint64_t{1} << 31, uint64_t{1} << 31, kLimit, false},  // 4 · w · h wraps to 0 in 64 bits
+      {UINT64_MAX, 1, UINT64_MAX, false},
+      {0, UINT64_MAX, kLimit, true},     // no pixels at all
+      {10000, 10000, 256 << 20, false},  // 400 MB against a machine's half of 512 MB
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    EXPECT_EQ(pictures::DecodedSizeFits(c.width, c.height, c.maxBytes), c.fits);
+  }
+  EXPECT_LE(pictures::MaxDecodedBytes(), kLimit);
+}
+
+TEST_F(PictureLoadTest, PicturesTooLargeToDecodeAreRefusedFromTheirHeader) {
+  // A few bytes claiming gigabytes of pixels. The load runs in a child process so that its
+  // peak memory can be measured: the header alone must decide.
+  std::string jpeg;
+  {
+    test::WritePicture(Path("small.jpg"), PictureSpec{16, 16, kRed, 0});
+    jpeg = test::ReadFileBytes(Path("small.jpg"));
+    const std::size_t sof = jpeg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    jpeg[sof + 5] = jpeg[sof + 7] = static_cast<char>(60000 >> 8);
+    jpeg[sof + 6] = jpeg[sof + 8] = static_cast<char>(60000 & 0xFF);
+  }
+  test::WriteTiffWithClaimingPage(Path("pages.tif"), PictureSpec{30, 20, kGreen, 0}, 70000, 70000);
+  struct Case {
+    const char* name;
+    std::string bytes;  // empty: already written
+    int32_t frame;
+    const char* size;
+  };
+  const Case cases[] = {
+      {"huge.png", test::PngClaiming(60000, 60000), 1, "60000 x 60000"},
+      {"huge.jpg", jpeg, 1, "60000 x 60000"},
+      {"huge.gif", test::GifClaiming(65535, 65535), 1, "65535 x 65535"},
+      {"huge.bmp", test::BmpClaiming(40000, -40000), 1, "40000 x 40000"},
+      {"wrap.bmp", test::BmpClaiming(INT32_MIN, INT32_MIN), 1, "2147483648 x 2147483648"},
+      {"pages.tif", {}, 2, "70000 x 70000"},
+  };
+  // Loads in a child process: its frame count, log lines, peak memory and time.
+  auto loadInChild = [&](const std::string& path, int32_t frame) {
+    ChildLoad result;
+    int out[2];
+    if (::pipe(out) != 0) {
+      ADD_FAILURE() << "no pipe";
+      return result;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(out[0]);
+      log.clear();
+      Bitmap b;
+      std::string report = std::to_string(Load(b, path, frame)) + "\n";
+      for (const std::string& line : log) report += line + "\n";
+      ::_exit(WriteAll(out[1], report.data(), report.size()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    ::close(out[0]);
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      ADD_FAILURE() << "the child failed, status " << status;
+      return result;
+    }
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakKiB = usage.ru_maxrss;
+    std::istringstream lines(report);
+    std::string line;
+    if (std::getline(lines, line)) result.count = std::stoi(line);
+    while (std::getline(lines, line)) result.log.push_back(line);
+    return result;
+  };
+  // What loading a small picture costs the same way.
+  const ChildLoad baseline = loadInChild(Path("small.jpg"), 1);
+  ASSERT_EQ(baseline.count, 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(c.name);
+    if (!c.bytes.empty()) test::WriteFileBytes(path, c.bytes);
+    const ChildLoad result = loadInChild(path, c.frame);
+    EXPECT_EQ(result.count, 0);
+    EXPECT_EQ(result.log, std::vector<std::string>{"ERROR Picture too large to print: " + path +
+                                                   " (" + c.size + " pixels)"});
+    EXPECT_LT(result.peakKiB - baseline.peakKiB, 100 * 1024);
+    EXPECT_LT(result.seconds, 5.0);
+  }
+  // The TIFF's first page is within the limit and loads.
+  Bitmap b;
+  EXPECT_EQ(Load(b, Path("pages.tif"), 1), 2);
+  EXPECT_EQ(b.width, 30);
+  EXPECT_TRUE(test::IsGreen(Centre(b)));
 }
 
 TEST_F(PictureLoadTest, JpegForAPrinterOnlyPageCarriesTheFileInsteadOfPixels) {
