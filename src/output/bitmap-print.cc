@@ -7,9 +7,9 @@
 
 #include "kernel/readable-text.h"
 #include "kernel/text-fields.h"
-#include "kernel/units.h"
 #include "output/note-watermark.h"
 #include "output/outputs.h"
+#include "output/picture-layout.h"
 #include "output/preview-port.h"
 #include "platform/pictures.h"
 
@@ -35,16 +35,6 @@ const pictures::Format* DecoderFor(const std::string& path) {
   for (const DecoderName& d : kDecoders)
     if (upper.find(d.text) != std::string::npos) return &d.format;
   return nullptr;
-}
-
-int64_t Truncate(double value) {
-  return static_cast<int64_t>(value);
-}
-
-// a · b / c truncated, without overflow for any values a channel record may hold.
-int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
-  const __int128 r = static_cast<__int128>(a) * b / c;
-  return static_cast<int64_t>(std::clamp<__int128>(r, INT64_MIN, INT64_MAX));
 }
 
 }  // namespace
@@ -138,75 +128,25 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           return;
         }
         if (bitmap.width > 2 && bitmap.height > 2) {
-          // The frame's size in printer dots: TIFF frames at their physical size.
-          const double sx = k.imageDpiX > 0 ? static_cast<double>(c.dpiX) / k.imageDpiX : 1.0;
-          const double sy = k.imageDpiY > 0 ? static_cast<double>(c.dpiY) / k.imageDpiY : 1.0;
-          const int64_t W = Truncate(bitmap.width * sx);
-          const int64_t H = Truncate(bitmap.height * sy);
-
-          const bool landscape = c.autoDetect ? W > H : c.landscape != 0;
-          int64_t pageWidth = landscape ? g.paperRect.bottom : g.paperRect.right;
-          int64_t pageHeight = landscape ? g.paperRect.right : g.paperRect.bottom;
+          const PictureLayout layout =
+              LayOutPicture(c, FrameSize{bitmap.width, bitmap.height, k.imageDpiX, k.imageDpiY});
           const Orientation orientation =
-              landscape ? Orientation::kLandscape : Orientation::kPortrait;
+              layout.landscape ? Orientation::kLandscape : Orientation::kPortrait;
           if (c.setOrientation && !printer().Printing()) printer().SetOrientation(orientation);
 
-          // The image rectangle in page coordinates, from the area inside the borders.
-          const int64_t L = g.borderRect.left, T = g.borderRect.top, R = g.borderRect.right,
-                        B = g.borderRect.bottom;
-          int64_t il = L, it = T, ir = R, ib = B;
-          if (c.dynPaperLength && W > 0) {
-            // Roll paper: the page is as long as the picture needs at the border width.
-            const int64_t h = MulDiv(R - L, H, W);
-            pageHeight = h + (g.paperRect.bottom - (B - T));
-            ib = T + h;
-          } else if (!c.autoDetect && !c.stretch) {
-            ir = L + W;
-            ib = T + H;
-          } else if (c.ignoreAratio) {
-            // The border rectangle as it is: the picture is stretched to fill it.
-          } else if (W > 0 && H > 0) {
-            // Fit keeping the aspect ratio; a landscape page uses the portrait borders crosswise.
-            const double fx =
-                landscape ? static_cast<double>(B - T) / W : static_cast<double>(R - L) / W;
-            const double fy =
-                landscape ? static_cast<double>(R - L) / H : static_cast<double>(B - T) / H;
-            const double f = fx <= fy ? fx : fy;
-            ir = L + Truncate(W * f);
-            ib = T + Truncate(H * f);
-          }
-          if (c.center) {
-            const int64_t w = ir - il, h = ib - it;
-            il = (pageWidth - w) / 2;
-            ir = (pageWidth + w) / 2;
-            if (!c.dynPaperLength) {
-              it = (pageHeight - h) / 2;
-              ib = (pageHeight + h) / 2;
-            }
-          }
-          const auto i32 = [](int64_t v) {
-            return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-          };
-
-          // Paper size control, before the document: a user size that follows the page, or the
-          // channel's paper. The printer object is renewed by it, so it is reached afresh below.
-          if (page == 1 && !printer().Printing()) {
-            if (c.dynPaperLength || c.fixedPaperSize)
-              SetPrinterDefaultPaper(printerName, 256, DotsToMm(i32(pageWidth), g.dpiX),
-                                     DotsToMm(i32(pageHeight), g.dpiY));
-            else
-              SetPrinterDefaultPaper(printerName, c.paperSize, 0, 0);
-          }
+          // Paper size control, before the document. The printer object is renewed by it, so
+          // it is reached afresh below.
+          if (page == 1 && !printer().Printing())
+            SetPrinterDefaultPaper(printerName, layout.paper.paperCode, layout.paper.widthMm,
+                                   layout.paper.heightMm);
 
           k.jobStatus = 2;
-          const DeviceRect printable{0, 0,
-                                     i32(pageWidth - 2 * static_cast<int64_t>(g.printRect.left)),
-                                     i32(pageHeight - 2 * static_cast<int64_t>(g.printRect.top))};
+          const DeviceRect& printable = layout.printable;
 
           if (page == 1 && preview && preview->Exists() && preview->Visible()) {
-            preview->PreviewPage(DeviceRect{0, 0, i32(pageWidth), i32(pageHeight)}, g.dpiX,
+            preview->PreviewPage(DeviceRect{0, 0, layout.pageWidth, layout.pageHeight}, g.dpiX,
                                  k.currentChannelIndex + 1, name);
-            preview->PreviewImage(DeviceRect{i32(il), i32(it), i32(ir), i32(ib)}, bitmap);
+            preview->PreviewImage(layout.image, bitmap);
             preview->PreviewWatermark(printable, c.stretchWMhor != 0, c.stretchWMvert != 0);
             preview->PreviewNote(printable, note, total, page, name);
             k.jobStatus = preview->WaitForPrintDecision();
@@ -221,9 +161,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
             }
           }
 
-          // Into canvas coordinates, whose origin is the top left of the printable area.
-          const DeviceRect image{i32(il - g.printRect.left), i32(it - g.printRect.top),
-                                 i32(ir - g.printRect.left), i32(ib - g.printRect.top)};
+          const DeviceRect image = ToCanvas(layout.image, g);
           if (page == 1 && !printer().Printing()) {
             if (c.setOrientation) printer().SetOrientation(orientation);
             printer().title = "Vellumora: " + name;
