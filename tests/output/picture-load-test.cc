@@ -148,6 +148,35 @@ TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
   EXPECT_TRUE(untouched.Empty());
 }
 
+TEST_F(PictureLoadTest, TiffFilesLoadedInTurnKeepTheirOwnFrames) {
+  // A TIFF file stays open from one frame to the next: interleaved files, and another file
+  // that gets the descriptor number of a closed one, must still give their own frames.
+  test::WritePicture(Path("a.tif"), {PictureSpec{10, 10, kRed, 0}, PictureSpec{11, 10, kRed, 0},
+                                     PictureSpec{12, 10, kRed, 0}});
+  test::WritePicture(Path("b.tif"), {PictureSpec{20, 10, kBlue, 0}, PictureSpec{21, 10, kBlue, 0}});
+  FileHandle a(::open(Path("a.tif").c_str(), O_RDONLY | O_CLOEXEC));
+  FileHandle b(::open(Path("b.tif").c_str(), O_RDONLY | O_CLOEXEC));
+  Bitmap bitmap;
+  auto width = [&](const FileHandle& file, const char* name, int32_t frame) {
+    EXPECT_GT(outputs->LoadGraphicFrame(bitmap, file.get(), Path(name), frame), 0);
+    return bitmap.width;
+  };
+  EXPECT_EQ(width(a, "a.tif", 1), 10);
+  EXPECT_EQ(width(b, "b.tif", 1), 20);
+  EXPECT_EQ(width(a, "a.tif", 2), 11);
+  EXPECT_EQ(width(a, "a.tif", 1), 10);  // backwards
+  const int number = a.get();
+  a.Close();
+  test::WritePicture(Path("c.tif"),
+                     {PictureSpec{30, 10, kGreen, 0}, PictureSpec{31, 10, kGreen, 0}});
+  FileHandle c(::open(Path("c.tif").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(c.get(), number);
+  EXPECT_EQ(width(c, "c.tif", 2), 31);
+  EXPECT_TRUE(test::IsGreen(Centre(bitmap)));
+  EXPECT_EQ(width(b, "b.tif", 2), 21);
+  EXPECT_TRUE(log.empty());
+}
+
 TEST_F(PictureLoadTest, DecoderFollowsTheFirstTypeNamedAnywhereInThePath) {
   fs::create_directories(dir.path() / "scans.tif.d");
   test::WritePicture(dir.path() / "scans.tif.d" / "photo.jpg", PictureSpec{10, 10, kRed, 0});

@@ -140,13 +140,48 @@ struct FileStream {
       pos += static_cast<int64_t>(done);
     }
     while (done < size) {
-      const std::size_t chunk = std::min<uint64_t>(size - done, std::size_t{1} << 30);
-      const ssize_t n = ::pread(fd, out + done, chunk, fdStart + (pos - prefixSize));
-      if (n < 0 && errno == EINTR) continue;
+      const int64_t at = fdStart + (pos - prefixSize);
+      // Decoders read headers and directories a few bytes at a time: those small reads are
+      // served from a window of the file read ahead.
+      if (size - done < kWindowSize / 4) {
+        if (at < windowAt || at >= windowAt + static_cast<int64_t>(window.size())) {
+          window.resize(kWindowSize);
+          const int64_t n = PreadAll(window.data(), window.size(), at);
+          if (n < 0) return -1;
+          window.resize(static_cast<std::size_t>(n));
+          windowAt = at;
+          if (n == 0) break;  // the file became shorter
+        }
+        const auto from = static_cast<std::size_t>(at - windowAt);
+        const uint64_t n = std::min<uint64_t>(size - done, window.size() - from);
+        std::memcpy(out + done, window.data() + from, n);
+        done += n;
+        pos += static_cast<int64_t>(n);
+        continue;
+      }
+      const int64_t n = PreadAll(out + done, size - done, at);
       if (n < 0) return -1;
-      if (n == 0) break;  // the file became shorter
       done += static_cast<uint64_t>(n);
       pos += n;
+      break;  // all that the file holds
+    }
+    return static_cast<int64_t>(done);
+  }
+
+  static constexpr std::size_t kWindowSize = 64 * 1024;
+  std::vector<uint8_t> window;  // the file's bytes from windowAt
+  int64_t windowAt = 0;
+
+  // pread until `size` bytes or the end of the file: the count read, -1 on a read error.
+  int64_t PreadAll(uint8_t* out, uint64_t size, int64_t at) const {
+    uint64_t done = 0;
+    while (done < size) {
+      const std::size_t chunk = std::min<uint64_t>(size - done, std::size_t{1} << 30);
+      const ssize_t n = ::pread(fd, out + done, chunk, at + static_cast<int64_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      if (n == 0) break;
+      done += static_cast<uint64_t>(n);
     }
     return static_cast<int64_t>(done);
   }
@@ -172,7 +207,19 @@ struct FileStream {
 struct PictureFile {
   int fd = -1;
   int64_t size = 0;
-  FileStream Stream() const { return FileStream{fd, 0, size, {}, 0}; }
+  // Which file it is, and in which state: the device, the inode and the modification time.
+  uint64_t device = 0, inode = 0;
+  int64_t mtimeNs = 0;
+  bool SameAs(const PictureFile& o) const {
+    return fd == o.fd && size == o.size && device == o.device && inode == o.inode &&
+           mtimeNs == o.mtimeNs;
+  }
+  FileStream Stream() const {
+    FileStream s;
+    s.fd = fd;
+    s.fdEnd = size;
+    return s;
+  }
 };
 
 // FreeImage's handle interface over a FileStream.
@@ -465,59 +512,107 @@ struct TiffPage {
   bool hasResolution = false;
 };
 
-TiffPage ReadTiffPage(const PictureFile& file, int32_t frame) {
-  const DecodeWatch saved = tWatch;  // a directory libtiff cannot read is judged by the caller
-  TiffPage page;
-  FileStream s = file.Stream();
-  // "m": never memory-mapped, every byte comes through the stream.
-  if (TIFF* tiff = TIFFClientOpen("picture", "rm", &s, TiffRead, TiffWrite, TiffSeek, TiffClose,
-                                  TiffSize, TiffMap, TiffUnmap)) {
-    if (TIFFSetDirectory(tiff, static_cast<tdir_t>(frame - 1))) {
-      page.read = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &page.width) &&
-                  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &page.height);
-      float x = 0, y = 0;
-      page.hasResolution = TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) &&
-                           TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0;
+// The multi-page TIFF file whose frames are being loaded, kept open from one frame to the next:
+// FreeImage reads every page's directory when it opens such a file, so opening it afresh for
+// each frame would cost time in the square of the page count (seconds for 500 tiny pages).
+// It is closed after its last frame, on any failure, and when another file comes.
+class OpenTiff {
+ public:
+  ~OpenTiff() { Close(); }
+
+  // The open file for `file` (opened now unless it is open already); false when FreeImage
+  // cannot open it as a TIFF file.
+  bool Open(const PictureFile& file) {
+    if (multi_ && file_.SameAs(file)) return true;
+    Close();
+    pages_ = std::make_unique<FileStream>(file.Stream());
+    multi_ = FreeImage_OpenMultiBitmapFromHandle(FIF_TIFF, StreamIo(), pages_.get(), 0);
+    if (!multi_) {
+      pages_.reset();
+      return false;
     }
-    TIFFClose(tiff);
+    count_ = FreeImage_GetPageCount(multi_);
+    file_ = file;
+    // The directories are read through a stream of their own: libtiff and FreeImage each
+    // keep a position.
+    const DecodeWatch saved = tWatch;  // a directory libtiff cannot read is judged by Page()
+    directories_ = std::make_unique<FileStream>(file.Stream());
+    // "m": never memory-mapped, every byte comes through the stream.
+    tiff_ = TIFFClientOpen("picture", "rm", directories_.get(), TiffRead, TiffWrite, TiffSeek,
+                           TiffClose, TiffSize, TiffMap, TiffUnmap);
+    tWatch = saved;
+    return true;
   }
-  tWatch = saved;
-  return page;
-}
+
+  void Close() {
+    // FreeImage reads through the stream until the multi-page bitmap is closed: the streams go
+    // after it.
+    if (multi_) FreeImage_CloseMultiBitmap(multi_, 0);
+    multi_ = nullptr;
+    if (tiff_) TIFFClose(tiff_);
+    tiff_ = nullptr;
+    pages_.reset();
+    directories_.reset();
+    count_ = 0;
+  }
+
+  int Count() const { return count_; }
+  FIMULTIBITMAP* Multi() const { return multi_; }
+
+  // The directory of page `frame` (from 1).
+  TiffPage Page(int32_t frame) {
+    const DecodeWatch saved = tWatch;
+    TiffPage page;
+    if (tiff_ && TIFFSetDirectory(tiff_, static_cast<tdir_t>(frame - 1))) {
+      page.read = TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &page.width) &&
+                  TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &page.height);
+      float x = 0, y = 0;
+      page.hasResolution = TIFFGetField(tiff_, TIFFTAG_XRESOLUTION, &x) &&
+                           TIFFGetField(tiff_, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0;
+    }
+    tWatch = saved;
+    return page;
+  }
+
+ private:
+  PictureFile file_;
+  std::unique_ptr<FileStream> pages_, directories_;
+  FIMULTIBITMAP* multi_ = nullptr;
+  TIFF* tiff_ = nullptr;
+  int count_ = 0;
+};
+thread_local OpenTiff tOpenTiff;
 
 FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
   FrameResult r;
-  // Pages are decoded one by one. FreeImage keeps the stream until the multi-page bitmap is
-  // closed, so it lives as long as that.
-  FileStream stream = file.Stream();
-  FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmapFromHandle(FIF_TIFF, StreamIo(), &stream, 0);
-  if (!multi) {
+  OpenTiff& tiff = tOpenTiff;
+  if (!tiff.Open(file)) {
     r.error = tWatch.damaged ? tWatch.message : "the file cannot be opened as a TIFF file";
     return r;
   }
-  const int count = FreeImage_GetPageCount(multi);
+  const int count = tiff.Count();
   bool hasResolution = false;
   if (count < 1) {
     r.error = "the file holds no image";
   } else if (frame > count || frame < 1) {
     r.frameCount = count;  // nothing to decode
-  } else if (const TiffPage page = ReadTiffPage(file, frame); !page.read) {
+  } else if (const TiffPage page = tiff.Page(frame); !page.read) {
     r.error = "the header of page " + std::to_string(frame) + " cannot be read";
   } else if (!Fits(page.width, page.height)) {
     RefuseSize(r, page.width, page.height);
   } else {
     hasResolution = page.hasResolution;
-    FIBITMAP* dib = FreeImage_LockPage(multi, frame - 1);
+    FIBITMAP* dib = FreeImage_LockPage(tiff.Multi(), frame - 1);
     if (Take(dib, out, r)) r.frameCount = count;
-    if (dib) FreeImage_UnlockPage(multi, dib, FALSE);
+    if (dib) FreeImage_UnlockPage(tiff.Multi(), dib, FALSE);
   }
-  FreeImage_CloseMultiBitmap(multi, 0);
   if (r.decoded && !hasResolution) r.dpiX = r.dpiY = 0;
   if (tWatch.damaged && r.frameCount > 0 && r.decoded) {
     // Damage reported while the page was released still means the frame was not whole.
     r = FrameResult{};
     r.error = tWatch.message;
   }
+  if (!r.decoded || frame >= count) tiff.Close();
   return r;
 }
 
@@ -701,7 +796,12 @@ FrameResult LoadFrame(Format format, int fd, int32_t frame, Bitmap& out, bool pi
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     r.error = "the file cannot be read";
   } else {
-    const PictureFile file{fd, static_cast<int64_t>(st.st_size)};
+    PictureFile file;
+    file.fd = fd;
+    file.size = static_cast<int64_t>(st.st_size);
+    file.device = st.st_dev;
+    file.inode = st.st_ino;
+    file.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
     try {
       // The decoders see only files that start as their format does. (BMP files are checked by
       // PlanBmp: FreeImage's check refuses the newer info headers that it can decode.)
