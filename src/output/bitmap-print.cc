@@ -103,6 +103,10 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
   bool stopped = false;
   int32_t page = 1;
   int32_t total = 1;
+  // Frames of two pixels or less across or down are not drawn and take no page: a new page is
+  // started only when the next frame is drawn onto it.
+  bool drawnAny = false;  // a frame of this call is on a page
+  bool pageUsed = false;  // the document's current page holds a frame of this call
 
   // One pass per copy. Every early end of the job returns from here to the common end below.
   auto run = [&]() {
@@ -110,6 +114,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
       page = std::max(pageNumber, 1);
       total = std::max(totalPages, 1);
       int32_t frame = 1;
+      bool copyStarted = false;  // a frame of this copy was drawn
       k.imageDpiX = 0;
       k.imageDpiY = 0;
       for (;;) {
@@ -119,7 +124,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
         const int32_t count = LoadGraphicFrame(bitmap, job.fd, path, frame, !previewShown);
         if (count > total) total = count;
         if (count < 1) {
-          // Damaged, or not a picture at all: it can never print.
+          // Damaged, too large, or not a picture at all: it can never print.
           report = {OutputResult::kRejected, {}};
           return;
         }
@@ -133,17 +138,21 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           const Orientation orientation =
               layout.landscape ? Orientation::kLandscape : Orientation::kPortrait;
           if (c.setOrientation && !printer().Printing()) printer().SetOrientation(orientation);
+          // The first page of a document is the first frame drawn, whichever frame that is.
+          const bool startsDocument = pageNumber <= 1 && !printer().Printing();
 
           // Paper size control, before the document. The printer object is renewed by it, so
           // it is reached afresh below.
-          if (page == 1 && !printer().Printing())
+          if (startsDocument)
             SetPrinterDefaultPaper(printerName, layout.paper.paperCode, layout.paper.widthMm,
                                    layout.paper.heightMm);
 
           k.jobStatus = 2;
           const DeviceRect& printable = layout.printable;
 
-          if (page == 1 && preview && preview->Exists() && preview->Visible()) {
+          // Each copy's first page is previewed.
+          if (!copyStarted && pageNumber <= 1 && preview && preview->Exists() &&
+              preview->Visible()) {
             preview->PreviewPage(DeviceRect{0, 0, layout.pageWidth, layout.pageHeight}, g.dpiX,
                                  k.currentChannelIndex + 1, name);
             preview->PreviewImage(layout.image, bitmap);
@@ -160,9 +169,10 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
               return;
             }
           }
+          copyStarted = true;
 
           const DeviceRect image = ToCanvas(layout.image, g);
-          if (page == 1 && !printer().Printing()) {
+          if (startsDocument) {
             if (c.setOrientation) printer().SetOrientation(orientation);
             printer().title = "Vellumora: " + name;
             printer().BeginDoc();
@@ -172,6 +182,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
                       "Print job couldn't be started. Retrying in next cycle."};
             return;
           }
+          if (pageUsed) printer().NewPage();
           Canvas& canvas = printer().canvas();
           canvas.StretchDraw(bitmap, image);
           // The canvas keeps what it needs of the picture: its memory goes before the page is
@@ -180,19 +191,19 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           DrawTextNote(canvas, c, printable, 1.0, total, page, name, note, k.localClock);
           DrawWatermark(canvas, c, watermark_, printable, 1.0, c.stretchWMvert != 0,
                         c.stretchWMhor != 0);
+          pageUsed = drawnAny = true;
         }
-        if (!printer().Printing()) return;
         if (count > 1 && frame < count) {
-          printer().NewPage();
           ++frame;
           ++page;
           continue;
         }
         break;
       }
+      // Nothing of the file could be drawn: further copies would draw nothing either.
+      if (!printer().Printing()) return;
       if (copies > 1) {
         --copies;
-        printer().NewPage();
         continue;
       }
       if (page >= total) {
@@ -204,7 +215,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
                                               printerName + ": " + ReadableText(error) +
                                               ". Retrying in next cycle."};
         }
-      } else {
+      } else if (pageUsed) {
         printer().NewPage();  // the caller's next page follows in this document
       }
       return;
@@ -218,6 +229,11 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
   if (page >= total && printer().Printing()) printer().Abort();
   bitmap = Bitmap{};
   if (stopped) return {OutputResult::kStopped, {}};
+  // A whole file of which no frame could be drawn went nowhere: it is no printed file, and as
+  // it will never have more to draw, it is refused.
+  if (report.result == OutputResult::kPrinted && totalPages < 1 && !drawnAny)
+    return {OutputResult::kRejected, "ERROR Picture too small to print: " + ReadableText(path) +
+                                         " (every image is at most 2 pixels wide or high)"};
   return report;
 }
 
