@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -378,12 +379,48 @@ TEST_F(BitmapPrintTest, WatermarkAndsOverPictureAndNote) {
   }
 }
 
-TEST_F(BitmapPrintTest, CorruptFileLogsAndEndsWithoutAPage) {
-  test::WritePicture(Path("cut.jpg"), PictureSpec{400, 300, kRed, 0});
-  test::TruncateFile(Path("cut.jpg"), 50);
-  EXPECT_EQ(Print("cut.jpg"), OutputResult::kRejected);
-  EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("cut.jpg")));
+TEST_F(BitmapPrintTest, DamagedAndOversizedFilesAreRejectedWithTheirLineAndNoJob) {
+  std::mt19937 random(7);
+  std::string noise(4096, '\0');
+  for (char& byte : noise) byte = static_cast<char>(random());
+  auto cut = [&](const char* name, int percent) {
+    test::WritePicture(Path(name), PictureSpec{200, 150, kRed, 300});
+    test::TruncateFile(Path(name), percent);
+    return test::ReadFileBytes(Path(name));
+  };
+  auto firstBytes = [](std::string bytes, std::size_t n) { return bytes.substr(0, n); };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string line;  // after the path
+  };
+  const std::string corrupted = "ERROR Corrupted graphic file ";
+  const Case cases[] = {
+      {"cut.jpg", cut("cut.jpg", 50), corrupted},
+      {"cut.tif", cut("cut.tif", 60), corrupted},
+      {"cut.bmp", cut("cut.bmp", 60), corrupted},
+      {"random.png", noise, corrupted},
+      {"random.tif", "II*" + noise, corrupted},
+      // Headers and nothing after them.
+      {"header.png", firstBytes(test::PngClaiming(100, 100), 33), corrupted},
+      {"header.bmp", firstBytes(test::BmpClaiming(100, 100), 54), corrupted},
+      {"header.gif", firstBytes(test::GifClaiming(100, 100), 19), corrupted},
+      {"header.tif", std::string("II*\0\x08\0\0\0", 8), corrupted},
+      {"header.jpg", firstBytes(cut("header.jpg", 100), 20), corrupted},
+      {"huge.png", test::PngClaiming(60000, 60000), "ERROR Picture too large to print: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteFileBytes(Path(c.name), c.bytes);
+    log.clear();
+    EXPECT_EQ(Print(c.name), OutputResult::kRejected);
+    std::string line = c.line + Path(c.name);
+    if (c.line != corrupted) line += " (60000 x 60000 pixels)";
+    EXPECT_EQ(log, std::vector<std::string>{line});
+    EXPECT_FALSE(outputs->printer().Printing());
+  }
   EXPECT_TRUE(NoJobs());
+  EXPECT_TRUE(created.empty());
 }
 
 TEST_F(BitmapPrintTest, StopBeforeAnythingWasDrawnLeavesNoDocument) {
