@@ -21,7 +21,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -804,7 +803,7 @@ FrameResult LoadFrame(Format format, int fd, int32_t frame, Bitmap& out, bool pi
     file.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
     try {
       // The decoders see only files that start as their format does. (BMP files are checked by
-      // PlanBmp: FreeImage's check refuses the newer info headers that it can decode.)
+      // PlanBmp, which reads their headers itself.)
       FileStream probe = file.Stream();
       if (format != Format::kBmp &&
           !FreeImage_ValidateFromHandle(ToFreeImage(format), StreamIo(), &probe)) {
