@@ -7,9 +7,9 @@
 
 #include "kernel/readable-text.h"
 #include "kernel/text-fields.h"
-#include "kernel/units.h"
 #include "output/note-watermark.h"
 #include "output/outputs.h"
+#include "output/picture-layout.h"
 #include "output/preview-port.h"
 #include "platform/pictures.h"
 
@@ -37,19 +37,9 @@ const pictures::Format* DecoderFor(const std::string& path) {
   return nullptr;
 }
 
-int64_t Truncate(double value) {
-  return static_cast<int64_t>(value);
-}
-
-// a · b / c truncated, without overflow for any values a channel record may hold.
-int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
-  const __int128 r = static_cast<__int128>(a) * b / c;
-  return static_cast<int64_t>(std::clamp<__int128>(r, INT64_MIN, INT64_MAX));
-}
-
 }  // namespace
 
-int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
                                   bool pixelsOptional) {
   C_Kernel& k = kernel_;
   k.imageDpiX = 0;
@@ -57,9 +47,14 @@ int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32
   const pictures::Format* format = DecoderFor(path);
   pictures::FrameResult r;
   if (format) {
-    r = pictures::LoadFrame(*format, path, frame, bitmap, pixelsOptional);
+    r = pictures::LoadFrame(*format, fd, frame, bitmap, pixelsOptional);
   } else {
     r.error = "the file name has no picture type";
+  }
+  if (r.tooLarge) {
+    k.Log("ERROR Picture too large to print: " + ReadableText(path) + " (" +
+          std::to_string(r.declaredWidth) + " x " + std::to_string(r.declaredHeight) + " pixels)");
+    return 0;
   }
   if (r.frameCount < 1) {
     k.Log("ERROR Corrupted graphic file " + ReadableText(path));
@@ -73,6 +68,12 @@ int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32
     k.imageDpiY = r.dpiY;
   }
   return r.frameCount;
+}
+
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
+                                  bool pixelsOptional) {
+  const FileHandle file = pictures::OpenPictureFile(path);
+  return LoadGraphicFrame(bitmap, file.get(), path, frame, pixelsOptional);
 }
 
 OutputReport Outputs::PrintBitmapFile(const OutputJob& job) {
@@ -102,6 +103,10 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
   bool stopped = false;
   int32_t page = 1;
   int32_t total = 1;
+  // Frames of two pixels or less across or down are not drawn and take no page: a new page is
+  // started only when the next frame is drawn onto it.
+  bool drawnAny = false;  // a frame of this call is on a page
+  bool pageUsed = false;  // the document's current page holds a frame of this call
 
   // One pass per copy. Every early end of the job returns from here to the common end below.
   auto run = [&]() {
@@ -109,16 +114,17 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
       page = std::max(pageNumber, 1);
       total = std::max(totalPages, 1);
       int32_t frame = 1;
+      bool copyStarted = false;  // a frame of this copy was drawn
       k.imageDpiX = 0;
       k.imageDpiY = 0;
       for (;;) {
         // Without a visible preview the picture goes only onto the PDF page, which can carry a
         // JPEG file as it is: its pixels need not be kept.
         const bool previewShown = preview && preview->Exists() && preview->Visible();
-        const int32_t count = LoadGraphicFrame(bitmap, path, frame, !previewShown);
+        const int32_t count = LoadGraphicFrame(bitmap, job.fd, path, frame, !previewShown);
         if (count > total) total = count;
         if (count < 1) {
-          // Damaged, or not a picture at all: it can never print.
+          // Damaged, too large, or not a picture at all: it can never print.
           report = {OutputResult::kRejected, {}};
           return;
         }
@@ -127,75 +133,29 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           return;
         }
         if (bitmap.width > 2 && bitmap.height > 2) {
-          // The frame's size in printer dots: TIFF frames at their physical size.
-          const double sx = k.imageDpiX > 0 ? static_cast<double>(c.dpiX) / k.imageDpiX : 1.0;
-          const double sy = k.imageDpiY > 0 ? static_cast<double>(c.dpiY) / k.imageDpiY : 1.0;
-          const int64_t W = Truncate(bitmap.width * sx);
-          const int64_t H = Truncate(bitmap.height * sy);
-
-          const bool landscape = c.autoDetect ? W > H : c.landscape != 0;
-          int64_t pageWidth = landscape ? g.paperRect.bottom : g.paperRect.right;
-          int64_t pageHeight = landscape ? g.paperRect.right : g.paperRect.bottom;
+          const PictureLayout layout =
+              LayOutPicture(c, FrameSize{bitmap.width, bitmap.height, k.imageDpiX, k.imageDpiY});
           const Orientation orientation =
-              landscape ? Orientation::kLandscape : Orientation::kPortrait;
+              layout.landscape ? Orientation::kLandscape : Orientation::kPortrait;
           if (c.setOrientation && !printer().Printing()) printer().SetOrientation(orientation);
+          // The first page of a document is the first frame drawn, whichever frame that is.
+          const bool startsDocument = pageNumber <= 1 && !printer().Printing();
 
-          // The image rectangle in page coordinates, from the area inside the borders.
-          const int64_t L = g.borderRect.left, T = g.borderRect.top, R = g.borderRect.right,
-                        B = g.borderRect.bottom;
-          int64_t il = L, it = T, ir = R, ib = B;
-          if (c.dynPaperLength && W > 0) {
-            // Roll paper: the page is as long as the picture needs at the border width.
-            const int64_t h = MulDiv(R - L, H, W);
-            pageHeight = h + (g.paperRect.bottom - (B - T));
-            ib = T + h;
-          } else if (!c.autoDetect && !c.stretch) {
-            ir = L + W;
-            ib = T + H;
-          } else if (c.ignoreAratio) {
-            // The border rectangle as it is: the picture is stretched to fill it.
-          } else if (W > 0 && H > 0) {
-            // Fit keeping the aspect ratio; a landscape page uses the portrait borders crosswise.
-            const double fx =
-                landscape ? static_cast<double>(B - T) / W : static_cast<double>(R - L) / W;
-            const double fy =
-                landscape ? static_cast<double>(R - L) / H : static_cast<double>(B - T) / H;
-            const double f = fx <= fy ? fx : fy;
-            ir = L + Truncate(W * f);
-            ib = T + Truncate(H * f);
-          }
-          if (c.center) {
-            const int64_t w = ir - il, h = ib - it;
-            il = (pageWidth - w) / 2;
-            ir = (pageWidth + w) / 2;
-            if (!c.dynPaperLength) {
-              it = (pageHeight - h) / 2;
-              ib = (pageHeight + h) / 2;
-            }
-          }
-          const auto i32 = [](int64_t v) {
-            return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-          };
-
-          // Paper size control, before the document: a user size that follows the page, or the
-          // channel's paper. The printer object is renewed by it, so it is reached afresh below.
-          if (page == 1 && !printer().Printing()) {
-            if (c.dynPaperLength || c.fixedPaperSize)
-              SetPrinterDefaultPaper(printerName, 256, DotsToMm(i32(pageWidth), g.dpiX),
-                                     DotsToMm(i32(pageHeight), g.dpiY));
-            else
-              SetPrinterDefaultPaper(printerName, c.paperSize, 0, 0);
-          }
+          // Paper size control, before the document. The printer object is renewed by it, so
+          // it is reached afresh below.
+          if (startsDocument)
+            SetPrinterDefaultPaper(printerName, layout.paper.paperCode, layout.paper.widthMm,
+                                   layout.paper.heightMm);
 
           k.jobStatus = 2;
-          const DeviceRect printable{0, 0,
-                                     i32(pageWidth - 2 * static_cast<int64_t>(g.printRect.left)),
-                                     i32(pageHeight - 2 * static_cast<int64_t>(g.printRect.top))};
+          const DeviceRect& printable = layout.printable;
 
-          if (page == 1 && preview && preview->Exists() && preview->Visible()) {
-            preview->PreviewPage(DeviceRect{0, 0, i32(pageWidth), i32(pageHeight)}, g.dpiX,
+          // Each copy's first page is previewed.
+          if (!copyStarted && pageNumber <= 1 && preview && preview->Exists() &&
+              preview->Visible()) {
+            preview->PreviewPage(DeviceRect{0, 0, layout.pageWidth, layout.pageHeight}, g.dpiX,
                                  k.currentChannelIndex + 1, name);
-            preview->PreviewImage(DeviceRect{i32(il), i32(it), i32(ir), i32(ib)}, bitmap);
+            preview->PreviewImage(layout.image, bitmap);
             preview->PreviewWatermark(printable, c.stretchWMhor != 0, c.stretchWMvert != 0);
             preview->PreviewNote(printable, note, total, page, name);
             k.jobStatus = preview->WaitForPrintDecision();
@@ -209,11 +169,10 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
               return;
             }
           }
+          copyStarted = true;
 
-          // Into canvas coordinates, whose origin is the top left of the printable area.
-          const DeviceRect image{i32(il - g.printRect.left), i32(it - g.printRect.top),
-                                 i32(ir - g.printRect.left), i32(ib - g.printRect.top)};
-          if (page == 1 && !printer().Printing()) {
+          const DeviceRect image = ToCanvas(layout.image, g);
+          if (startsDocument) {
             if (c.setOrientation) printer().SetOrientation(orientation);
             printer().title = "Vellumora: " + name;
             printer().BeginDoc();
@@ -223,6 +182,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
                       "Print job couldn't be started. Retrying in next cycle."};
             return;
           }
+          if (pageUsed) printer().NewPage();
           Canvas& canvas = printer().canvas();
           canvas.StretchDraw(bitmap, image);
           // The canvas keeps what it needs of the picture: its memory goes before the page is
@@ -231,19 +191,19 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           DrawTextNote(canvas, c, printable, 1.0, total, page, name, note, k.localClock);
           DrawWatermark(canvas, c, watermark_, printable, 1.0, c.stretchWMvert != 0,
                         c.stretchWMhor != 0);
+          pageUsed = drawnAny = true;
         }
-        if (!printer().Printing()) return;
         if (count > 1 && frame < count) {
-          printer().NewPage();
           ++frame;
           ++page;
           continue;
         }
         break;
       }
+      // Nothing of the file could be drawn: further copies would draw nothing either.
+      if (!printer().Printing()) return;
       if (copies > 1) {
         --copies;
-        printer().NewPage();
         continue;
       }
       if (page >= total) {
@@ -255,7 +215,7 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
                                               printerName + ": " + ReadableText(error) +
                                               ". Retrying in next cycle."};
         }
-      } else {
+      } else if (pageUsed) {
         printer().NewPage();  // the caller's next page follows in this document
       }
       return;
@@ -269,6 +229,11 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
   if (page >= total && printer().Printing()) printer().Abort();
   bitmap = Bitmap{};
   if (stopped) return {OutputResult::kStopped, {}};
+  // A whole file of which no frame could be drawn went nowhere: it is no printed file, and as
+  // it will never have more to draw, it is refused.
+  if (report.result == OutputResult::kPrinted && totalPages < 1 && !drawnAny)
+    return {OutputResult::kRejected, "ERROR Picture too small to print: " + ReadableText(path) +
+                                         " (every image is at most 2 pixels wide or high)"};
   return report;
 }
 

@@ -46,9 +46,14 @@ class Outputs final : public OutputPort {
                               int32_t heightMm);
 
   // Picture printing (bitmap-print.cc, note-watermark.cc).
-  // Loads frame `frame` (from 1) of a picture file into `bitmap` and returns the number of
-  // frames in the file, 0 (after logging) when it cannot be loaded. Sets imageDpiX/Y.
+  // Loads frame `frame` (from 1) of the picture file open as `fd` into `bitmap` and returns the
+  // number of frames in the file, 0 (after logging) when it cannot be loaded or is too large to
+  // decode. The file is read only through `fd`; `path` chooses the decoder by the picture type
+  // it names and appears in the log lines. Sets imageDpiX/Y.
   // pixelsOptional: see pictures::LoadFrame (for pages that go only to the printer).
+  int32_t LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
+                           bool pixelsOptional = false);
+  // The same for a picture file of our own (the watermark), opened here by its path.
   int32_t LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
                            bool pixelsOptional = false);
   // Loads the watermark picture from the data folder; due each time scanning starts.

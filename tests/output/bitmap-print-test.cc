@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -242,14 +243,58 @@ TEST_F(BitmapPrintTest, DynamicPaperLengthFollowsThePictureAndSetsAUserPaper) {
   ExpectBox(test::FindPixels(pages[0], test::IsGreen), 75, {240, 50, 2240, 6050}, 6);
 }
 
-TEST_F(BitmapPrintTest, PicturesOfTwoPixelsAcrossOrDownPrintNothing) {
+TEST_F(BitmapPrintTest, FilesWithoutAFrameToDrawAreRejectedWithoutAJob) {
+  // Frames of two pixels or less across or down are not drawn. A file of nothing else has
+  // nothing to print, whatever its number of frames: it is refused, not reported as printed.
   channel.stretch = 1;
-  for (auto [w, h] : {std::pair{2, 100}, std::pair{100, 2}}) {
-    test::WritePicture(Path("line.png"), PictureSpec{w, h, kRed, 0});
-    EXPECT_EQ(Print("line.png"), OutputResult::kPrinted);
+  test::WritePicture(Path("line.png"), PictureSpec{2, 100, kRed, 0});
+  test::WritePicture(Path("flat.png"), PictureSpec{100, 2, kRed, 0});
+  test::WritePicture(Path("dots.tif"), std::vector<PictureSpec>(500, PictureSpec{1, 1, kRed, 300}));
+  for (const char* name : {"line.png", "flat.png", "dots.tif"}) {
+    SCOPED_TRACE(name);
+    log.clear();
+    EXPECT_EQ(Print(name, 2), OutputResult::kRejected);
+    EXPECT_EQ(last.message, "ERROR Picture too small to print: " + Path(name) +
+                                " (every image is at most 2 pixels wide or high)");
+    EXPECT_TRUE(log.empty());
     EXPECT_FALSE(outputs->printer().Printing());
   }
   EXPECT_TRUE(NoJobs());
+  EXPECT_TRUE(created.empty());
+}
+
+TEST_F(BitmapPrintTest, FramesTooSmallToDrawTakeNoPageOfTheJob) {
+  // Tiny frames first, between and last: each copy prints the two drawable frames, on pages
+  // of their own and nothing in between; the note counts the file's frames.
+  test::WritePicture(
+      Path("mixed.tif"),
+      {PictureSpec{1, 1, kBlue, 300}, PictureSpec{60, 40, kRed, 300}, PictureSpec{2, 2, kBlue, 300},
+       PictureSpec{60, 40, kGreen, 300}, PictureSpec{1, 1, kBlue, 300}});
+  WriteField(channel.headerText, "Page <P> of <A>");
+  channel.notePosition = 'A';
+  EXPECT_EQ(Print("mixed.tif", 2), OutputResult::kPrinted);
+  EXPECT_EQ(created.size(), 1u);
+  const std::string pdf = OnlyJob("Vellumora: mixed.tif");
+  const auto pages = test::RenderPdf(pdf, 30);
+  ASSERT_EQ(pages.size(), 4u);
+  bool (*colours[])(Rgb) = {test::IsRed, test::IsGreen};
+  const char* notes[] = {"Page 2 of 5", "Page 4 of 5"};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i + 1);
+    EXPECT_FALSE(test::FindPixels(pages[i], colours[i % 2]).Empty());
+    EXPECT_TRUE(test::FindPixels(pages[i], test::IsBlue).Empty());
+    EXPECT_NE(test::PdfPageText(pdf, i + 1).find(notes[i % 2]), std::string::npos);
+  }
+
+  // The preview shows each copy's first page: the first frame that is drawn.
+  ASSERT_TRUE(CupsSandbox::Get().Reset());
+  TestPreview preview;
+  outputs->preview = &preview;
+  EXPECT_EQ(Print("mixed.tif", 2), OutputResult::kPrinted);
+  EXPECT_EQ(preview.notes,
+            (std::vector<std::string>{"Page <P> of <A> 2/5", "Page <P> of <A> 2/5"}));
+  EXPECT_EQ(preview.pictureWidth, 60);
+  EXPECT_EQ(test::RenderPdf(OnlyJob(), 20).size(), 4u);
 }
 
 TEST_F(BitmapPrintTest, ThreeFramesTwoCopiesMakeOneDocumentOfSixPages) {
@@ -334,12 +379,48 @@ TEST_F(BitmapPrintTest, WatermarkAndsOverPictureAndNote) {
   }
 }
 
-TEST_F(BitmapPrintTest, CorruptFileLogsAndEndsWithoutAPage) {
-  test::WritePicture(Path("cut.jpg"), PictureSpec{400, 300, kRed, 0});
-  test::TruncateFile(Path("cut.jpg"), 50);
-  EXPECT_EQ(Print("cut.jpg"), OutputResult::kRejected);
-  EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("cut.jpg")));
+TEST_F(BitmapPrintTest, DamagedAndOversizedFilesAreRejectedWithTheirLineAndNoJob) {
+  std::mt19937 random(7);
+  std::string noise(4096, '\0');
+  for (char& byte : noise) byte = static_cast<char>(random());
+  auto cut = [&](const char* name, int percent) {
+    test::WritePicture(Path(name), PictureSpec{200, 150, kRed, 300});
+    test::TruncateFile(Path(name), percent);
+    return test::ReadFileBytes(Path(name));
+  };
+  auto firstBytes = [](std::string bytes, std::size_t n) { return bytes.substr(0, n); };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string line;  // after the path
+  };
+  const std::string corrupted = "ERROR Corrupted graphic file ";
+  const Case cases[] = {
+      {"cut.jpg", cut("cut.jpg", 50), corrupted},
+      {"cut.tif", cut("cut.tif", 60), corrupted},
+      {"cut.bmp", cut("cut.bmp", 60), corrupted},
+      {"random.png", noise, corrupted},
+      {"random.tif", "II*" + noise, corrupted},
+      // Headers and nothing after them.
+      {"header.png", firstBytes(test::PngClaiming(100, 100), 33), corrupted},
+      {"header.bmp", firstBytes(test::BmpClaiming(100, 100), 54), corrupted},
+      {"header.gif", firstBytes(test::GifClaiming(100, 100), 19), corrupted},
+      {"header.tif", std::string("II*\0\x08\0\0\0", 8), corrupted},
+      {"header.jpg", firstBytes(cut("header.jpg", 100), 20), corrupted},
+      {"huge.png", test::PngClaiming(60000, 60000), "ERROR Picture too large to print: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteFileBytes(Path(c.name), c.bytes);
+    log.clear();
+    EXPECT_EQ(Print(c.name), OutputResult::kRejected);
+    std::string line = c.line + Path(c.name);
+    if (c.line != corrupted) line += " (60000 x 60000 pixels)";
+    EXPECT_EQ(log, std::vector<std::string>{line});
+    EXPECT_FALSE(outputs->printer().Printing());
+  }
   EXPECT_TRUE(NoJobs());
+  EXPECT_TRUE(created.empty());
 }
 
 TEST_F(BitmapPrintTest, StopBeforeAnythingWasDrawnLeavesNoDocument) {
@@ -437,6 +518,15 @@ TEST_F(BitmapPrintTest, DroppedPicturesGoThroughTheDispatcher) {
   EXPECT_TRUE(kernel->ProcessFile(Path("cut.bmp"), kQueue, false, "cut.bmp"));
   EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("cut.bmp")));
   EXPECT_FALSE(fs::exists(Path("cut.bmp")));
+
+  // Nothing in it that could be drawn: refused with its line, disposed of, no success.
+  test::WritePicture(Path("dots.tif"), std::vector<PictureSpec>(20, PictureSpec{1, 1, kRed, 0}));
+  EXPECT_TRUE(kernel->ProcessFile(Path("dots.tif"), kQueue, false, "dots.tif"));
+  EXPECT_TRUE(Logged("ERROR Picture too small to print: " + Path("dots.tif") +
+                     " (every image is at most 2 pixels wide or high)"));
+  EXPECT_EQ(kernel->statusMessage, "");
+  EXPECT_FALSE(fs::exists(Path("dots.tif")));
+  EXPECT_EQ(CupsSandbox::Get().CapturedJobs(kQueue).size(), 1u);
 
   // Stopped before anything was drawn: the file stays for the next run.
   stopRequested = 1;

@@ -4,6 +4,7 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -104,6 +105,115 @@ void TruncateFile(const fs::path& file, int percent) {
   std::string bytes = ReadFileBytes(file);
   bytes.resize(bytes.size() * static_cast<std::size_t>(percent) / 100);
   WriteFileBytes(file, bytes);
+}
+
+namespace {
+
+void PutBe32(std::string& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift);
+}
+void PutLe16(std::string& out, uint32_t v) {
+  out += static_cast<char>(v);
+  out += static_cast<char>(v >> 8);
+}
+void PutLe32(std::string& out, uint32_t v) {
+  PutLe16(out, v);
+  PutLe16(out, v >> 16);
+}
+
+void PngChunk(std::string& out, const char* type, const std::string& data) {
+  PutBe32(out, static_cast<uint32_t>(data.size()));
+  const std::string typed = std::string(type, 4) + data;
+  out += typed;
+  PutBe32(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
+                                           static_cast<uInt>(typed.size()))));
+}
+
+}  // namespace
+
+std::string PngClaiming(uint32_t width, uint32_t height) {
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  std::string ihdr;
+  PutBe32(ihdr, width);
+  PutBe32(ihdr, height);
+  ihdr += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter, no interlace
+  PngChunk(png, "IHDR", ihdr);
+  // Two rows' worth of zero bytes, compressed: the rest of the picture is missing.
+  const std::string rows(2 * (1 + std::size_t{3} * std::min<uint32_t>(width, 1000)), '\0');
+  std::string idat(compressBound(static_cast<uLong>(rows.size())), '\0');
+  uLongf length = static_cast<uLongf>(idat.size());
+  EXPECT_EQ(compress(reinterpret_cast<Bytef*>(idat.data()), &length,
+                     reinterpret_cast<const Bytef*>(rows.data()), static_cast<uLong>(rows.size())),
+            Z_OK);
+  idat.resize(length);
+  PngChunk(png, "IDAT", idat);
+  PngChunk(png, "IEND", "");
+  return png;
+}
+
+std::string GifClaiming(uint16_t width, uint16_t height) {
+  std::string gif = "GIF89a";
+  PutLe16(gif, width);
+  PutLe16(gif, height);
+  gif += std::string("\x80\x00\x00", 3);              // a global colour table of two entries
+  gif += std::string("\x00\x00\x00\xff\xff\xff", 6);  // black, white
+  gif += '\x2c';                                      // image descriptor
+  PutLe16(gif, 0);
+  PutLe16(gif, 0);
+  PutLe16(gif, width);
+  PutLe16(gif, height);
+  gif += '\0';
+  gif += std::string("\x02\x01\x2c\x00", 4);  // LZW code size 2: a clear code, the end code
+  gif += '\x3b';
+  return gif;
+}
+
+std::string BmpClaiming(int32_t width, int32_t height) {
+  std::string bmp = "BM";
+  PutLe32(bmp, 54 + 16);  // the file's size
+  PutLe32(bmp, 0);
+  PutLe32(bmp, 54);  // pixel data offset
+  PutLe32(bmp, 40);
+  PutLe32(bmp, static_cast<uint32_t>(width));
+  PutLe32(bmp, static_cast<uint32_t>(height));
+  PutLe16(bmp, 1);                              // planes
+  PutLe16(bmp, 24);                             // bits per pixel
+  for (int i = 0; i < 6; ++i) PutLe32(bmp, 0);  // no compression, sizes, resolutions, colours
+  bmp += std::string(16, '\x7f');
+  return bmp;
+}
+
+void WriteTiffWithClaimingPage(const fs::path& file, const PictureSpec& first, uint32_t width,
+                               uint32_t height) {
+  TIFFSetErrorHandler(nullptr);
+  TIFFSetWarningHandler(nullptr);
+  TIFF* tiff = TIFFOpen(file.c_str(), "w");
+  ASSERT_NE(tiff, nullptr) << file;
+  auto page = [&](uint32_t w, uint32_t h, uint16_t samples) {
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, h);
+  };
+  page(static_cast<uint32_t>(first.width), static_cast<uint32_t>(first.height), 3);
+  std::string pixels;
+  for (int i = 0; i < first.width * first.height; ++i)
+    pixels += {static_cast<char>(first.colour.r), static_cast<char>(first.colour.g),
+               static_cast<char>(first.colour.b)};
+  EXPECT_EQ(TIFFWriteRawStrip(tiff, 0, pixels.data(), static_cast<tmsize_t>(pixels.size())),
+            static_cast<tmsize_t>(pixels.size()));
+  EXPECT_TRUE(TIFFWriteDirectory(tiff));
+  page(width, height, 1);
+  std::string strip(64, '\x40');
+  EXPECT_EQ(TIFFWriteRawStrip(tiff, 0, strip.data(), static_cast<tmsize_t>(strip.size())),
+            static_cast<tmsize_t>(strip.size()));
+  EXPECT_TRUE(TIFFWriteDirectory(tiff));
+  TIFFClose(tiff);
 }
 
 Rgb Raster::At(int x, int y) const {

@@ -33,6 +33,19 @@ inline void WritePicture(const std::filesystem::path& file, const PictureSpec& p
 // Keeps the first `percent` of the file's bytes, as an interrupted copy would.
 void TruncateFile(const std::filesystem::path& file, int percent);
 
+// Files whose headers claim a picture of width × height pixels but which hold only a few bytes
+// of it: cheap to make, gigabytes for a decoder that believes the header.
+// A PNG (8-bit RGB) with correct chunk checksums and an image data chunk of a few rows.
+std::string PngClaiming(uint32_t width, uint32_t height);
+// A GIF whose first image descriptor claims the size (the most a GIF can claim is 65535).
+std::string GifClaiming(uint16_t width, uint16_t height);
+// A 24-bit BMP with the classic 40-byte info header and a few bytes of pixels.
+std::string BmpClaiming(int32_t width, int32_t height);
+// A TIFF whose first page is `first` (with its pixels) and whose second page claims the size
+// (8-bit grey) with one short strip.
+void WriteTiffWithClaimingPage(const std::filesystem::path& file, const PictureSpec& first,
+                               uint32_t width, uint32_t height);
+
 // A page rendered at some resolution: rows of R, G, B.
 struct Raster {
   int width = 0;

@@ -1,9 +1,16 @@
 // LoadGraphicFrame and LoadWatermark on real picture files: decoder choice by name, frames,
 // resolutions, and damaged files that must fail instead of printing half a picture.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +18,8 @@
 #include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
+#include "platform/files.h"
+#include "platform/pictures.h"
 #include "support/sandbox-dir.h"
 
 namespace vellumora {
@@ -24,7 +33,14 @@ constexpr Rgb kRed{220, 20, 20};
 constexpr Rgb kGreen{20, 200, 20};
 constexpr Rgb kBlue{20, 20, 220};
 
-using PictureLoadTest = test::OutputsFixture;
+class PictureLoadTest : public test::OutputsFixture {
+ protected:
+  // Loads as the outputs do for a dropped file: through a descriptor opened beforehand.
+  int32_t Load(Bitmap& b, const std::string& path, int32_t frame, bool pixelsOptional = false) {
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return outputs->LoadGraphicFrame(b, file.get(), path, frame, pixelsOptional);
+  }
+};
 
 // The centre pixel of a loaded bitmap as R, G, B.
 Rgb Centre(const Bitmap& b) {
@@ -58,7 +74,7 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
     }
     Bitmap b;
     kernel->imageDpiX = kernel->imageDpiY = -1;
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 1);
+    EXPECT_EQ(Load(b, Path(c.name), 1), 1);
     EXPECT_EQ(b.width, 60);
     EXPECT_EQ(b.height, 40);
     EXPECT_EQ(b.stride, 240);
@@ -66,6 +82,47 @@ TEST_F(PictureLoadTest, EveryFormatLoadsAndOnlyTiffKeepsItsResolution) {
     EXPECT_EQ(b.bgra[3], 255);  // opaque
     EXPECT_EQ(kernel->imageDpiX, c.expectedDpi);
     EXPECT_EQ(kernel->imageDpiY, c.expectedDpi);
+  }
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(PictureLoadTest, FilesAreReadThroughTheirDescriptorOnly) {
+  // Once the file is open, its name is given to another picture: what loads must still be the
+  // opened file, and the descriptor's own offset must stay where its owner left it.
+  for (const char* name : {"a.jpg", "b.png", "c.bmp", "d.gif", "e.tif"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Path(name);
+    std::vector<PictureSpec> frames{PictureSpec{60, 40, kBlue, 300}};
+    if (std::string(name) == "e.tif") frames.push_back(PictureSpec{30, 20, kGreen, 150});
+    test::WritePicture(path, frames);
+    const std::string original = test::ReadFileBytes(path);
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(file.valid());
+    ASSERT_EQ(::lseek(file.get(), 5, SEEK_SET), 5);
+    const std::string other = (dir.path() / "other").string() + name;
+    test::WritePicture(other, PictureSpec{90, 90, kRed, 72});
+    fs::rename(other, path);
+
+    Bitmap b;
+    ASSERT_EQ(outputs->LoadGraphicFrame(b, file.get(), path, 1),
+              static_cast<int32_t>(frames.size()));
+    EXPECT_EQ(b.width, 60);
+    EXPECT_EQ(b.height, 40);
+    EXPECT_TRUE(test::IsBlue(Centre(b)));
+    if (frames.size() == 2) {
+      ASSERT_EQ(outputs->LoadGraphicFrame(b, file.get(), path, 2), 2);
+      EXPECT_EQ(b.width, 30);
+      EXPECT_EQ(kernel->imageDpiX, 150);
+    }
+    // A JPEG for a printer-only page carries the opened file's bytes.
+    Bitmap carried;
+    ASSERT_EQ(outputs->LoadGraphicFrame(carried, file.get(), path, 1, true),
+              static_cast<int32_t>(frames.size()));
+    if (std::string(name) == "a.jpg") {
+      ASSERT_TRUE(carried.jpegFile);
+      EXPECT_EQ(*carried.jpegFile, original);
+    }
+    EXPECT_EQ(::lseek(file.get(), 0, SEEK_CUR), 5);
   }
   EXPECT_TRUE(log.empty());
 }
@@ -78,7 +135,7 @@ TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
   for (int frame = 1; frame <= 3; ++frame) {
     SCOPED_TRACE(frame);
     Bitmap b;
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("three.tif"), frame), 3);
+    EXPECT_EQ(Load(b, Path("three.tif"), frame), 3);
     EXPECT_EQ(b.width, 20 + 10 * frame);
     const Rgb c = Centre(b);
     EXPECT_NEAR(c.r, colours[frame - 1].r, 2);
@@ -87,8 +144,37 @@ TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
   }
   // Beyond the last frame: the count, and nothing decoded.
   Bitmap untouched;
-  EXPECT_EQ(outputs->LoadGraphicFrame(untouched, Path("three.tif"), 4), 3);
+  EXPECT_EQ(Load(untouched, Path("three.tif"), 4), 3);
   EXPECT_TRUE(untouched.Empty());
+}
+
+TEST_F(PictureLoadTest, TiffFilesLoadedInTurnKeepTheirOwnFrames) {
+  // A TIFF file stays open from one frame to the next: interleaved files, and another file
+  // that gets the descriptor number of a closed one, must still give their own frames.
+  test::WritePicture(Path("a.tif"), {PictureSpec{10, 10, kRed, 0}, PictureSpec{11, 10, kRed, 0},
+                                     PictureSpec{12, 10, kRed, 0}});
+  test::WritePicture(Path("b.tif"), {PictureSpec{20, 10, kBlue, 0}, PictureSpec{21, 10, kBlue, 0}});
+  FileHandle a(::open(Path("a.tif").c_str(), O_RDONLY | O_CLOEXEC));
+  FileHandle b(::open(Path("b.tif").c_str(), O_RDONLY | O_CLOEXEC));
+  Bitmap bitmap;
+  auto width = [&](const FileHandle& file, const char* name, int32_t frame) {
+    EXPECT_GT(outputs->LoadGraphicFrame(bitmap, file.get(), Path(name), frame), 0);
+    return bitmap.width;
+  };
+  EXPECT_EQ(width(a, "a.tif", 1), 10);
+  EXPECT_EQ(width(b, "b.tif", 1), 20);
+  EXPECT_EQ(width(a, "a.tif", 2), 11);
+  EXPECT_EQ(width(a, "a.tif", 1), 10);  // backwards
+  const int number = a.get();
+  a.Close();
+  test::WritePicture(Path("c.tif"),
+                     {PictureSpec{30, 10, kGreen, 0}, PictureSpec{31, 10, kGreen, 0}});
+  FileHandle c(::open(Path("c.tif").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(c.get(), number);
+  EXPECT_EQ(width(c, "c.tif", 2), 31);
+  EXPECT_TRUE(test::IsGreen(Centre(bitmap)));
+  EXPECT_EQ(width(b, "b.tif", 2), 21);
+  EXPECT_TRUE(log.empty());
 }
 
 TEST_F(PictureLoadTest, DecoderFollowsTheFirstTypeNamedAnywhereInThePath) {
@@ -101,19 +187,19 @@ TEST_F(PictureLoadTest, DecoderFollowsTheFirstTypeNamedAnywhereInThePath) {
   Bitmap b;
   // ".TIF" comes before ".JPG" in the search: the TIFF decoder refuses the JPEG data.
   const std::string inTifFolder = (dir.path() / "scans.tif.d" / "photo.jpg").string();
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, inTifFolder, 1), 0);
+  EXPECT_EQ(Load(b, inTifFolder, 1), 0);
   EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + inTifFolder));
   // ".JPG" comes before ".PNG": a PNG named so is not decoded.
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg.png"), 1), 0);
+  EXPECT_EQ(Load(b, Path("photo.jpg.png"), 1), 0);
   // No picture type in the name at all.
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("noext"), 1), 0);
+  EXPECT_EQ(Load(b, Path("noext"), 1), 0);
   EXPECT_TRUE(Logged("ERROR Corrupted graphic file " + Path("noext")));
 }
 
 TEST_F(PictureLoadTest, GifGivesItsFirstImage) {
   test::WritePicture(Path("a.gif"), PictureSpec{24, 16, kGreen, 0});
   Bitmap b;
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("a.gif"), 1), 1);
+  EXPECT_EQ(Load(b, Path("a.gif"), 1), 1);
   EXPECT_EQ(b.width, 24);
   EXPECT_TRUE(test::IsGreen(Centre(b)));
 }
@@ -130,10 +216,10 @@ TEST_F(PictureLoadTest, BmpWithANewerInfoHeaderLoads) {
                             .c_str()),
             0);
   Bitmap b;
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5.bmp"), 1), 1);
+  EXPECT_EQ(Load(b, Path("v5.bmp"), 1), 1);
   EXPECT_EQ(b.width, 40);
   EXPECT_TRUE(test::IsRed(Centre(b)));
-  EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("v5pal.bmp"), 1), 1);
+  EXPECT_EQ(Load(b, Path("v5pal.bmp"), 1), 1);
   EXPECT_TRUE(test::IsBlue(Centre(b)));
 }
 
@@ -153,21 +239,137 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
     Bitmap b;
     b.width = b.height = 1;  // a leftover must not survive a failed load
     log.clear();
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1), 0);
+    EXPECT_EQ(Load(b, Path(c.name), 1), 0);
     EXPECT_TRUE(b.Empty());
     EXPECT_EQ(log, std::vector<std::string>{"ERROR Corrupted graphic file " + Path(c.name)});
     // Also when only the size and the file are asked for: the whole file is still decoded.
-    EXPECT_EQ(outputs->LoadGraphicFrame(b, Path(c.name), 1, true), 0);
+    EXPECT_EQ(Load(b, Path(c.name), 1, true), 0);
     EXPECT_TRUE(b.Empty());
   }
   Bitmap b;
   EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("missing.jpg"), 1), 0);
 }
 
+// What a child process made of one picture: the frame count, the log lines, its peak memory.
+struct ChildLoad {
+  int32_t count = -1;
+  std::vector<std::string> log;
+  long peakKiB = 0;
+  double seconds = 0;
+};
+
+TEST(DecodedSize, FitsExactlyAndWithoutOverflow) {
+  constexpr uint64_t kLimit = pictures::kMaxPixels * 4;
+  struct Case {
+    uint64_t width, height, maxBytes;
+    bool fits;
+  };
+  const Case cases[] = {
+      {30000, 20000, kLimit, true},                           // 600 megapixels exactly
+      {30000, 20001, kLimit, false},                          // one row more
+      {uint64_t{1} << 31, uint64_t{1} << 31, kLimit, false},  // 4 · w · h wraps to 0 in 64 bits
+      {UINT64_MAX, 1, UINT64_MAX, false},
+      {0, UINT64_MAX, kLimit, true},     // no pixels at all
+      {10000, 10000, 256 << 20, false},  // 400 MB against a machine's half of 512 MB
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    EXPECT_EQ(pictures::DecodedSizeFits(c.width, c.height, c.maxBytes), c.fits);
+  }
+  EXPECT_LE(pictures::MaxDecodedBytes(), kLimit);
+}
+
+TEST_F(PictureLoadTest, PicturesTooLargeToDecodeAreRefusedFromTheirHeader) {
+  // A few bytes claiming gigabytes of pixels. The load runs in a child process so that its
+  // peak memory can be measured: the header alone must decide.
+  std::string jpeg;
+  {
+    test::WritePicture(Path("small.jpg"), PictureSpec{16, 16, kRed, 0});
+    jpeg = test::ReadFileBytes(Path("small.jpg"));
+    const std::size_t sof = jpeg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    jpeg[sof + 5] = jpeg[sof + 7] = static_cast<char>(60000 >> 8);
+    jpeg[sof + 6] = jpeg[sof + 8] = static_cast<char>(60000 & 0xFF);
+  }
+  test::WriteTiffWithClaimingPage(Path("pages.tif"), PictureSpec{30, 20, kGreen, 0}, 70000, 70000);
+  struct Case {
+    const char* name;
+    std::string bytes;  // empty: already written
+    int32_t frame;
+    const char* size;
+  };
+  const Case cases[] = {
+      {"huge.png", test::PngClaiming(60000, 60000), 1, "60000 x 60000"},
+      {"huge.jpg", jpeg, 1, "60000 x 60000"},
+      {"huge.gif", test::GifClaiming(65535, 65535), 1, "65535 x 65535"},
+      {"huge.bmp", test::BmpClaiming(40000, -40000), 1, "40000 x 40000"},
+      {"wrap.bmp", test::BmpClaiming(INT32_MIN, INT32_MIN), 1, "2147483648 x 2147483648"},
+      {"pages.tif", {}, 2, "70000 x 70000"},
+  };
+  // Loads in a child process: its frame count, log lines, peak memory and time.
+  auto loadInChild = [&](const std::string& path, int32_t frame) {
+    ChildLoad result;
+    int out[2];
+    if (::pipe(out) != 0) {
+      ADD_FAILURE() << "no pipe";
+      return result;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(out[0]);
+      log.clear();
+      Bitmap b;
+      std::string report = std::to_string(Load(b, path, frame)) + "\n";
+      for (const std::string& line : log) report += line + "\n";
+      ::_exit(WriteAll(out[1], report.data(), report.size()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    ::close(out[0]);
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      ADD_FAILURE() << "the child failed, status " << status;
+      return result;
+    }
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakKiB = usage.ru_maxrss;
+    std::istringstream lines(report);
+    std::string line;
+    if (std::getline(lines, line)) result.count = std::stoi(line);
+    while (std::getline(lines, line)) result.log.push_back(line);
+    return result;
+  };
+  // What loading a small picture costs the same way.
+  const ChildLoad baseline = loadInChild(Path("small.jpg"), 1);
+  ASSERT_EQ(baseline.count, 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(c.name);
+    if (!c.bytes.empty()) test::WriteFileBytes(path, c.bytes);
+    const ChildLoad result = loadInChild(path, c.frame);
+    EXPECT_EQ(result.count, 0);
+    EXPECT_EQ(result.log, std::vector<std::string>{"ERROR Picture too large to print: " + path +
+                                                   " (" + c.size + " pixels)"});
+    EXPECT_LT(result.peakKiB - baseline.peakKiB, 100 * 1024);
+    EXPECT_LT(result.seconds, 5.0);
+  }
+  // The TIFF's first page is within the limit and loads.
+  Bitmap b;
+  EXPECT_EQ(Load(b, Path("pages.tif"), 1), 2);
+  EXPECT_EQ(b.width, 30);
+  EXPECT_TRUE(test::IsGreen(Centre(b)));
+}
+
 TEST_F(PictureLoadTest, JpegForAPrinterOnlyPageCarriesTheFileInsteadOfPixels) {
   test::WritePicture(Path("photo.jpg"), PictureSpec{320, 200, kGreen, 0});
   Bitmap b;
-  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg"), 1, true), 1);
+  ASSERT_EQ(Load(b, Path("photo.jpg"), 1, true), 1);
   EXPECT_EQ(b.width, 320);
   EXPECT_EQ(b.height, 200);
   EXPECT_FALSE(b.HasPixels());
@@ -175,11 +377,11 @@ TEST_F(PictureLoadTest, JpegForAPrinterOnlyPageCarriesTheFileInsteadOfPixels) {
   EXPECT_EQ(*b.jpegFile, test::ReadFileBytes(Path("photo.jpg")));
 
   // With pixels asked for (a preview), both; other types never carry a file.
-  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.jpg"), 1), 1);
+  ASSERT_EQ(Load(b, Path("photo.jpg"), 1), 1);
   EXPECT_TRUE(b.HasPixels());
   EXPECT_TRUE(b.jpegFile);
   test::WritePicture(Path("photo.png"), PictureSpec{320, 200, kGreen, 0});
-  ASSERT_EQ(outputs->LoadGraphicFrame(b, Path("photo.png"), 1, true), 1);
+  ASSERT_EQ(Load(b, Path("photo.png"), 1, true), 1);
   EXPECT_TRUE(b.HasPixels());
   EXPECT_FALSE(b.jpegFile);
 }

@@ -1,22 +1,32 @@
-// Picture decoding on FreeImage (libtiff underneath for TIFF files).
+// Picture decoding on FreeImage (libtiff underneath for TIFF files), through the open file.
+//
+// The file is read only through the descriptor the caller opened, with positioned reads at a
+// position of our own (FreeImage's handle interface, libtiff's client interface): the name may
+// stand for another file by now, and the descriptor's own offset stays the caller's.
 //
 // FreeImage does not reliably report damaged files through its results: a truncated JPEG comes
 // back as a full-size bitmap whose missing part is grey, with only a message; a truncated BMP
 // comes back without any message at all. So every decode is watched: the library's messages
 // (and libtiff's errors) raise a per-thread flag, and BMP files are measured against what their
 // header promises before they are decoded.
+//
+// FreeImage allocates a frame's whole bitmap from its header before it reads a single pixel, so
+// a few bytes claiming 60000 × 60000 pixels would cost gigabytes. Every frame's declared size
+// is read first (header-only decoding, libtiff's directory, the GIF image descriptor, the BMP
+// info header) and a frame above MaxDecodedBytes() is refused without being decoded.
 #include <FreeImage.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -103,6 +113,175 @@ FREE_IMAGE_FORMAT ToFreeImage(Format f) {
   return FIF_UNKNOWN;
 }
 
+// A picture file as the decoders read it: `prefix` (bytes in memory: a rewritten header) and
+// then the file's bytes from `fdStart` to `fdEnd`, read with pread at the stream's own position.
+struct FileStream {
+  int fd = -1;
+  int64_t fdStart = 0;
+  int64_t fdEnd = 0;
+  std::string_view prefix;
+  int64_t pos = 0;
+
+  int64_t Size() const { return static_cast<int64_t>(prefix.size()) + (fdEnd - fdStart); }
+
+  // Reads up to `size` bytes at the position and moves past them: the count read (fewer at the
+  // end), or -1 on a read error.
+  int64_t Read(void* buffer, uint64_t size) {
+    const int64_t total = Size();
+    if (pos < 0 || pos >= total) return 0;
+    size = std::min<uint64_t>(size, static_cast<uint64_t>(total - pos));
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint64_t done = 0;
+    const auto prefixSize = static_cast<int64_t>(prefix.size());
+    if (pos < prefixSize) {
+      done = std::min<uint64_t>(size, static_cast<uint64_t>(prefixSize - pos));
+      std::memcpy(out, prefix.data() + pos, done);
+      pos += static_cast<int64_t>(done);
+    }
+    while (done < size) {
+      const int64_t at = fdStart + (pos - prefixSize);
+      // Decoders read headers and directories a few bytes at a time: those small reads are
+      // served from a window of the file read ahead.
+      if (size - done < kWindowSize / 4) {
+        if (at < windowAt || at >= windowAt + static_cast<int64_t>(window.size())) {
+          window.resize(kWindowSize);
+          const int64_t n = PreadAll(window.data(), window.size(), at);
+          if (n < 0) return -1;
+          window.resize(static_cast<std::size_t>(n));
+          windowAt = at;
+          if (n == 0) break;  // the file became shorter
+        }
+        const auto from = static_cast<std::size_t>(at - windowAt);
+        const uint64_t n = std::min<uint64_t>(size - done, window.size() - from);
+        std::memcpy(out + done, window.data() + from, n);
+        done += n;
+        pos += static_cast<int64_t>(n);
+        continue;
+      }
+      const int64_t n = PreadAll(out + done, size - done, at);
+      if (n < 0) return -1;
+      done += static_cast<uint64_t>(n);
+      pos += n;
+      break;  // all that the file holds
+    }
+    return static_cast<int64_t>(done);
+  }
+
+  static constexpr std::size_t kWindowSize = 64 * 1024;
+  std::vector<uint8_t> window;  // the file's bytes from windowAt
+  int64_t windowAt = 0;
+
+  // pread until `size` bytes or the end of the file: the count read, -1 on a read error.
+  int64_t PreadAll(uint8_t* out, uint64_t size, int64_t at) const {
+    uint64_t done = 0;
+    while (done < size) {
+      const std::size_t chunk = std::min<uint64_t>(size - done, std::size_t{1} << 30);
+      const ssize_t n = ::pread(fd, out + done, chunk, at + static_cast<int64_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      if (n == 0) break;
+      done += static_cast<uint64_t>(n);
+    }
+    return static_cast<int64_t>(done);
+  }
+
+  // False (position unchanged) for a position before the start.
+  bool Seek(int64_t offset, int origin) {
+    int64_t base = 0;
+    if (origin == SEEK_CUR)
+      base = pos;
+    else if (origin == SEEK_END)
+      base = Size();
+    else if (origin != SEEK_SET)
+      return false;
+    int64_t to = 0;
+    if (__builtin_add_overflow(base, offset, &to) || to < 0) return false;
+    pos = to;
+    return true;
+  }
+};
+
+// The open picture file: its descriptor and its size when the load began. Reads never go
+// beyond that size, so a file that grows meanwhile is read as it was.
+struct PictureFile {
+  int fd = -1;
+  int64_t size = 0;
+  // Which file it is, and in which state: the device, the inode and the modification time.
+  uint64_t device = 0, inode = 0;
+  int64_t mtimeNs = 0;
+  bool SameAs(const PictureFile& o) const {
+    return fd == o.fd && size == o.size && device == o.device && inode == o.inode &&
+           mtimeNs == o.mtimeNs;
+  }
+  FileStream Stream() const {
+    FileStream s;
+    s.fd = fd;
+    s.fdEnd = size;
+    return s;
+  }
+};
+
+// FreeImage's handle interface over a FileStream.
+unsigned DLL_CALLCONV StreamRead(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  if (size == 0 || count == 0) return 0;
+  const int64_t n = static_cast<FileStream*>(handle)->Read(buffer, uint64_t{size} * count);
+  if (n < 0) {
+    RecordMessage("the file cannot be read");
+    return 0;
+  }
+  return static_cast<unsigned>(static_cast<uint64_t>(n) / size);
+}
+unsigned DLL_CALLCONV StreamWrite(void*, unsigned, unsigned, fi_handle) {
+  return 0;  // read-only
+}
+int DLL_CALLCONV StreamSeek(fi_handle handle, long offset, int origin) {
+  return static_cast<FileStream*>(handle)->Seek(offset, origin) ? 0 : -1;
+}
+long DLL_CALLCONV StreamTell(fi_handle handle) {
+  return static_cast<long>(static_cast<FileStream*>(handle)->pos);
+}
+FreeImageIO* StreamIo() {
+  static FreeImageIO io{StreamRead, StreamWrite, StreamSeek, StreamTell};
+  return &io;
+}
+
+// libtiff's client interface over a FileStream.
+tmsize_t TiffRead(thandle_t handle, void* buffer, tmsize_t size) {
+  if (size <= 0) return 0;
+  return static_cast<tmsize_t>(
+      static_cast<FileStream*>(handle)->Read(buffer, static_cast<uint64_t>(size)));
+}
+tmsize_t TiffWrite(thandle_t, void*, tmsize_t) {
+  return -1;  // read-only
+}
+toff_t TiffSeek(thandle_t handle, toff_t offset, int origin) {
+  auto* s = static_cast<FileStream*>(handle);
+  if (!s->Seek(static_cast<int64_t>(offset), origin)) return static_cast<toff_t>(-1);
+  return static_cast<toff_t>(s->pos);
+}
+int TiffClose(thandle_t) {
+  return 0;  // the descriptor stays the caller's
+}
+toff_t TiffSize(thandle_t handle) {
+  return static_cast<toff_t>(static_cast<FileStream*>(handle)->Size());
+}
+int TiffMap(thandle_t, void**, toff_t*) {
+  return 0;  // never mapped: read through the stream only
+}
+void TiffUnmap(thandle_t, void*, toff_t) {}
+
+bool Fits(uint64_t width, uint64_t height) {
+  return DecodedSizeFits(width, height, MaxDecodedBytes());
+}
+
+// Marks `r` as refused for its size.
+void RefuseSize(FrameResult& r, uint64_t width, uint64_t height) {
+  r.tooLarge = true;
+  r.declaredWidth = width;
+  r.declaredHeight = height;
+  r.error = "the picture is too large to decode";
+}
+
 uint32_t Le32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -110,24 +289,33 @@ uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-// Reads a BMP file whole and checks that it holds all the pixel data its header promises:
+// How a BMP file is handed to FreeImage: as it is, or with a rewritten header in front of its
+// pixel data.
+struct BmpPlan {
+  uint64_t width = 0, height = 0;
+  std::string header;    // empty: the file as it is
+  int64_t pixelsAt = 0;  // with a header: where the file's bytes after it begin
+};
+
+// Reads a BMP file's headers and checks that the file holds all the pixel data they promise:
 // FreeImage reads a short file without complaint and leaves the missing rows as they happened
-// to be. Files with the newer (V4, V5) info headers, which this FreeImage refuses as an
-// invalid format, are rewritten with the classic 40-byte header: the colour space data those
-// headers add is not needed for printing. Returns the bytes to decode, or empty with *why.
-std::vector<uint8_t> ReadBmp(const std::string& path, std::string* why) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> file;
-  if (in) file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
+// to be. Files with the newer (V4, V5) info headers, which this FreeImage refuses as an invalid
+// format, get the classic 40-byte header instead: the colour space data those headers add is
+// not needed for printing. False with *why when the file cannot be decoded as it is.
+bool PlanBmp(const PictureFile& file, BmpPlan* plan, std::string* why) {
+  // Headers, colour masks and palette all lie within the first bytes.
+  std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(file.size, 64 * 1024)));
+  FileStream s = file.Stream();
+  if (s.Read(head.data(), head.size()) != static_cast<int64_t>(head.size())) {
     *why = "cannot read the file";
-    return {};
+    return false;
   }
-  if (file.size() < 26 || file[0] != 'B' || file[1] != 'M') {
+  const auto size = static_cast<uint64_t>(file.size);
+  if (head.size() < 26 || head[0] != 'B' || head[1] != 'M') {
     *why = "not a BMP file";
-    return {};
+    return false;
   }
-  const uint8_t* h = file.data();
+  const uint8_t* h = head.data();
   const uint64_t dataOffset = Le32(&h[10]);
   const uint32_t headerSize = Le32(&h[14]);
   uint64_t width = 0, height = 0, bits = 0, compression = 0, imageSize = 0, colours = 0;
@@ -135,7 +323,7 @@ std::vector<uint8_t> ReadBmp(const std::string& path, std::string* why) {
     width = Le16(&h[18]);
     height = Le16(&h[20]);
     bits = Le16(&h[24]);
-  } else if (headerSize >= 40 && file.size() >= 54) {
+  } else if (headerSize >= 40 && head.size() >= 54) {
     width =
         static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(Le32(&h[18])))));
     height =
@@ -146,45 +334,83 @@ std::vector<uint8_t> ReadBmp(const std::string& path, std::string* why) {
     colours = Le32(&h[46]);
   } else {
     *why = "unknown BMP header";
-    return {};
+    return false;
   }
+  plan->width = width;
+  plan->height = height;
+  if (!Fits(width, height)) return true;  // refused by the caller before anything is read
   // Plain rows (and bit fields) have a known size; compressed data has the size it declares.
-  const uint64_t available = file.size() > dataOffset ? file.size() - dataOffset : 0;
+  const uint64_t available = size > dataOffset ? size - dataOffset : 0;
   bool complete = false;
   if (compression == 0 || compression == 3 || compression == 6) {
     const uint64_t rowBytes = (width * bits + 31) / 32 * 4;  // below 2^48: no overflow
-    complete = dataOffset <= file.size() && (rowBytes == 0 || height <= available / rowBytes);
+    complete = dataOffset <= size && (rowBytes == 0 || height <= available / rowBytes);
   } else {
-    complete = dataOffset <= file.size() && imageSize <= available;
+    complete = dataOffset <= size && imageSize <= available;
   }
   if (!complete) {
     *why = "the file is shorter than its pixel data";
-    return {};
+    return false;
   }
-  if (headerSize <= 40 || headerSize + 14 > dataOffset || file.size() < 14 + 52) return file;
+  if (headerSize <= 40 || headerSize + 14 > dataOffset || size < 14 + 52) return true;
 
   // The classic layout: file header, 40-byte info header, the three colour masks of bit-field
-  // files (which the newer headers keep at the same place), the palette, the pixels.
-  std::vector<uint8_t> classic(file.begin(), file.begin() + 14 + 40);
+  // files (which the newer headers keep at the same place), the palette, then the pixels.
+  std::string classic(head.begin(), head.begin() + 14 + 40);
   classic[14] = 40, classic[15] = classic[16] = classic[17] = 0;
   if (compression == 3 || compression == 6) {
-    classic.insert(classic.end(), file.begin() + 54, file.begin() + 66);
+    classic.append(head.begin() + 54, head.begin() + 66);
     classic[30] = 3, classic[31] = classic[32] = classic[33] = 0;
   }
   if (bits <= 8) {
     const uint64_t entries =
         colours != 0 ? std::min<uint64_t>(colours, 256) : (uint64_t{1} << bits);
-    const uint64_t from = 14 + headerSize;
+    const uint64_t from = 14 + uint64_t{headerSize};
     const uint64_t to = std::min<uint64_t>(from + entries * 4, dataOffset);
-    classic.insert(classic.end(), file.begin() + static_cast<std::ptrdiff_t>(from),
-                   file.begin() + static_cast<std::ptrdiff_t>(to));
+    if (to > head.size()) {
+      *why = "unknown BMP header";
+      return false;
+    }
+    if (from < to)
+      classic.append(head.begin() + static_cast<std::ptrdiff_t>(from),
+                     head.begin() + static_cast<std::ptrdiff_t>(to));
   }
   const auto newOffset = static_cast<uint32_t>(classic.size());
-  for (int i = 0; i < 4; ++i) classic[10 + i] = static_cast<uint8_t>(newOffset >> (8 * i));
-  classic.insert(classic.end(), file.begin() + static_cast<std::ptrdiff_t>(dataOffset), file.end());
-  const auto total = static_cast<uint32_t>(classic.size());
-  for (int i = 0; i < 4; ++i) classic[2 + i] = static_cast<uint8_t>(total >> (8 * i));
-  return classic;
+  for (int i = 0; i < 4; ++i) classic[10 + i] = static_cast<char>(newOffset >> (8 * i));
+  const auto total = static_cast<uint32_t>(classic.size() + (size - dataOffset));
+  for (int i = 0; i < 4; ++i) classic[2 + i] = static_cast<char>(total >> (8 * i));
+  plan->header = std::move(classic);
+  plan->pixelsAt = static_cast<int64_t>(dataOffset);
+  return true;
+}
+
+// The size of a GIF file's first image as its image descriptor declares it: what FreeImage
+// allocates for the first frame. False when the file holds no image before its end.
+bool GifFirstImageSize(FileStream s, uint64_t* width, uint64_t* height) {
+  uint8_t header[13];
+  if (s.Read(header, sizeof header) != sizeof header || std::memcmp(header, "GIF", 3) != 0)
+    return false;
+  if (header[10] & 0x80) s.pos += int64_t{3} << ((header[10] & 7) + 1);  // global colour table
+  for (;;) {
+    uint8_t block = 0;
+    if (s.Read(&block, 1) != 1) return false;
+    if (block == 0x2C) {
+      uint8_t d[8];
+      if (s.Read(d, sizeof d) != sizeof d) return false;
+      *width = Le16(&d[4]);
+      *height = Le16(&d[6]);
+      return true;
+    }
+    if (block != 0x21) return false;  // the trailer, or no GIF block at all
+    uint8_t label = 0;
+    if (s.Read(&label, 1) != 1) return false;
+    for (;;) {  // the extension's data sub-blocks, up to the empty one
+      uint8_t length = 0;
+      if (s.Read(&length, 1) != 1) return false;
+      if (length == 0) break;
+      s.pos += length;
+    }
+  }
 }
 
 uint8_t OverWhite(uint8_t c, uint8_t a) {
@@ -276,60 +502,134 @@ bool Take(FIBITMAP* dib, Bitmap& out, FrameResult& r) {
   return true;
 }
 
-// Whether the TIFF directory of `frame` stores a resolution at all. FreeImage reports 300 dpi
-// for a file without one, which would size its pictures as if the file had said so.
-bool TiffHasResolution(const std::string& path, int32_t frame) {
-  const DecodeWatch saved = tWatch;
-  bool has = false;
-  if (TIFF* tiff = TIFFOpen(path.c_str(), "r")) {
-    float x = 0, y = 0;
-    has = TIFFSetDirectory(tiff, static_cast<tdir_t>(frame - 1)) &&
-          TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) &&
-          TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0;
-    TIFFClose(tiff);
-  }
-  tWatch = saved;
-  return has;
-}
+// What libtiff's directory says of one page.
+struct TiffPage {
+  bool read = false;
+  uint32_t width = 0, height = 0;
+  // FreeImage reports 300 dpi for a page without a resolution, which would size its pictures
+  // as if the file had said so: only a stored resolution counts.
+  bool hasResolution = false;
+};
 
-FrameResult LoadMultiPage(const std::string& path, int32_t frame, Bitmap& out) {
+// The multi-page TIFF file whose frames are being loaded, kept open from one frame to the next:
+// FreeImage reads every page's directory when it opens such a file, so opening it afresh for
+// each frame would cost time in the square of the page count (seconds for 500 tiny pages).
+// It is closed after its last frame, on any failure, and when another file comes.
+class OpenTiff {
+ public:
+  ~OpenTiff() { Close(); }
+
+  // The open file for `file` (opened now unless it is open already); false when FreeImage
+  // cannot open it as a TIFF file.
+  bool Open(const PictureFile& file) {
+    if (multi_ && file_.SameAs(file)) return true;
+    Close();
+    pages_ = std::make_unique<FileStream>(file.Stream());
+    multi_ = FreeImage_OpenMultiBitmapFromHandle(FIF_TIFF, StreamIo(), pages_.get(), 0);
+    if (!multi_) {
+      pages_.reset();
+      return false;
+    }
+    count_ = FreeImage_GetPageCount(multi_);
+    file_ = file;
+    // The directories are read through a stream of their own: libtiff and FreeImage each
+    // keep a position.
+    const DecodeWatch saved = tWatch;  // a directory libtiff cannot read is judged by Page()
+    directories_ = std::make_unique<FileStream>(file.Stream());
+    // "m": never memory-mapped, every byte comes through the stream.
+    tiff_ = TIFFClientOpen("picture", "rm", directories_.get(), TiffRead, TiffWrite, TiffSeek,
+                           TiffClose, TiffSize, TiffMap, TiffUnmap);
+    tWatch = saved;
+    return true;
+  }
+
+  void Close() {
+    // FreeImage reads through the stream until the multi-page bitmap is closed: the streams go
+    // after it.
+    if (multi_) FreeImage_CloseMultiBitmap(multi_, 0);
+    multi_ = nullptr;
+    if (tiff_) TIFFClose(tiff_);
+    tiff_ = nullptr;
+    pages_.reset();
+    directories_.reset();
+    count_ = 0;
+  }
+
+  int Count() const { return count_; }
+  FIMULTIBITMAP* Multi() const { return multi_; }
+
+  // The directory of page `frame` (from 1).
+  TiffPage Page(int32_t frame) {
+    const DecodeWatch saved = tWatch;
+    TiffPage page;
+    if (tiff_ && TIFFSetDirectory(tiff_, static_cast<tdir_t>(frame - 1))) {
+      page.read = TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &page.width) &&
+                  TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &page.height);
+      float x = 0, y = 0;
+      page.hasResolution = TIFFGetField(tiff_, TIFFTAG_XRESOLUTION, &x) &&
+                           TIFFGetField(tiff_, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0;
+    }
+    tWatch = saved;
+    return page;
+  }
+
+ private:
+  PictureFile file_;
+  std::unique_ptr<FileStream> pages_, directories_;
+  FIMULTIBITMAP* multi_ = nullptr;
+  TIFF* tiff_ = nullptr;
+  int count_ = 0;
+};
+thread_local OpenTiff tOpenTiff;
+
+FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
   FrameResult r;
-  // Read-only, not kept in memory as a whole: pages are decoded one by one.
-  FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(FIF_TIFF, path.c_str(), FALSE, TRUE, FALSE, 0);
-  if (!multi) {
+  OpenTiff& tiff = tOpenTiff;
+  if (!tiff.Open(file)) {
     r.error = tWatch.damaged ? tWatch.message : "the file cannot be opened as a TIFF file";
     return r;
   }
-  const int count = FreeImage_GetPageCount(multi);
+  const int count = tiff.Count();
+  bool hasResolution = false;
   if (count < 1) {
     r.error = "the file holds no image";
   } else if (frame > count || frame < 1) {
     r.frameCount = count;  // nothing to decode
+  } else if (const TiffPage page = tiff.Page(frame); !page.read) {
+    r.error = "the header of page " + std::to_string(frame) + " cannot be read";
+  } else if (!Fits(page.width, page.height)) {
+    RefuseSize(r, page.width, page.height);
   } else {
-    FIBITMAP* page = FreeImage_LockPage(multi, frame - 1);
-    if (Take(page, out, r)) r.frameCount = count;
-    if (page) FreeImage_UnlockPage(multi, page, FALSE);
+    hasResolution = page.hasResolution;
+    FIBITMAP* dib = FreeImage_LockPage(tiff.Multi(), frame - 1);
+    if (Take(dib, out, r)) r.frameCount = count;
+    if (dib) FreeImage_UnlockPage(tiff.Multi(), dib, FALSE);
   }
-  FreeImage_CloseMultiBitmap(multi, 0);
-  if (r.decoded && !TiffHasResolution(path, frame)) r.dpiX = r.dpiY = 0;
+  if (r.decoded && !hasResolution) r.dpiX = r.dpiY = 0;
   if (tWatch.damaged && r.frameCount > 0 && r.decoded) {
     // Damage reported while the page was released still means the frame was not whole.
     r = FrameResult{};
     r.error = tWatch.message;
   }
+  if (!r.decoded || frame >= count) tiff.Close();
   return r;
 }
 
-FrameResult LoadBmp(const std::string& path, int32_t frame, Bitmap& out) {
+FrameResult LoadBmp(const PictureFile& file, int32_t frame, Bitmap& out) {
   FrameResult r;
-  std::vector<uint8_t> bytes = ReadBmp(path, &r.error);
-  if (bytes.empty()) return r;
-  FIMEMORY* memory = FreeImage_OpenMemory(bytes.data(), static_cast<DWORD>(bytes.size()));
-  if (!memory) {
-    r.error = "not enough memory for the image";
+  BmpPlan plan;
+  if (!PlanBmp(file, &plan, &r.error)) return r;
+  if (!Fits(plan.width, plan.height)) {
+    RefuseSize(r, plan.width, plan.height);
     return r;
   }
-  FIBITMAP* dib = FreeImage_LoadFromMemory(FIF_BMP, memory, frame == 1 ? 0 : FIF_LOAD_NOPIXELS);
+  FileStream stream = file.Stream();
+  if (!plan.header.empty()) {
+    stream.prefix = plan.header;
+    stream.fdStart = plan.pixelsAt;
+  }
+  FIBITMAP* dib =
+      FreeImage_LoadFromHandle(FIF_BMP, StreamIo(), &stream, frame == 1 ? 0 : FIF_LOAD_NOPIXELS);
   if (frame != 1) {
     if (dib && !tWatch.damaged)
       r.frameCount = 1;  // one image per file: nothing to decode
@@ -339,7 +639,6 @@ FrameResult LoadBmp(const std::string& path, int32_t frame, Bitmap& out) {
     r.frameCount = 1;
   }
   if (dib) FreeImage_Unload(dib);
-  FreeImage_CloseMemory(memory);
   return r;
 }
 
@@ -376,36 +675,69 @@ bool JpegFrameSize(const std::string& jpeg, int* width, int* height) {
   return false;
 }
 
-FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bitmap& out,
+// The file's bytes for a JPEG page that carries the file itself, read through the descriptor up
+// to the size it had when the load began; empty when they cannot be read.
+std::shared_ptr<std::string> ReadWholeFile(const PictureFile& file) {
+  auto bytes = std::make_shared<std::string>(static_cast<std::size_t>(file.size), '\0');
+  FileStream s = file.Stream();
+  const int64_t n = s.Read(bytes->data(), bytes->size());
+  if (n < 0) return nullptr;
+  bytes->resize(static_cast<std::size_t>(n));
+  return bytes;
+}
+
+FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bitmap& out,
                        bool pixelsOptional) {
   FrameResult r;
-  if (format == Format::kBmp) return LoadBmp(path, frame, out);
-  // GIF files give their first image whatever frame is asked for.
-  if (format != Format::kGif && frame != 1) {
-    // One image per file: nothing to decode beyond it, but the file must be readable.
-    FIBITMAP* header = FreeImage_Load(ToFreeImage(format), path.c_str(), FIF_LOAD_NOPIXELS);
-    if (!header) {
-      r.error = "the decoder could not read the image";
+  if (format == Format::kBmp) return LoadBmp(file, frame, out);
+  const FREE_IMAGE_FORMAT fif = ToFreeImage(format);
+  FileStream stream = file.Stream();
+  // The declared size first. FreeImage reads GIF files whole even when asked for the header
+  // only, so their image descriptor is read here.
+  if (format == Format::kGif) {
+    uint64_t width = 0, height = 0;
+    if (!GifFirstImageSize(file.Stream(), &width, &height)) {
+      r.error = "the GIF file holds no image";
       return r;
     }
+    if (!Fits(width, height)) {
+      RefuseSize(r, width, height);
+      return r;
+    }
+  } else {
+    FIBITMAP* header = FreeImage_LoadFromHandle(fif, StreamIo(), &stream, FIF_LOAD_NOPIXELS);
+    if (!header) {
+      r.error = tWatch.damaged ? tWatch.message : "the decoder could not read the image";
+      return r;
+    }
+    const uint64_t width = FreeImage_GetWidth(header), height = FreeImage_GetHeight(header);
     FreeImage_Unload(header);
-    r.frameCount = 1;
-    return r;
+    if (!Fits(width, height)) {
+      RefuseSize(r, width, height);
+      return r;
+    }
+    // GIF files give their first image whatever frame is asked for; the others have one image,
+    // and beyond it there is nothing to decode.
+    if (frame != 1) {
+      r.frameCount = 1;
+      return r;
+    }
+    stream.pos = 0;
   }
   const int flags = format == Format::kJpeg ? JPEG_ACCURATE : 0;
-  FIBITMAP* dib = FreeImage_Load(ToFreeImage(format), path.c_str(), flags);
+  FIBITMAP* dib = FreeImage_LoadFromHandle(fif, StreamIo(), &stream, flags);
   const bool plainJpeg =
       format == Format::kJpeg && dib &&
       (FreeImage_GetColorType(dib) == FIC_RGB || FreeImage_GetColorType(dib) == FIC_MINISBLACK);
   // The JPEG file itself, for PDF pages, which can carry it unchanged: when its frame header
-  // declares the size the decoder found, the file is exactly the decoded picture.
+  // declares the size the decoder found, the file is exactly the decoded picture. A file far
+  // larger than its pixels would be holds something besides the picture: its pixels go instead.
   auto readJpeg = [&](int32_t width, int32_t height) -> std::shared_ptr<const std::string> {
-    std::ifstream in(path, std::ios::binary);
-    auto bytes = std::make_shared<std::string>((std::istreambuf_iterator<char>(in)),
-                                               std::istreambuf_iterator<char>());
+    const uint64_t pixelBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
+    if (static_cast<uint64_t>(file.size) > pixelBytes + (uint64_t{1} << 20)) return nullptr;
+    auto bytes = ReadWholeFile(file);
     int w = 0, h = 0;
-    if ((in.good() || in.eof()) && JpegFrameSize(*bytes, &w, &h) && w == width && h == height)
-      return bytes;
+    if (bytes && JpegFrameSize(*bytes, &w, &h) && w == width && h == height) return bytes;
     return nullptr;
   };
   if (plainJpeg && pixelsOptional && !tWatch.damaged) {
@@ -436,17 +768,54 @@ FrameResult LoadSingle(Format format, const std::string& path, int32_t frame, Bi
 
 }  // namespace
 
-FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bitmap& out,
-                      bool pixelsOptional) {
+uint64_t MaxDecodedBytes() {
+  static const uint64_t limit = [] {
+    uint64_t bytes = kMaxPixels * 4;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+      bytes = std::min<uint64_t>(
+          bytes, static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(pageSize));
+    return bytes;
+  }();
+  return limit;
+}
+
+bool DecodedSizeFits(uint64_t width, uint64_t height, uint64_t maxBytes) {
+  // width · height · 4 ≤ maxBytes, in divisions that cannot overflow.
+  if (width == 0 || height == 0) return true;
+  return width <= maxBytes / 4 / height;
+}
+
+FrameResult LoadFrame(Format format, int fd, int32_t frame, Bitmap& out, bool pixelsOptional) {
   InitialiseOnce();
   tWatch = DecodeWatch{};
   FrameResult r;
-  try {
-    r = format == Format::kTiff ? LoadMultiPage(path, frame, out)
-                                : LoadSingle(format, path, frame, out, pixelsOptional);
-  } catch (const std::bad_alloc&) {
-    r = FrameResult{};
-    r.error = "not enough memory for the image";
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    r.error = "the file cannot be read";
+  } else {
+    PictureFile file;
+    file.fd = fd;
+    file.size = static_cast<int64_t>(st.st_size);
+    file.device = st.st_dev;
+    file.inode = st.st_ino;
+    file.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    try {
+      // The decoders see only files that start as their format does. (BMP files are checked by
+      // PlanBmp, which reads their headers itself.)
+      FileStream probe = file.Stream();
+      if (format != Format::kBmp &&
+          !FreeImage_ValidateFromHandle(ToFreeImage(format), StreamIo(), &probe)) {
+        r.error = "the file does not hold that kind of picture";
+      } else {
+        r = format == Format::kTiff ? LoadMultiPage(file, frame, out)
+                                    : LoadSingle(format, file, frame, out, pixelsOptional);
+      }
+    } catch (const std::bad_alloc&) {
+      r = FrameResult{};
+      r.error = "not enough memory for the image";
+    }
   }
   if (r.frameCount == 0) {
     out = Bitmap{};
@@ -454,6 +823,14 @@ FrameResult LoadFrame(Format format, const std::string& path, int32_t frame, Bit
   }
   tWatch = DecodeWatch{};
   return r;
+}
+
+FileHandle OpenPictureFile(const std::string& path) {
+  // Non-blocking: a FIFO put in the file's place must not hang the open.
+  FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (file.valid() && (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))) file.Close();
+  return file;
 }
 
 }  // namespace vellumora::pictures
