@@ -106,17 +106,21 @@ bool C_Kernel::SaveSettings(bool appendChannel) {
   SystemSettings values = settingsSource ? settingsSource->ValuesToSave() : settings;
   if (!settingsSource && log) values.MaxLogSize = log->maxLines;
   const std::string iniPath = dataDir + kIniFile;
-  WriteSettingsFile(kIniFile, IniSettingsBytes(ReadWholeFile(iniPath), values, appDir, dataDir));
+  const bool iniSaved = WriteSettingsFile(
+      kIniFile, IniSettingsBytes(ReadWholeFile(iniPath), values, appDir, dataDir));
   if (settingsSource) settingsSource->SettingsSaved();
   settings.DebugMode = values.DebugMode;
 
+  // The channel definitions are written even when the settings file failed: each file is
+  // replaced whole or not at all, so writing one never damages the other.
   const int32_t count = appendChannel ? channelCount + 1 : channelCount;
-  if (WriteSettingsFile(kChannelFile, ChannelFileBytes(channels, count))) {
+  const bool channelsSaved = WriteSettingsFile(kChannelFile, ChannelFileBytes(channels, count));
+  if (channelsSaved) {
     channelCount = count;
     currentChannelIndex = -1;
     if (appendChannel) ReadSettings(true);
   }
-  return true;
+  return iniSaved && channelsSaved;
 }
 
 bool C_Kernel::SaveClientLists() {

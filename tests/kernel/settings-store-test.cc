@@ -324,6 +324,17 @@ TEST_F(SettingsStoreTest, ClientListsKeepTheirEncoding) {
   EXPECT_EQ(kernel->clientNames.size(), 3u);
 }
 
+TEST_F(SettingsStoreTest, SaveFailsWhenTheChannelFileCannotBeReplaced) {
+  // A folder in the file's place cannot be renamed over.
+  WriteIni("");
+  fs::create_directories(Data("Vellumora.vch"));
+  kernel->ReadSettings(false);
+  messages.clear();
+  EXPECT_FALSE(kernel->SaveSettings(false));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("ERROR Settings not saved, cannot replace ", 0), 0u) << messages[0];
+}
+
 TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   WriteIni("");
   RawRecord r(kNewRecord);
@@ -340,7 +351,7 @@ TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   small.rlim_cur = 64 * 1024;
   setrlimit(RLIMIT_FSIZE, &small);
   messages.clear();
-  EXPECT_TRUE(kernel->SaveSettings(true));
+  EXPECT_FALSE(kernel->SaveSettings(true));
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
 

@@ -35,9 +35,11 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* e
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);
-  // Keep the old file's permissions when there is one; otherwise rw-r--r--.
+  // Keep the old file's permissions when there is one; otherwise rw-r--r--. A link in its
+  // place is replaced, not followed, so the permissions of whatever it points to do not count.
   struct stat st {};
-  ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+  const bool regular = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  ::fchmod(fd, regular ? (st.st_mode & 07777) : 0644);
 
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -52,8 +54,12 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* e
     }
     done += static_cast<std::size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    int saved = errno;
+  // Both always run: a failed flush must not leak the descriptor.
+  const bool flushed = ::fsync(fd) == 0;
+  int saved = errno;
+  const bool closed = ::close(fd) == 0;
+  if (!closed && flushed) saved = errno;
+  if (!flushed || !closed) {
     ::unlink(temp.c_str());
     errno = saved;
     return Fail(error, "cannot write " + path);
