@@ -9,6 +9,7 @@
 #include "kernel/ini-file.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
+#include "kernel/readable-text.h"
 #include "platform/files.h"
 
 namespace vellumora {
@@ -67,26 +68,40 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
     const int64_t vchAge = FileTimeNs(vchPath);
     if (!onlyIfChanged || vchAge != channelFileAge) {
       if (channelFileAge != 0) Log("Read updated vch-file data");
+      // A file that stays damaged is not read again until it changes.
       channelFileAge = vchAge;
-      channelCount = 0;
-      channels.clear();
       // The file must be openable for writing too; one without any write permission counts
       // as read-only even for root and loads nothing.
-      std::ifstream in;
-      if (!IsReadOnlyFile(vchPath))
-        in.open(vchPath, std::ios::binary | std::ios::in | std::ios::out);
-      if (in.is_open()) {
-        ChannelFileContents contents = ReadChannelFile(in, readPrinterMetrics);
+      std::string bytes, error;
+      const ReadStatus status =
+          IsReadOnlyFile(vchPath)
+              ? ReadStatus::kNoAccess
+              : ReadRegularFile(vchPath, &bytes, &error, kMaxChannelFileSize, true);
+      if (status == ReadStatus::kRead) {
+        ChannelFileContents contents = ReadChannelFile(bytes, readPrinterMetrics);
+        bytes = std::string();
         if (contents.valid) {
           channelCount = contents.count;
           Log(std::to_string(channelCount) + " Print channel settings imported");
           channels = std::move(contents.channels);
           converted = contents.converted;
+          if (converted) Log("VCH structure updated to version 603");
+        } else {
+          error = std::move(contents.error);
         }
-        if (converted) Log("VCH structure updated to version 603");
-        if (!contents.valid) Log("No print channel settings imported");
       }
-      if (channelCount < 1) channels.assign(1, EmptyChannel());
+      if (status == ReadStatus::kMissing || status == ReadStatus::kNoAccess) {
+        channelCount = 0;
+        channels.clear();
+      } else if (!error.empty()) {
+        // A torn, truncated or foreign file: the channels loaded before go on printing.
+        std::string kept;
+        if (channelCount > 0)
+          kept = "; the " + std::to_string(channelCount) + " channels loaded before stay in use";
+        Log("ERROR No print channel settings imported from " + ReadableText(vchPath) + ": " +
+            error + kept);
+      }
+      if (channels.empty()) channels.assign(1, EmptyChannel());
     }
   }
   if (!onlyIfChanged) InitialSystemCheck();
