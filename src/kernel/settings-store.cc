@@ -1,9 +1,5 @@
 // ReadSettings and SaveSettings: moving the settings, channel and client list files between
 // dataDir and the kernel.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "kernel/channel-file.h"
 #include "kernel/client-lists.h"
 #include "kernel/ini-file.h"
@@ -20,10 +16,14 @@ constexpr const char* kIniFile = "Vellumora.ini";
 constexpr const char* kChannelFile = "Vellumora.vch";
 constexpr const char* kClientListFiles[3] = {kClientNamesFile, kClientPinsFile,
                                              kClientChannelsFile};
+// Far more than any settings file or client list needs; the rest of a larger file is not read.
+constexpr std::size_t kMaxTextFileSize = 16u << 20;
 
+// The file's content; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  ReadRegularFile(path, &bytes, nullptr, kMaxTextFileSize);
+  return bytes;
 }
 
 }  // namespace
@@ -37,14 +37,20 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
     // The settings file.
     const std::string iniPath = dataDir + kIniFile;
     const int64_t iniAge = FileTimeNs(iniPath);
-    if (!std::filesystem::exists(iniPath)) {
+    if (!FileExists(iniPath)) {
       Log("ERROR Ini-file not found: " + iniPath);
     } else if (!onlyIfChanged || iniAge != iniFileAge) {
-      if (iniFileAge != 0) Log("Read updated ini-file data");
-      iniFileAge = iniAge;
-      settings = ParseIniSettings(ReadWholeFile(iniPath));
-      if (log) log->maxLines = settings.MaxLogSize < 100 ? 100 : settings.MaxLogSize;
-      result = 1;
+      std::string bytes, error;
+      if (ReadRegularFile(iniPath, &bytes, &error, kMaxTextFileSize) != ReadStatus::kRead) {
+        // Like a missing file: reported at every call, the settings keep their values.
+        Log("ERROR Ini-file cannot be read: " + ReadableText(iniPath) + " (" + error + ")");
+      } else {
+        if (iniFileAge != 0) Log("Read updated ini-file data");
+        iniFileAge = iniAge;
+        settings = ParseIniSettings(bytes);
+        if (log) log->maxLines = settings.MaxLogSize < 100 ? 100 : settings.MaxLogSize;
+        result = 1;
+      }
     }
 
     // The client lists, once per process, then the mobile server may start.
@@ -52,8 +58,14 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
       std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
       for (int i = 0; i < 3; ++i) {
         const std::string path = dataDir + kClientListFiles[i];
-        if (!std::filesystem::exists(path)) continue;
-        ClientListFile file = ParseClientList(ReadWholeFile(path));
+        std::string bytes, error;
+        const ReadStatus status = ReadRegularFile(path, &bytes, &error, kMaxTextFileSize);
+        if (status == ReadStatus::kMissing) continue;
+        if (status != ReadStatus::kRead) {
+          Log("ERROR Client list cannot be read: " + ReadableText(path) + " (" + error + ")");
+          continue;
+        }
+        ClientListFile file = ParseClientList(bytes);
         *lists[i] = std::move(file.entries);
         clientListEncodings_[i] = file.encoding;
       }

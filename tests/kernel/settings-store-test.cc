@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "kernel/kernel.h"
@@ -267,6 +269,45 @@ TEST_F(SettingsStoreTest, DamagedFileAtStartLoadsNoChannels) {
                 ": the file holds 0 of the 3 records its header announces (1069 bytes)"}));
 }
 
+TEST_F(SettingsStoreTest, OddThingsInTheSettingsFilesPlaceNeitherBlockNorCrash) {
+  RawRecord r(kNewRecord);
+  r.I32(oCopies, 4);
+  test::WriteFileBytes(dir.path() / "elsewhere.vch", Header("603", "0001") + r.bytes);
+  test::WriteFileBytes(dir.path() / "elsewhere.ini", "[System]\r\nDebugMode=1\r\n");
+  const std::string vchReason =
+      "ERROR No print channel settings imported from " + Data("Vellumora.vch").string() + ": ";
+  const std::string iniReason =
+      "ERROR Ini-file cannot be read: " + Data("Vellumora.ini").string() + " (";
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&, const fs::path&)> make;  // (file, elsewhere)
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"folder", [](const fs::path& f, const fs::path&) { fs::create_directory(f); },
+       "it is a folder"},
+      {"FIFO", [](const fs::path& f, const fs::path&) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); },
+       "it is not a regular file"},
+      {"link", [](const fs::path& f, const fs::path& e) { fs::create_symlink(e, f); },
+       "a symbolic link stands in its place"},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.what);
+    fs::remove_all(kernel->dataDir);
+    fs::create_directories(kernel->dataDir);
+    tc.make(Data("Vellumora.ini"), dir.path() / "elsewhere.ini");
+    tc.make(Data("Vellumora.vch"), dir.path() / "elsewhere.vch");
+    kernel->settings = SystemSettings();
+    kernel->iniFileAge = kernel->channelFileAge = 0;
+    messages.clear();
+    kernel->ReadSettings(false);
+    EXPECT_FALSE(kernel->settings.DebugMode);
+    EXPECT_EQ(kernel->channelCount, 0);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{iniReason + tc.reason + ")", vchReason + tc.reason}));
+  }
+}
+
 TEST_F(SettingsStoreTest, SaveWritesHeaderAndRecordsAndAppendUsesTheSpareSlot) {
   WriteIni("");
   kernel->ReadSettings(false);  // no file: no channels, one zero-filled slot
@@ -379,15 +420,21 @@ TEST_F(SettingsStoreTest, ClientListsKeepTheirEncoding) {
   EXPECT_EQ(kernel->clientNames.size(), 3u);
 }
 
-TEST_F(SettingsStoreTest, SaveFailsWhenTheChannelFileCannotBeReplaced) {
-  // A folder in the file's place cannot be renamed over.
-  WriteIni("");
-  fs::create_directories(Data("Vellumora.vch"));
-  kernel->ReadSettings(false);
-  messages.clear();
-  EXPECT_FALSE(kernel->SaveSettings(false));
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].rfind("ERROR Settings not saved, cannot replace ", 0), 0u) << messages[0];
+TEST_F(SettingsStoreTest, SaveFailsWhenEitherFileCannotBeReplaced) {
+  // A folder in a file's place cannot be renamed over: that file's save fails.
+  for (const char* blocked : {"Vellumora.ini", "Vellumora.vch"}) {
+    SCOPED_TRACE(blocked);
+    fs::remove_all(kernel->dataDir);
+    fs::create_directories(Data(blocked));
+    kernel->ReadSettings(false);
+    messages.clear();
+    EXPECT_FALSE(kernel->SaveSettings(false));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("ERROR Settings not saved, cannot replace ", 0), 0u) << messages[0];
+    // The other file was written all the same.
+    const char* other = std::string(blocked) == "Vellumora.ini" ? "Vellumora.vch" : "Vellumora.ini";
+    EXPECT_TRUE(fs::is_regular_file(Data(other)));
+  }
 }
 
 TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
