@@ -85,6 +85,16 @@ TEST_F(SetupToolTest, AddsChannelsOneAfterAnother) {
   EXPECT_EQ(fs::file_size(Vch()), 69u + 2 * 53244u);
 }
 
+TEST_F(SetupToolTest, NumbersOutOfRangeOrNotNumbersAreRefused) {
+  for (const char* freq : {"0", "10000", "99999999999999999999", "5s", "", "-3"}) {
+    ToolRun run = RunSetup(
+        dir.path(), {"add-channel", "--folder", "/srv/in", "--printer", "p", "--freq", freq});
+    EXPECT_EQ(run.status, 2) << freq;
+    EXPECT_NE(run.err.find("Usage: vellumora-setup"), std::string::npos) << freq;
+  }
+  EXPECT_FALSE(fs::exists(Vch()));
+}
+
 TEST_F(SetupToolTest, FailedSaveExitsNonZeroAndNamesNoChannel) {
   ASSERT_EQ(RunSetup(dir.path(), {"add-channel", "--folder", "/srv/in", "--printer", "p"}).status,
             0);
