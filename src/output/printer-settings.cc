@@ -94,8 +94,13 @@ bool Outputs::RestorePrinterDefaults() {
     k.Log("ERROR Printer driver settings structure does not match any more!");
     return false;
   }
-  printers::WriteDefaultsBlock(printer,
-                               std::span<const uint8_t>(saved.driverData, current->size()));
+  if (printers::WriteDefaultsBlock(printer,
+                                   std::span<const uint8_t>(saved.driverData, current->size())) !=
+      printers::WriteResult::kOk) {
+    // The saved block stays, so that a later restore can try again.
+    k.Log("ERROR Printer driver default settings couldn't be restored!");
+    return false;
+  }
   saved.driverSize = 0;
   if (k.settings.DebugMode) k.Log("DEBUG-INFO Printer driver default settings restored");
   return true;

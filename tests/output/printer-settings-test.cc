@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <string_view>
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
@@ -19,6 +21,45 @@ namespace {
 using test::CupsSandbox;
 constexpr const char* kRaw = CupsSandbox::kRawQueue;
 constexpr const char* kPs = CupsSandbox::kPostScriptQueue;
+
+// Every printer attribute as the server reports it, "tag value" by name. Attributes that tell
+// the time or the state of the queue change by themselves and are left out.
+std::map<std::string, std::string> PrinterAttributes(const char* queue) {
+  std::map<std::string, std::string> out;
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", queue);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+    const char* name = ippGetName(a);
+    if (!name || std::string_view(name).find("time") != std::string_view::npos ||
+        std::string_view(name).starts_with("printer-state") ||
+        std::string_view(name) == "queued-job-count")
+      continue;
+    char value[4096];
+    ippAttributeString(a, value, sizeof value);
+    out[name] += std::string(ippTagString(ippGetValueTag(a))) + " " + value + ";";
+  }
+  ippDelete(response);
+  return out;
+}
+
+// Sets one default on the server the way an administrator's tool would.
+bool SetServerDefault(const char* queue, const char* attribute, ipp_tag_t tag,
+                      const std::string& value) {
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", queue);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  ippAddString(request, IPP_TAG_PRINTER, tag, attribute, nullptr, value.c_str());
+  ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/"));
+  return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+}
 
 class PrinterSettingsTest : public test::OutputsFixture {
  protected:
@@ -149,6 +190,41 @@ TEST_F(PrinterSettingsTest, EqualBlockChangesNothingAndForeignBlockIsRefused) {
   Channel(0, "SCREEN", original);
   EXPECT_TRUE(outputs->PrepareChannelPrinter(0));
   EXPECT_EQ(kernel->jobsInSpooler, 0);
+}
+
+TEST_F(PrinterSettingsTest, DefaultsWrittenBackUnchangedChangeNoPrinterAttribute) {
+  // Defaults of every kind the block holds, one of them too long for its slot.
+  const std::string longBin(120, 'b');
+  ASSERT_EQ(printers::SetDefaultMedia(kPs, "iso_a5_148x210mm"), printers::WriteResult::kOk);
+  ASSERT_TRUE(SetServerDefault(kPs, "print-color-mode-default", IPP_TAG_KEYWORD, "monochrome"));
+  ASSERT_TRUE(SetServerDefault(kPs, "output-bin-default", IPP_TAG_KEYWORD, longBin));
+  const auto before = PrinterAttributes(kPs);
+  ASSERT_NE(before.at("output-bin-default").find(longBin), std::string::npos);
+
+  const auto block = printers::ReadDefaultsBlock(kPs);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->size(), original.size()) << "the values never change the block's length";
+  EXPECT_EQ(std::string(block->begin(), block->end()).find("bbbb"), std::string::npos)
+      << "a value that does not fit is recorded as none, not cut short";
+  ASSERT_EQ(printers::WriteDefaultsBlock(kPs, *block), printers::WriteResult::kOk);
+  const auto after = PrinterAttributes(kPs);
+  for (const auto& [name, value] : before) EXPECT_EQ(after.at(name), value) << name;
+  EXPECT_EQ(after.size(), before.size());
+}
+
+TEST_F(PrinterSettingsTest, FailedRestoreKeepsTheSavedBlockAndSaysSo) {
+  // A saved block of the right length that the printer cannot take.
+  std::vector<uint8_t> damaged = original;
+  damaged[0] = 'X';
+  PrintChannel& saved = kernel->printerDefaults;
+  WriteField(saved.printerName, kPs);
+  saved.driverSize = static_cast<int32_t>(damaged.size());
+  std::memcpy(saved.driverData, damaged.data(), damaged.size());
+
+  EXPECT_FALSE(outputs->RestorePrinterDefaults());
+  EXPECT_EQ(
+      log, std::vector<std::string>{"ERROR Printer driver default settings couldn't be restored!"});
+  EXPECT_EQ(saved.driverSize, static_cast<int32_t>(damaged.size()));
 }
 
 TEST_F(PrinterSettingsTest, DefaultPaperByCodeAndCustomSize) {
