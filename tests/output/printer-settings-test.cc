@@ -2,6 +2,8 @@
 // block and its application per channel, paper, documents and the access test.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string_view>
@@ -10,6 +12,7 @@
 #include "kernel/text-fields.h"
 #include "output/outputs-fixture.h"
 #include "output/outputs.h"
+#include "output/picture-files.h"
 #include "platform/printers.h"
 #include "platform/system-info.h"
 #include "support/cups-sandbox.h"
@@ -227,8 +230,57 @@ TEST_F(PrinterSettingsTest, FailedRestoreKeepsTheSavedBlockAndSaysSo) {
   EXPECT_EQ(saved.driverSize, static_cast<int32_t>(damaged.size()));
 }
 
+TEST_F(PrinterSettingsTest, PaperIsReportedOnlyWhenTheServerTookIt) {
+  // A printer that was there when it was looked for and is gone when the paper is written.
+  const char* gone = "vellumora-gone";
+  ASSERT_EQ(std::system((std::string("lpadmin -p ") + gone + " -E -v file:/dev/null").c_str()), 0);
+  ASSERT_TRUE(printers::Answers(gone));
+  ASSERT_EQ(std::system((std::string("lpadmin -x ") + gone).c_str()), 0);
+  log.clear();
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(gone, 11, 0, 0));
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(gone, 256, 100, 200));
+  EXPECT_EQ(log, (std::vector<std::string>{
+                     "ERROR Couldn't modify the printer's default paper dimensions!",
+                     "ERROR Couldn't modify the printer's default paper dimensions!"}));
+  // Nor did writing its paper bring the removed printer back.
+  auto names = printers::Names();
+  EXPECT_EQ(std::find(names.begin(), names.end(), gone), names.end());
+  std::system((std::string("lpadmin -x ") + gone + " 2>/dev/null").c_str());
+}
+
+TEST_F(PrinterSettingsTest, PictureOfAChannelWithAPaperCodePrintsOnThatPaper) {
+  ASSERT_TRUE(outputs->SelectPrinter(kPs));
+  PrintChannel c = EmptyChannel();
+  WriteField(c.printerName, kPs);
+  c.copies = 1;
+  c.dpiX = c.dpiY = 300;
+  c.paperSize = 11;                      // A5
+  c.geometry = kernel->printerGeometry;  // measured on A4 when the channel was set up
+  c.geometry.borderRect = {100, 100, 1000, 1000};
+  kernel->currentChannel = c;
+  test::WritePicture(Path("a5.png"), test::PictureSpec{200, 200, test::Rgb{200, 20, 20}, 0});
+  EXPECT_EQ(outputs->PrintBitmapFile(Path("a5.png"), 1, 0, 0, "a5.png"), OutputEnd::kFinished);
+
+  auto jobs = CupsSandbox::Get().WaitForJobs(kPs, 1, std::chrono::seconds(30));
+  ASSERT_EQ(jobs.size(), 1u);
+  // The driver turns the PDF page into PostScript of the page's size: A5 in points.
+  EXPECT_NE(jobs[0].data.find("%%HiResBoundingBox: 0 0 420.00 595.00"), std::string::npos)
+      << jobs[0].data.substr(0, 600);
+  printers::SetDefaultMedia(kPs, "iso_a4_210x297mm");
+}
+
 TEST_F(PrinterSettingsTest, DefaultPaperByCodeAndCustomSize) {
-  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 0));
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 0));  // no size: nothing to set
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 0, 0, 0));    // no paper of its own
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(PaperHeightDots(kPs), 3508);
+  // A paper code needs no size: A5.
+  EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 11, 0, 0));
+  EXPECT_EQ(PaperHeightDots(kPs), 2479);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "11 was set as new printer default paper size");
+  EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 9, 0, 0));  // A4
+  EXPECT_EQ(PaperHeightDots(kPs), 3508);
   EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 11, 50, 50));  // A5; the size is ignored
   EXPECT_EQ(PaperHeightDots(kPs), 2479);
   EXPECT_EQ(log.back(), "11 was set as new printer default paper size");

@@ -78,9 +78,12 @@ WriteResult ResultOf(ipp_status_t status) {
   return WriteResult::kFailed;
 }
 
-// Sends CUPS-Add-Modify-Printer with the attributes `fill` adds to the printer group.
+// Sends CUPS-Add-Modify-Printer with the attributes `fill` adds to the printer group. That
+// operation adds a printer that does not exist, so a printer removed since it was looked for
+// is asked for first: changing its defaults must not bring back a queue without a device.
 template <typename Fill>
 WriteResult ModifyPrinter(const std::string& name, Fill fill) {
+  if (IppResponse r{GetPrinterAttributes(name)}; !r.ipp) return WriteResult::kFailed;
   ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                PrinterUri(name).c_str());
