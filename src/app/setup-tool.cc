@@ -1,8 +1,8 @@
 // vellumora-setup: writes settings and channel definitions from the command line with the
 // engine's own settings store, for scripted installs and the demo run. The desktop's setup
 // dialog does the same interactively.
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,6 +23,13 @@ int Usage() {
   return 2;
 }
 
+// A whole decimal number, or -1 (which every range check refuses) for anything else.
+int Number(const std::string& text) {
+  int value = -1;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() ? value : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,9 +48,9 @@ int main(int argc, char** argv) {
     else if (a == "--archive")
       archive = value();
     else if (a == "--freq")
-      freq = std::atoi(value().c_str());
+      freq = Number(value());
     else if (a == "--copies")
-      copies = std::atoi(value().c_str());
+      copies = Number(value());
     else if (a == "--allow-raw")
       allowRaw = true;
     else if (a == "--if-none")

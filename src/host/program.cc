@@ -9,6 +9,7 @@
 #include "host/service.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
+#include "kernel/readable-text.h"
 #include "kernel/status-line.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
@@ -55,8 +56,18 @@ void PrintUsage() {
 // single-instance lock and runs the scan loop as the main window's start would, until asked
 // to stop.
 void RunDesktop() {
-  auto lock = InstanceLock::TryAcquire(kInstanceLockName);
-  if (!lock) return;  // a second desktop instance ends silently
+  LockRefusal refusal;
+  auto lock = InstanceLock::TryAcquire(kInstanceLockName, &refusal);
+  if (!lock) {
+    // A second desktop instance ends here, saying why.
+    if (refusal.heldElsewhere)
+      gKernel->Log("ERROR Vellumora is running already (lock " + ReadableText(refusal.path) +
+                   " is held)");
+    else
+      gKernel->Log("ERROR Vellumora cannot take its single-instance lock: " +
+                   ReadableText(refusal.reason));
+    return;
+  }
 
   gKernel->ReadSettings(false);
   // What the main window's start does: scan until SIGINT/SIGTERM (quitRequested) ends the loop.

@@ -82,29 +82,46 @@ void UpgradeChannelRecord(PrintChannel& r, int32_t version, const PrinterMetrics
   }
 }
 
-ChannelFileContents ReadChannelFile(std::istream& in, const PrinterMetricsReader& metrics) {
+ChannelFileContents ReadChannelFile(std::string_view bytes, const PrinterMetricsReader& metrics) {
   ChannelFileContents out;
-  char header[kChannelHeaderSize] = {};
-  in.read(header, sizeof header);
-  const auto got = static_cast<std::size_t>(in.gcount());
-  const int32_t version = HeaderNumber(header, got, 47, 3);
-  const int32_t count = HeaderNumber(header, got, 60, 4);
-  if (count < 0 || !KnownVersion(version)) return out;
+  if (bytes.size() < kChannelHeaderSize) {
+    out.error = bytes.empty() ? "the file is empty"
+                              : "the header is incomplete (" + std::to_string(bytes.size()) +
+                                    " of " + std::to_string(kChannelHeaderSize) + " bytes)";
+    return out;
+  }
+  const int32_t version = HeaderNumber(bytes.data(), kChannelHeaderSize, 47, 3);
+  const int32_t count = HeaderNumber(bytes.data(), kChannelHeaderSize, 60, 4);
+  if (!KnownVersion(version)) {
+    out.error = "unknown format version " + std::to_string(version);
+    return out;
+  }
+  if (count < 0) {
+    out.error = "negative channel count " + std::to_string(count);
+    return out;
+  }
+  const std::size_t recordSize = version == 603 ? kChannelRecordSize : kLegacyChannelRecordSize;
+  const std::size_t held = (bytes.size() - kChannelHeaderSize) / recordSize;
+  if (held < static_cast<std::size_t>(count)) {
+    out.error = "the file holds " + std::to_string(held) + " of the " + std::to_string(count) +
+                " records its header announces (" + std::to_string(bytes.size()) + " bytes)";
+    return out;
+  }
 
-  out.valid = true;
   out.version = version;
   out.count = count;
   out.channels.assign(static_cast<std::size_t>(count) + 1, EmptyChannel());
-  const std::size_t recordSize = version == 603 ? kChannelRecordSize : kLegacyChannelRecordSize;
   int32_t offsetX = 0, offsetY = 0;
-  for (int32_t i = 0; i < out.count; ++i) {
+  for (int32_t i = 0; i < count; ++i) {
     PrintChannel& r = out.channels[static_cast<std::size_t>(i)];
-    if (in) in.read(reinterpret_cast<char*>(&r), static_cast<std::streamsize>(recordSize));
+    std::memcpy(&r, bytes.data() + kChannelHeaderSize + static_cast<std::size_t>(i) * recordSize,
+                recordSize);
     if (version != 603) {
       out.converted = true;
-      UpgradeChannelRecord(r, out.version, metrics, offsetX, offsetY);
+      UpgradeChannelRecord(r, version, metrics, offsetX, offsetY);
     }
   }
+  out.valid = true;
   return out;
 }
 

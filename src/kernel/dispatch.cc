@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/archive-name.h"
 #include "kernel/extension-list.h"
 #include "kernel/kernel.h"
 #include "kernel/readable-text.h"
@@ -303,12 +304,25 @@ bool C_Kernel::DisposeOfFile(const std::string& path, const std::string& name,
     return true;  // gone already
   }
   if (currentChannel.moveFile == 1) {
-    const std::string dir = ReadField(currentChannel.moveDir);
+    std::string dir = ReadField(currentChannel.moveDir);
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.empty()) {
+      // Never the root folder by accident: a channel that archives must name its archive.
+      reportFailure("couldn't be moved: the channel names no archive folder");
+      return false;
+    }
     std::string target = dir + "/" + name;
-    if (PathExists(target)) target = dir + "/" + ArchivePrefix(localClock()) + name;
     std::string error;
     for (int attempt = 1; attempt <= kMoveAttempts; ++attempt) {
-      if (MoveFileReplacing(path, target, &error)) return true;
+      // Nothing in the archive is ever replaced: a taken name makes the time-stamped one,
+      // made afresh for each attempt, and the check and the move are one step.
+      MoveResult moved = MoveFileNoReplace(path, target, &error);
+      if (moved == MoveResult::kTargetExists) {
+        target = dir + "/" + ArchiveClashName(ArchivePrefix(localClock()), name);
+        moved = MoveFileNoReplace(path, target, &error);
+        if (moved == MoveResult::kTargetExists) error = "the name is taken in the archive folder";
+      }
+      if (moved == MoveResult::kMoved) return true;
       if (StopAsked()) break;
       if (attempt == 1 && settings.DebugMode) Log("DEBUG-INFO " + ReadableText(error));
       Log("Retrying to move printed file to " + ReadableText(target));

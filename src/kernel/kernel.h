@@ -78,7 +78,8 @@ class C_Kernel {
   // was read, else 0.
   int32_t ReadSettings(bool onlyIfChanged);
   // Writes the settings file and the channel definitions; with appendChannel the spare slot
-  // becomes a new last channel. False only when dataDir is empty.
+  // becomes a new last channel. False when dataDir is empty or either file could not be
+  // written (the failure is logged; the file on disk stays as it was).
   bool SaveSettings(bool appendChannel);
   // Writes the three client list files from the registry lists. False when one failed.
   bool SaveClientLists();

@@ -2,22 +2,18 @@
 // delete it between messages; the next truncation rewrites it from the lines held in memory.
 #include "kernel/klog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "kernel/text-fields.h"
+#include "platform/files.h"
 
 namespace vellumora {
 
 namespace {
 
 constexpr int32_t kDefaultMaxLines = 1000;
+// More than the longest log the line limit allows; the rest of a larger file is not read.
+constexpr std::size_t kMaxLogBytes = 64u << 20;
 
 // Splits UTF-16LE file content into lines at CR LF, CR or LF; a leading byte order mark is
 // skipped.
@@ -36,16 +32,6 @@ std::vector<std::u16string> DecodeLines(std::string_view bytes) {
   return lines;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string DateTimePrefix(const LocalTime& t) {
@@ -58,12 +44,13 @@ std::string DateTimePrefix(const LocalTime& t) {
 C_KLog::C_KLog(std::string fileName, LocalClock clock)
     : logFileName(std::move(fileName)), clock_(std::move(clock)) {
   if (logFileName.size() <= 2) return;
-  std::error_code ec;
-  if (std::filesystem::exists(logFileName, ec)) {
-    std::ifstream in(logFileName, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (ReadRegularFile(logFileName, &bytes, nullptr, kMaxLogBytes) == ReadStatus::kRead) {
     lines_ = DecodeLines(bytes);
   } else {
+    // Missing, or something other than a regular file in its place (a link someone planted
+    // is replaced by a new log, never written through; a folder stays and the log drops its
+    // messages).
     lines_ = {Utf8ToUtf16(kLogHeader), u" "};
     WriteWholeFile();
   }
@@ -74,19 +61,12 @@ std::vector<std::u16string> C_KLog::Lines() const {
   return lines_;
 }
 
-// Writes the lines as a new file with byte order mark; through a temporary file and a rename,
-// so a crash in the middle never leaves a half-written log behind.
+// Writes the lines as a new file with byte order mark; through a temporary file of a unique
+// name and a rename, so a crash in the middle never leaves a half-written log behind.
 bool C_KLog::WriteWholeFile() {
   std::string bytes = "\xFF\xFE";
   for (const auto& line : lines_) bytes += EncodeUtf16(line) + EncodeUtf16(u"\r\n");
-  const std::string temp = logFileName + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes);
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(temp.c_str(), logFileName.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return ReplaceFile(logFileName, bytes, nullptr);
 }
 
 void C_KLog::AddLine(const std::string& text) {
@@ -94,20 +74,17 @@ void C_KLog::AddLine(const std::string& text) {
       text.empty() ? std::u16string(u" ") : Utf8ToUtf16(DateTimePrefix(clock_()) + "   " + text);
 
   std::lock_guard lock(mutex_);
-  int fd = ::open(logFileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  lines_.push_back(line);
   int32_t limit = maxLines.load();
   if (limit < 100 || limit > 10000) {
     limit = kDefaultMaxLines;
     maxLines = limit;
   }
-  if (static_cast<int32_t>(lines_.size()) < limit) {
-    WriteAll(fd, EncodeUtf16(line + u"\r\n"));
-    ::close(fd);
+  if (static_cast<int32_t>(lines_.size()) + 1 < limit) {
+    // A file that cannot be opened drops the message; a link in its place is not followed.
+    if (AppendToFile(logFileName, EncodeUtf16(line + u"\r\n"))) lines_.push_back(line);
     return;
   }
-  ::close(fd);
+  lines_.push_back(line);
   lines_.erase(lines_.begin(), lines_.begin() + limit / 3);
   lines_.insert(lines_.begin(), {Utf8ToUtf16(kLogHeader), u" "});
   WriteWholeFile();

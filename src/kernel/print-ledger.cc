@@ -144,13 +144,15 @@ bool PrintLedger::Load(std::string* error) {
   loaded_ = true;
   entries_.clear();
   std::string text;
-  switch (ReadSmallFile(path_, kMaxLedgerBytes, &text, error)) {
-    case ReadResult::kMissing:
+  std::string why;
+  switch (ReadRegularFile(path_, &text, &why, kMaxLedgerBytes)) {
+    case ReadStatus::kMissing:
       return true;
-    case ReadResult::kFailed:
-      return false;
-    case ReadResult::kRead:
+    case ReadStatus::kRead:
       break;
+    default:
+      if (error) *error = "the file " + path_ + " cannot be read: " + why;
+      return false;
   }
   if (Parse(text, &entries_)) return true;
   if (error) *error = "the file " + path_ + " holds lines that cannot be read";

@@ -1,14 +1,11 @@
 // ReadSettings and SaveSettings: moving the settings, channel and client list files between
 // dataDir and the kernel.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "kernel/channel-file.h"
 #include "kernel/client-lists.h"
 #include "kernel/ini-file.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
+#include "kernel/readable-text.h"
 #include "platform/files.h"
 
 namespace vellumora {
@@ -19,10 +16,14 @@ constexpr const char* kIniFile = "Vellumora.ini";
 constexpr const char* kChannelFile = "Vellumora.vch";
 constexpr const char* kClientListFiles[3] = {kClientNamesFile, kClientPinsFile,
                                              kClientChannelsFile};
+// Far more than any settings file or client list needs; the rest of a larger file is not read.
+constexpr std::size_t kMaxTextFileSize = 16u << 20;
 
+// The file's content; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  ReadRegularFile(path, &bytes, nullptr, kMaxTextFileSize);
+  return bytes;
 }
 
 }  // namespace
@@ -36,14 +37,20 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
     // The settings file.
     const std::string iniPath = dataDir + kIniFile;
     const int64_t iniAge = FileTimeNs(iniPath);
-    if (!std::filesystem::exists(iniPath)) {
+    if (!FileExists(iniPath)) {
       Log("ERROR Ini-file not found: " + iniPath);
     } else if (!onlyIfChanged || iniAge != iniFileAge) {
-      if (iniFileAge != 0) Log("Read updated ini-file data");
-      iniFileAge = iniAge;
-      settings = ParseIniSettings(ReadWholeFile(iniPath));
-      if (log) log->maxLines = settings.MaxLogSize < 100 ? 100 : settings.MaxLogSize;
-      result = 1;
+      std::string bytes, error;
+      if (ReadRegularFile(iniPath, &bytes, &error, kMaxTextFileSize) != ReadStatus::kRead) {
+        // Like a missing file: reported at every call, the settings keep their values.
+        Log("ERROR Ini-file cannot be read: " + ReadableText(iniPath) + " (" + error + ")");
+      } else {
+        if (iniFileAge != 0) Log("Read updated ini-file data");
+        iniFileAge = iniAge;
+        settings = ParseIniSettings(bytes);
+        if (log) log->maxLines = settings.MaxLogSize < 100 ? 100 : settings.MaxLogSize;
+        result = 1;
+      }
     }
 
     // The client lists, once per process, then the mobile server may start.
@@ -51,8 +58,14 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
       std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
       for (int i = 0; i < 3; ++i) {
         const std::string path = dataDir + kClientListFiles[i];
-        if (!std::filesystem::exists(path)) continue;
-        ClientListFile file = ParseClientList(ReadWholeFile(path));
+        std::string bytes, error;
+        const ReadStatus status = ReadRegularFile(path, &bytes, &error, kMaxTextFileSize);
+        if (status == ReadStatus::kMissing) continue;
+        if (status != ReadStatus::kRead) {
+          Log("ERROR Client list cannot be read: " + ReadableText(path) + " (" + error + ")");
+          continue;
+        }
+        ClientListFile file = ParseClientList(bytes);
         *lists[i] = std::move(file.entries);
         clientListEncodings_[i] = file.encoding;
       }
@@ -67,26 +80,40 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
     const int64_t vchAge = FileTimeNs(vchPath);
     if (!onlyIfChanged || vchAge != channelFileAge) {
       if (channelFileAge != 0) Log("Read updated vch-file data");
+      // A file that stays damaged is not read again until it changes.
       channelFileAge = vchAge;
-      channelCount = 0;
-      channels.clear();
       // The file must be openable for writing too; one without any write permission counts
       // as read-only even for root and loads nothing.
-      std::ifstream in;
-      if (!IsReadOnlyFile(vchPath))
-        in.open(vchPath, std::ios::binary | std::ios::in | std::ios::out);
-      if (in.is_open()) {
-        ChannelFileContents contents = ReadChannelFile(in, readPrinterMetrics);
+      std::string bytes, error;
+      const ReadStatus status =
+          IsReadOnlyFile(vchPath)
+              ? ReadStatus::kNoAccess
+              : ReadRegularFile(vchPath, &bytes, &error, kMaxChannelFileSize, true);
+      if (status == ReadStatus::kRead) {
+        ChannelFileContents contents = ReadChannelFile(bytes, readPrinterMetrics);
+        bytes = std::string();
         if (contents.valid) {
           channelCount = contents.count;
           Log(std::to_string(channelCount) + " Print channel settings imported");
           channels = std::move(contents.channels);
           converted = contents.converted;
+          if (converted) Log("VCH structure updated to version 603");
+        } else {
+          error = std::move(contents.error);
         }
-        if (converted) Log("VCH structure updated to version 603");
-        if (!contents.valid) Log("No print channel settings imported");
       }
-      if (channelCount < 1) channels.assign(1, EmptyChannel());
+      if (status == ReadStatus::kMissing || status == ReadStatus::kNoAccess) {
+        channelCount = 0;
+        channels.clear();
+      } else if (!error.empty()) {
+        // A torn, truncated or foreign file: the channels loaded before go on printing.
+        std::string kept;
+        if (channelCount > 0)
+          kept = "; the " + std::to_string(channelCount) + " channels loaded before stay in use";
+        Log("ERROR No print channel settings imported from " + ReadableText(vchPath) + ": " +
+            error + kept);
+      }
+      if (channels.empty()) channels.assign(1, EmptyChannel());
     }
   }
   if (!onlyIfChanged) InitialSystemCheck();
@@ -106,17 +133,21 @@ bool C_Kernel::SaveSettings(bool appendChannel) {
   SystemSettings values = settingsSource ? settingsSource->ValuesToSave() : settings;
   if (!settingsSource && log) values.MaxLogSize = log->maxLines;
   const std::string iniPath = dataDir + kIniFile;
-  WriteSettingsFile(kIniFile, IniSettingsBytes(ReadWholeFile(iniPath), values, appDir, dataDir));
+  const bool iniSaved = WriteSettingsFile(
+      kIniFile, IniSettingsBytes(ReadWholeFile(iniPath), values, appDir, dataDir));
   if (settingsSource) settingsSource->SettingsSaved();
   settings.DebugMode = values.DebugMode;
 
+  // The channel definitions are written even when the settings file failed: each file is
+  // replaced whole or not at all, so writing one never damages the other.
   const int32_t count = appendChannel ? channelCount + 1 : channelCount;
-  if (WriteSettingsFile(kChannelFile, ChannelFileBytes(channels, count))) {
+  const bool channelsSaved = WriteSettingsFile(kChannelFile, ChannelFileBytes(channels, count));
+  if (channelsSaved) {
     channelCount = count;
     currentChannelIndex = -1;
     if (appendChannel) ReadSettings(true);
   }
-  return true;
+  return iniSaved && channelsSaved;
 }
 
 bool C_Kernel::SaveClientLists() {

@@ -94,8 +94,13 @@ bool Outputs::RestorePrinterDefaults() {
     k.Log("ERROR Printer driver settings structure does not match any more!");
     return false;
   }
-  printers::WriteDefaultsBlock(printer,
-                               std::span<const uint8_t>(saved.driverData, current->size()));
+  if (printers::WriteDefaultsBlock(printer,
+                                   std::span<const uint8_t>(saved.driverData, current->size())) !=
+      printers::WriteResult::kOk) {
+    // The saved block stays, so that a later restore can try again.
+    k.Log("ERROR Printer driver default settings couldn't be restored!");
+    return false;
+  }
   saved.driverSize = 0;
   if (k.settings.DebugMode) k.Log("DEBUG-INFO Printer driver default settings restored");
   return true;
@@ -135,14 +140,22 @@ bool Outputs::ResetPrinterObject(const std::string& printerName) {
 
 bool Outputs::SetPrinterDefaultPaper(const std::string& printerName, int32_t paperCode,
                                      int32_t widthMm, int32_t heightMm) {
-  if (widthMm == 0 && heightMm == 0) return false;
+  // A paper code stands on its own; only a user-defined size (256) needs a dimension.
+  if (paperCode == 256 && widthMm == 0 && heightMm == 0) return false;
+  // Larger than any paper: a damaged record or page, not a size to hand to the print server.
+  constexpr int32_t kLargestMm = 1000000;
+  if (paperCode == 256 && (widthMm > kLargestMm || heightMm > kLargestMm)) return false;
   if (!printers::Answers(printerName)) {
     kernel_.Log("ERROR Couldn't open printer to modify default paper dimensions!");
     return false;
   }
   const std::string media = paperCode == 256 ? printers::CustomMedia(printerName, widthMm, heightMm)
                                              : printers::MediaForPaperCode(paperCode);
-  if (!media.empty()) printers::SetDefaultMedia(printerName, media);
+  if (media.empty()) return false;  // a code without a paper of its own changes nothing
+  if (printers::SetDefaultMedia(printerName, media) != printers::WriteResult::kOk) {
+    kernel_.Log("ERROR Couldn't modify the printer's default paper dimensions!");
+    return false;
+  }
   if (kernel_.settings.DebugMode) {
     if (paperCode == 256)
       kernel_.Log(std::to_string(widthMm) + " mm x " + std::to_string(heightMm) + " mm" +

@@ -13,6 +13,19 @@ namespace vellumora {
 // flushed too (write-through). False, with the cause in *error, when the source is still there.
 bool MoveFileReplacing(const std::string& source, const std::string& target, std::string* error);
 
+enum class MoveResult { kMoved, kTargetExists, kFailed };
+
+// Moves `source` to `target` without ever replacing anything: kTargetExists, with the source
+// untouched, when a file (or anything else) of that name exists or appears meanwhile. Within
+// one file system this is one atomic rename that refuses an existing target. Across file
+// systems the data is copied to a temporary file beside the target (with the source's
+// permissions and time stamps) and flushed, the final name is created from it without
+// replacing, and only then is the source removed; should the source refuse to go, the copy is
+// taken back, so the file is never lost and never in both places. The folders are flushed too.
+// kFailed, with the cause in *error, when the source is still there for another reason.
+MoveResult MoveFileNoReplace(const std::string& source, const std::string& target,
+                             std::string* error);
+
 // Deletes the file. True when it is gone afterwards, also when it was not there any more.
 bool RemoveFile(const std::string& path);
 

@@ -21,10 +21,11 @@ bool ListRegularFiles(const std::string& folder, std::vector<FolderEntry>* files
 // True when `path` names a directory (a link to one counts).
 bool IsDirectory(const std::string& path);
 
-// Creates (or truncates) `testFile` inside `folder`, closes and removes it again. False when
-// the folder has no write permission bit at all (a read-only folder refuses even root), when
-// the file cannot be created, or when `testFile` is something other than a regular file (a
-// planted link is never followed, so nothing outside the folder is truncated).
+// Creates `testFile` inside `folder` as a new file, closes and removes it again. When that name
+// is taken already (by a planted link, someone's file, a leftover), the entry is left as it
+// is and a new file of a unique name beside it is made and removed instead: nothing is ever
+// written through a link or truncated. False when the folder has no write permission bit at
+// all (a read-only folder refuses even root) or no file can be created in it.
 bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile);
 
 // The same answer without touching the disk, where the kernel's permission check is known to

@@ -17,8 +17,16 @@ std::string CurrentDirectory();
 // The directory that holds the running executable, or empty when it cannot be read.
 std::string ExecutableDirectory();
 
-// Folder for run-time files such as the single-instance lock: $XDG_RUNTIME_DIR when set,
-// otherwise /run/lock (root) or /tmp.
-std::filesystem::path RuntimeFolder();
+// Folder for run-time files such as the single-instance lock, one that nobody else may
+// write to (in a folder anyone may write to, anyone could take the lock first and keep the
+// program from starting): $XDG_RUNTIME_DIR when it is such a folder; otherwise /run/vellumora
+// for root and /tmp/vellumora-UID for other users, created when missing. Empty, with the
+// reason in *error, when that folder is not fit for it.
+std::optional<std::filesystem::path> RuntimeFolder(std::string* error);
+
+// Makes sure `folder` is a directory of the effective user that group and others cannot write
+// to, creating it with `mode` when it is missing (its parent must exist). False, with the
+// reason in *error, when it is a link, no directory, another user's, or writable by others.
+bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* error);
 
 }  // namespace vellumora

@@ -95,10 +95,19 @@ TEST(Program, BannerSingleInstanceAndOrderlyStop) {
       logFile, "ERROR Ini-file not found: " + (dir.path() / "Vellumora" / "Vellumora.ini").string(),
       1));
 
-  // A second instance writes its banner, finds the first one running and ends at once.
+  // A second instance writes its banner, finds the first one running and ends at once,
+  // saying why.
   pid_t second = StartProgram(dir.path());
   EXPECT_EQ(WaitExit(second, 5s), 0);
   EXPECT_TRUE(WaitForLog(logFile, started, 2));
+  const std::string held = "ERROR Vellumora is running already (lock " +
+                           (dir.path() / "Vellumora.MUTEX").string() + " is held)";
+  auto after = LogMessages(logFile);
+  auto secondStart =
+      std::find(std::find(after.begin(), after.end(), started) + 1, after.end(), started);
+  ASSERT_NE(secondStart, after.end());
+  EXPECT_EQ(std::count(after.begin(), after.end(), held), 1);
+  EXPECT_NE(std::find(secondStart, after.end(), held), after.end());
   EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first instance must still run";
 
   kill(first, SIGTERM);

@@ -468,5 +468,39 @@ TEST(PrintLedgerText, ReadsWhatItWritesAndDropsWhatItCannotRead) {
   EXPECT_FALSE(PrintLedger::Parse("not a ledger\n", &back));
 }
 
+TEST_F(DispatchTest, ALongNameTakenInTheArchiveIsShortenedNotPrintedAgain) {
+  const fs::path archive = Folder("archive");
+  ArchiveInto(archive);
+  const std::string name = std::string(251, 'n') + ".prn";  // 255 bytes, the longest name
+  WriteFileBytes(archive / name, "earlier");
+  EXPECT_TRUE(Dispatch(name, "label"));
+  EXPECT_FALSE(fs::exists(in / name));
+  EXPECT_EQ(ReadFileBytes(archive / name), "earlier") << "nothing in the archive is replaced";
+  int moved = 0;
+  for (const auto& entry : fs::directory_iterator(archive)) {
+    const std::string n = entry.path().filename().string();
+    if (n == name) continue;
+    ++moved;
+    EXPECT_EQ(n.size(), 255u);
+    EXPECT_EQ(n.substr(n.size() - 4), ".prn");
+    EXPECT_EQ(n[17], ' ');
+    EXPECT_EQ(ReadFileBytes(entry.path()), "label");
+  }
+  EXPECT_EQ(moved, 1);
+
+  // An archive folder left empty never sends files to the root folder.
+  WriteField(kernel->currentChannel.moveDir, "");
+  EXPECT_FALSE(Dispatch("b.prn"));
+  EXPECT_TRUE(fs::exists(in / "b.prn"));
+  EXPECT_EQ(output.calls.size(), 2u);
+  EXPECT_FALSE(Again("b.prn"));
+  EXPECT_EQ(output.calls.size(), 2u) << "printed once, whatever became of its disposal";
+  EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                       "ERROR File b.prn was printed but couldn't be moved: the channel names no "
+                       "archive folder. It will not be printed again; its disposal is retried at "
+                       "each scan."),
+            1);
+}
+
 }  // namespace
 }  // namespace vellumora

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "scan-fixture.h"
 
@@ -31,16 +32,40 @@ TEST_F(FolderAccessTest, ResultsAndTheirLines) {
   chmod(readOnly.c_str(), 0755);
 }
 
-TEST_F(FolderAccessTest, APlantedLinkIsNotFollowed) {
+TEST_F(FolderAccessTest, WhateverHasTheTestFilesNameIsLeftAsItIs) {
   const fs::path folder = Folder("in");
   const fs::path victim = sandbox.path() / "victim";
+  const fs::path testFile = folder / "test2205.tmp";
   test::WriteFileBytes(victim, "precious");
-  fs::create_symlink(victim, folder / "test2205.tmp");
-  // The report creates the test file: the link is refused, not written through.
-  EXPECT_EQ(kernel->TestFolderAccess(folder.string(), false), 1);
-  // The scan's check touches no file at all on a local disk.
-  EXPECT_EQ(kernel->TestFolderAccess(folder.string(), true), 2);
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"link to a file", [&] { fs::create_symlink(victim, testFile); }},
+      {"dangling link", [&] { fs::create_symlink(sandbox.path() / "nothing", testFile); }},
+      {"someone's file", [&] { test::WriteFileBytes(testFile, "kept"); }},
+      {"FIFO", [&] { ASSERT_EQ(mkfifo(testFile.c_str(), 0644), 0); }},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.what);
+    std::error_code ec;
+    fs::remove(testFile, ec);
+    tc.plant();
+    const auto before = fs::symlink_status(testFile).type();
+    // The report creates a file of its own beside the planted entry; the scan's check touches
+    // no file at all on a local disk.
+    EXPECT_EQ(kernel->TestFolderAccess(folder.string(), false), 2);
+    EXPECT_EQ(kernel->TestFolderAccess(folder.string(), true), 2);
+    EXPECT_EQ(fs::symlink_status(testFile).type(), before);
+    if (before == fs::file_type::regular) {
+      EXPECT_EQ(test::ReadFileBytes(testFile), "kept");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
+        << "only the planted entry is left";
+  }
   EXPECT_EQ(test::ReadFileBytes(victim), "precious");
+  EXPECT_FALSE(fs::exists(sandbox.path() / "nothing"));
 }
 
 TEST_F(FolderAccessTest, TheRootKeepsItsSlash) {

@@ -117,6 +117,37 @@ TEST_F(KLogTest, UnwritableFileDropsTheMessage) {
   EXPECT_EQ(log.Lines().size(), 2u);  // the header it could not write, and nothing else
 }
 
+TEST_F(KLogTest, PlantedLinkIsReplacedNeverReadOrWrittenThrough) {
+  const fs::path victim = dir.path() / "victim";
+  test::WriteFileBytes(victim, "secret\n");
+  fs::create_symlink(victim, file);
+  {
+    C_KLog log(file.string(), clock);
+    log.AddLine("started");
+    EXPECT_EQ(log.Lines().back(), u"03.07. 09:05   started");
+  }
+  EXPECT_EQ(test::ReadFileBytes(victim), "secret\n");
+  EXPECT_FALSE(fs::is_symlink(file));
+  EXPECT_EQ(test::ReadFileBytes(file), "\xFF\xFE" +
+                                           Utf16("Vellumora Log-File - Do NOT edit!\r\n \r\n") +
+                                           Utf16("03.07. 09:05   started\r\n"));
+
+  // A link planted while the log runs is not written through either.
+  C_KLog log(file.string(), clock);
+  fs::remove(file);
+  fs::create_symlink(victim, file);
+  log.AddLine("dropped");
+  EXPECT_EQ(test::ReadFileBytes(victim), "secret\n");
+}
+
+TEST_F(KLogTest, FolderInPlaceOfTheFileDropsTheMessages) {
+  fs::create_directory(file);
+  C_KLog log(file.string(), clock);
+  log.AddLine("lost");
+  EXPECT_EQ(log.Lines().size(), 2u);
+  EXPECT_TRUE(fs::is_empty(file));
+}
+
 TEST_F(KLogTest, ConcurrentWritersLoseAndTearNoLine) {
   C_KLog log(file.string(), clock);
   log.maxLines = 10000;

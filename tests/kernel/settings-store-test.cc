@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "kernel/kernel.h"
@@ -180,36 +183,129 @@ TEST_F(SettingsStoreTest, Format602KeepsItsDataAndCountsAsConverted) {
   EXPECT_EQ(std::memcmp(c.driverData, "DRV", 3), 0);
 }
 
-TEST_F(SettingsStoreTest, BadHeadersAndShortFiles) {
+// Every file written over the loaded one gets a time stamp of its own, however fast the
+// test runs: the file system's clock may not move between two writes.
+void WriteStamped(const fs::path& file, const std::string& bytes, int step) {
+  test::WriteFileBytes(file, bytes);
+  std::error_code ec;
+  fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(step), ec);
+  ASSERT_FALSE(ec) << ec.message();
+}
+
+TEST_F(SettingsStoreTest, DamagedFileKeepsTheChannelsLoadedLastUntilItIsRepaired) {
   WriteIni("");
+  RawRecord a(kNewRecord), b(kNewRecord);
+  a.I32(oCopies, 2);
+  b.I32(oCopies, 3);
+  const std::string good = Header("603", "0002") + a.bytes + b.bytes;
+  WriteStamped(Data("Vellumora.vch"), good, 1);
+  kernel->ReadSettings(false);
+  ASSERT_EQ(kernel->channelCount, 2);
+
   struct Case {
+    const char* what;
     std::string file;
-    int32_t channelCount;
-    const char* lastMessage;
+    const char* reason;
   };
-  RawRecord r(kNewRecord);
-  r.I32(oCopies, 2);
+  std::string garbage(5000, '\0');
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
   const Case cases[] = {
-      {Header("605", "0001") + r.bytes, 0, "No print channel settings imported"},
-      {Header("603", "-001") + r.bytes, 0, "No print channel settings imported"},
-      {"Vellumora", 0, "No print channel settings imported"},
-      {"", 0, "No print channel settings imported"},
-      // Three promised, one and a half present: the rest stays zero-filled, no error.
-      {Header("603", "0003") + r.bytes + r.bytes.substr(0, 1000), 3,
-       "3 Print channel settings imported"},
+      {"cut to 100 bytes", good.substr(0, 100),
+       "the file holds 0 of the 2 records its header announces (100 bytes)"},
+      {"cut inside the second record", good.substr(0, 69 + kNewRecord + 10),
+       "the file holds 1 of the 2 records its header announces (53323 bytes)"},
+      {"header alone promising 9999", Header("603", "9999"),
+       "the file holds 0 of the 9999 records its header announces (69 bytes)"},
+      {"garbage", garbage, "unknown format version 0"},
+      {"empty", "", "the file is empty"},
+      {"half a header", good.substr(0, 40), "the header is incomplete (40 of 69 bytes)"},
+      {"unknown version", Header("605", "0001") + a.bytes, "unknown format version 605"},
+      {"negative count", Header("603", "-001") + a.bytes, "negative channel count -1"},
+      // Old records are shorter, but not this short.
+      {"old format cut short", Header("601", "0002") + std::string(kOldRecord + 5, '\0'),
+       "the file holds 1 of the 2 records its header announces (18502 bytes)"},
+  };
+  int step = 2;
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.what);
+    WriteStamped(Data("Vellumora.vch"), tc.file, step++);
+    messages.clear();
+    kernel->ReadSettings(true);
+    EXPECT_EQ(kernel->channelCount, 2);
+    ASSERT_EQ(kernel->channels.size(), 3u);
+    EXPECT_EQ(kernel->channels[0].copies, 2);
+    EXPECT_EQ(kernel->channels[1].copies, 3);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"Read updated vch-file data",
+                                        "ERROR No print channel settings imported from " +
+                                            Data("Vellumora.vch").string() + ": " + tc.reason +
+                                            "; the 2 channels loaded before stay in use"}));
+    // Unchanged since: not read again, not reported again.
+    messages.clear();
+    kernel->ReadSettings(true);
+    EXPECT_TRUE(messages.empty());
+  }
+
+  // Repaired: loaded at its next change. A file longer than its records is fine too.
+  b.I32(oCopies, 7);
+  WriteStamped(Data("Vellumora.vch"), Header("603", "0001") + b.bytes + "trailing", step++);
+  messages.clear();
+  kernel->ReadSettings(true);
+  EXPECT_EQ(kernel->channelCount, 1);
+  EXPECT_EQ(kernel->channels[0].copies, 7);
+  EXPECT_EQ(messages, (std::vector<std::string>{"Read updated vch-file data",
+                                                "1 Print channel settings imported"}));
+}
+
+TEST_F(SettingsStoreTest, DamagedFileAtStartLoadsNoChannels) {
+  WriteIni("");
+  test::WriteFileBytes(Data("Vellumora.vch"), Header("603", "0003") + std::string(1000, 'x'));
+  kernel->ReadSettings(false);
+  EXPECT_EQ(kernel->channelCount, 0);
+  ASSERT_EQ(kernel->channels.size(), 1u);
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{
+                "ERROR No print channel settings imported from " + Data("Vellumora.vch").string() +
+                ": the file holds 0 of the 3 records its header announces (1069 bytes)"}));
+}
+
+TEST_F(SettingsStoreTest, OddThingsInTheSettingsFilesPlaceNeitherBlockNorCrash) {
+  RawRecord r(kNewRecord);
+  r.I32(oCopies, 4);
+  test::WriteFileBytes(dir.path() / "elsewhere.vch", Header("603", "0001") + r.bytes);
+  test::WriteFileBytes(dir.path() / "elsewhere.ini", "[System]\r\nDebugMode=1\r\n");
+  const std::string vchReason =
+      "ERROR No print channel settings imported from " + Data("Vellumora.vch").string() + ": ";
+  const std::string iniReason =
+      "ERROR Ini-file cannot be read: " + Data("Vellumora.ini").string() + " (";
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&, const fs::path&)> make;  // (file, elsewhere)
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"folder", [](const fs::path& f, const fs::path&) { fs::create_directory(f); },
+       "it is a folder"},
+      {"FIFO", [](const fs::path& f, const fs::path&) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); },
+       "it is not a regular file"},
+      {"link", [](const fs::path& f, const fs::path& e) { fs::create_symlink(e, f); },
+       "a symbolic link stands in its place"},
   };
   for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.what);
+    fs::remove_all(kernel->dataDir);
+    fs::create_directories(kernel->dataDir);
+    tc.make(Data("Vellumora.ini"), dir.path() / "elsewhere.ini");
+    tc.make(Data("Vellumora.vch"), dir.path() / "elsewhere.vch");
+    kernel->settings = SystemSettings();
+    kernel->iniFileAge = kernel->channelFileAge = 0;
     messages.clear();
-    test::WriteFileBytes(Data("Vellumora.vch"), tc.file);
     kernel->ReadSettings(false);
-    EXPECT_EQ(kernel->channelCount, tc.channelCount) << tc.file.substr(0, 69);
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), tc.lastMessage);
-    ASSERT_EQ(kernel->channels.size(), static_cast<std::size_t>(tc.channelCount) + 1);
-    EXPECT_EQ(kernel->channels.back().copies, 0);
+    EXPECT_FALSE(kernel->settings.DebugMode);
+    EXPECT_EQ(kernel->channelCount, 0);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{iniReason + tc.reason + ")", vchReason + tc.reason}));
   }
-  EXPECT_EQ(kernel->channels[0].copies, 2);
-  EXPECT_EQ(kernel->channels[1].copies, 0);  // only 1000 bytes of it were there
 }
 
 TEST_F(SettingsStoreTest, SaveWritesHeaderAndRecordsAndAppendUsesTheSpareSlot) {
@@ -324,6 +420,23 @@ TEST_F(SettingsStoreTest, ClientListsKeepTheirEncoding) {
   EXPECT_EQ(kernel->clientNames.size(), 3u);
 }
 
+TEST_F(SettingsStoreTest, SaveFailsWhenEitherFileCannotBeReplaced) {
+  // A folder in a file's place cannot be renamed over: that file's save fails.
+  for (const char* blocked : {"Vellumora.ini", "Vellumora.vch"}) {
+    SCOPED_TRACE(blocked);
+    fs::remove_all(kernel->dataDir);
+    fs::create_directories(Data(blocked));
+    kernel->ReadSettings(false);
+    messages.clear();
+    EXPECT_FALSE(kernel->SaveSettings(false));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("ERROR Settings not saved, cannot replace ", 0), 0u) << messages[0];
+    // The other file was written all the same.
+    const char* other = std::string(blocked) == "Vellumora.ini" ? "Vellumora.vch" : "Vellumora.ini";
+    EXPECT_TRUE(fs::is_regular_file(Data(other)));
+  }
+}
+
 TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   WriteIni("");
   RawRecord r(kNewRecord);
@@ -340,7 +453,7 @@ TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   small.rlim_cur = 64 * 1024;
   setrlimit(RLIMIT_FSIZE, &small);
   messages.clear();
-  EXPECT_TRUE(kernel->SaveSettings(true));
+  EXPECT_FALSE(kernel->SaveSettings(true));
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
 

@@ -2,12 +2,17 @@
 // block and its application per channel, paper, documents and the access test.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string_view>
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
 #include "output/outputs-fixture.h"
 #include "output/outputs.h"
+#include "output/picture-files.h"
 #include "platform/printers.h"
 #include "platform/system-info.h"
 #include "support/cups-sandbox.h"
@@ -19,6 +24,45 @@ namespace {
 using test::CupsSandbox;
 constexpr const char* kRaw = CupsSandbox::kRawQueue;
 constexpr const char* kPs = CupsSandbox::kPostScriptQueue;
+
+// Every printer attribute as the server reports it, "tag value" by name. Attributes that tell
+// the time or the state of the queue change by themselves and are left out.
+std::map<std::string, std::string> PrinterAttributes(const char* queue) {
+  std::map<std::string, std::string> out;
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", queue);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+    const char* name = ippGetName(a);
+    if (!name || std::string_view(name).find("time") != std::string_view::npos ||
+        std::string_view(name).starts_with("printer-state") ||
+        std::string_view(name) == "queued-job-count")
+      continue;
+    char value[4096];
+    ippAttributeString(a, value, sizeof value);
+    out[name] += std::string(ippTagString(ippGetValueTag(a))) + " " + value + ";";
+  }
+  ippDelete(response);
+  return out;
+}
+
+// Sets one default on the server the way an administrator's tool would.
+bool SetServerDefault(const char* queue, const char* attribute, ipp_tag_t tag,
+                      const std::string& value) {
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", queue);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  ippAddString(request, IPP_TAG_PRINTER, tag, attribute, nullptr, value.c_str());
+  ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/"));
+  return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+}
 
 class PrinterSettingsTest : public test::OutputsFixture {
  protected:
@@ -155,8 +199,92 @@ TEST_F(PrinterSettingsTest, EqualBlockChangesNothingAndForeignBlockIsRefused) {
   EXPECT_EQ(kernel->jobsInSpooler, 0);
 }
 
+TEST_F(PrinterSettingsTest, DefaultsWrittenBackUnchangedChangeNoPrinterAttribute) {
+  // Defaults of every kind the block holds, one of them too long for its slot.
+  const std::string longBin(120, 'b');
+  ASSERT_EQ(printers::SetDefaultMedia(kPs, "iso_a5_148x210mm"), printers::WriteResult::kOk);
+  ASSERT_TRUE(SetServerDefault(kPs, "print-color-mode-default", IPP_TAG_KEYWORD, "monochrome"));
+  ASSERT_TRUE(SetServerDefault(kPs, "output-bin-default", IPP_TAG_KEYWORD, longBin));
+  const auto before = PrinterAttributes(kPs);
+  ASSERT_NE(before.at("output-bin-default").find(longBin), std::string::npos);
+
+  const auto block = printers::ReadDefaultsBlock(kPs);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->size(), original.size()) << "the values never change the block's length";
+  EXPECT_EQ(std::string(block->begin(), block->end()).find("bbbb"), std::string::npos)
+      << "a value that does not fit is recorded as none, not cut short";
+  ASSERT_EQ(printers::WriteDefaultsBlock(kPs, *block), printers::WriteResult::kOk);
+  const auto after = PrinterAttributes(kPs);
+  for (const auto& [name, value] : before) EXPECT_EQ(after.at(name), value) << name;
+  EXPECT_EQ(after.size(), before.size());
+}
+
+TEST_F(PrinterSettingsTest, FailedRestoreKeepsTheSavedBlockAndSaysSo) {
+  // A saved block of the right length that the printer cannot take.
+  std::vector<uint8_t> damaged = original;
+  damaged[0] = 'X';
+  PrintChannel& saved = kernel->printerDefaults;
+  WriteField(saved.printerName, kPs);
+  saved.driverSize = static_cast<int32_t>(damaged.size());
+  std::memcpy(saved.driverData, damaged.data(), damaged.size());
+
+  EXPECT_FALSE(outputs->RestorePrinterDefaults());
+  EXPECT_EQ(
+      log, std::vector<std::string>{"ERROR Printer driver default settings couldn't be restored!"});
+  EXPECT_EQ(saved.driverSize, static_cast<int32_t>(damaged.size()));
+}
+
+TEST_F(PrinterSettingsTest, PaperIsReportedOnlyWhenTheServerTookIt) {
+  // A printer that was there when it was looked for and is gone when the paper is written.
+  const char* gone = "vellumora-gone";
+  ASSERT_EQ(std::system((std::string("lpadmin -p ") + gone + " -E -v file:/dev/null").c_str()), 0);
+  ASSERT_TRUE(printers::Answers(gone));
+  ASSERT_EQ(std::system((std::string("lpadmin -x ") + gone).c_str()), 0);
+  log.clear();
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(gone, 11, 0, 0));
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(gone, 256, 100, 200));
+  EXPECT_EQ(log, (std::vector<std::string>{
+                     "ERROR Couldn't modify the printer's default paper dimensions!",
+                     "ERROR Couldn't modify the printer's default paper dimensions!"}));
+  // Nor did writing its paper bring the removed printer back.
+  auto names = printers::Names();
+  EXPECT_EQ(std::find(names.begin(), names.end(), gone), names.end());
+  std::system((std::string("lpadmin -x ") + gone + " 2>/dev/null").c_str());
+}
+
+TEST_F(PrinterSettingsTest, PictureOfAChannelWithAPaperCodePrintsOnThatPaper) {
+  ASSERT_TRUE(outputs->SelectPrinter(kPs));
+  PrintChannel c = EmptyChannel();
+  WriteField(c.printerName, kPs);
+  c.copies = 1;
+  c.dpiX = c.dpiY = 300;
+  c.paperSize = 11;                      // A5
+  c.geometry = kernel->printerGeometry;  // measured on A4 when the channel was set up
+  c.geometry.borderRect = {100, 100, 1000, 1000};
+  kernel->currentChannel = c;
+  test::WritePicture(Path("a5.png"), test::PictureSpec{200, 200, test::Rgb{200, 20, 20}, 0});
+  EXPECT_EQ(outputs->PrintBitmapFile(Job(Path("a5.png"), kPs, 1)).result, OutputResult::kPrinted);
+
+  auto jobs = CupsSandbox::Get().WaitForJobs(kPs, 1, std::chrono::seconds(30));
+  ASSERT_EQ(jobs.size(), 1u);
+  // The driver turns the PDF page into PostScript of the page's size: A5 in points.
+  EXPECT_NE(jobs[0].data.find("%%HiResBoundingBox: 0 0 420.00 595.00"), std::string::npos)
+      << jobs[0].data.substr(0, 600);
+  printers::SetDefaultMedia(kPs, "iso_a4_210x297mm");
+}
+
 TEST_F(PrinterSettingsTest, DefaultPaperByCodeAndCustomSize) {
-  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 0));
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 256, 0, 0));  // no size: nothing to set
+  EXPECT_FALSE(outputs->SetPrinterDefaultPaper(kPs, 0, 0, 0));    // no paper of its own
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(PaperHeightDots(kPs), 3508);
+  // A paper code needs no size: A5.
+  EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 11, 0, 0));
+  EXPECT_EQ(PaperHeightDots(kPs), 2479);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "11 was set as new printer default paper size");
+  EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 9, 0, 0));  // A4
+  EXPECT_EQ(PaperHeightDots(kPs), 3508);
   EXPECT_TRUE(outputs->SetPrinterDefaultPaper(kPs, 11, 50, 50));  // A5; the size is ignored
   EXPECT_EQ(PaperHeightDots(kPs), 2479);
   EXPECT_EQ(log.back(), "11 was set as new printer default paper size");

@@ -14,6 +14,7 @@
 #include <span>
 
 #include "platform/cups/cups-internal.h"
+#include "platform/cups/defaults-slot.h"
 #include "platform/printers.h"
 
 namespace vellumora::printers {
@@ -77,9 +78,12 @@ WriteResult ResultOf(ipp_status_t status) {
   return WriteResult::kFailed;
 }
 
-// Sends CUPS-Add-Modify-Printer with the attributes `fill` adds to the printer group.
+// Sends CUPS-Add-Modify-Printer with the attributes `fill` adds to the printer group. That
+// operation adds a printer that does not exist, so a printer removed since it was looked for
+// is asked for first: changing its defaults must not bring back a queue without a device.
 template <typename Fill>
 WriteResult ModifyPrinter(const std::string& name, Fill fill) {
+  if (IppResponse r{GetPrinterAttributes(name)}; !r.ipp) return WriteResult::kFailed;
   ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                PrinterUri(name).c_str());
@@ -168,9 +172,44 @@ constexpr std::array<const char*, 11> kBlockOptions = {"copies",        "finishi
                                                        "print-quality", "printer-resolution",
                                                        "sides"};
 constexpr char kBlockMagic[4] = {'V', 'L', 'D', 'B'};
-constexpr std::size_t kSlotName = 32;
-constexpr std::size_t kSlotValue = 96;  // first byte: value type
-constexpr std::size_t kSlotSize = kSlotName + kSlotValue;
+
+bool IsBlockOption(std::string_view option) {
+  return std::find(kBlockOptions.begin(), kBlockOptions.end(), option) != kBlockOptions.end();
+}
+
+// The default in force as a slot records it: only a single value of a type the slot knows.
+// A list of values (a finishings default of several, say) records no value, so that writing
+// the block back leaves it as it is rather than keeping only its first value.
+DefaultValue ValueOf(ipp_attribute_t* a) {
+  DefaultValue v;
+  if (!a || ippGetCount(a) != 1) return v;
+  switch (ippGetValueTag(a)) {
+    case IPP_TAG_INTEGER:
+    case IPP_TAG_ENUM:
+      v.kind = ippGetValueTag(a) == IPP_TAG_INTEGER ? DefaultValue::Kind::kInteger
+                                                    : DefaultValue::Kind::kEnum;
+      v.number = ippGetInteger(a, 0);
+      break;
+    case IPP_TAG_KEYWORD:
+    case IPP_TAG_NAME:
+      if (const char* text = ippGetString(a, 0, nullptr)) {
+        v.kind = ippGetValueTag(a) == IPP_TAG_KEYWORD ? DefaultValue::Kind::kKeyword
+                                                      : DefaultValue::Kind::kName;
+        v.text = text;
+      }
+      break;
+    case IPP_TAG_RESOLUTION: {
+      ipp_res_t units;
+      v.x = ippGetResolution(a, 0, &v.y, &units);
+      v.perCm = units == IPP_RES_PER_CM;
+      v.kind = DefaultValue::Kind::kResolution;
+      break;
+    }
+    default:
+      break;
+  }
+  return v;
+}
 
 }  // namespace
 
@@ -271,32 +310,10 @@ std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name) {
     if (!ippFindAttribute(r.ipp, supported.c_str(), IPP_TAG_ZERO)) continue;
     std::array<char, kSlotSize> slot{};
     std::snprintf(slot.data(), kSlotName, "%s", option);
-    char* value = slot.data() + kSlotName;
     // The first value is the one in force: defaults set on the server come before the driver's.
     const std::string def = std::string(option) + "-default";
-    if (ipp_attribute_t* a = ippFindAttribute(r.ipp, def.c_str(), IPP_TAG_ZERO)) {
-      switch (ippGetValueTag(a)) {
-        case IPP_TAG_INTEGER:
-          std::snprintf(value, kSlotValue, "i%d", ippGetInteger(a, 0));
-          break;
-        case IPP_TAG_ENUM:
-          std::snprintf(value, kSlotValue, "e%d", ippGetInteger(a, 0));
-          break;
-        case IPP_TAG_KEYWORD:
-        case IPP_TAG_NAME:
-          std::snprintf(value, kSlotValue, "k%s", ippGetString(a, 0, nullptr));
-          break;
-        case IPP_TAG_RESOLUTION: {
-          ipp_res_t units;
-          int y = 0, x = ippGetResolution(a, 0, &y, &units);
-          std::snprintf(value, kSlotValue, "r%dx%d%s", x, y,
-                        units == IPP_RES_PER_CM ? "dpcm" : "dpi");
-          break;
-        }
-        default:
-          break;  // no value: the slot stays empty
-      }
-    }
+    EncodeSlotValue(ValueOf(ippFindAttribute(r.ipp, def.c_str(), IPP_TAG_ZERO)),
+                    std::span<char, kSlotValue>(slot.data() + kSlotName, kSlotValue));
     block.insert(block.end(), slot.begin(), slot.end());
     ++count;
   }
@@ -311,35 +328,33 @@ WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t>
     return WriteResult::kFailed;
   return ModifyPrinter(name, [&](ipp_t* request) {
     for (std::size_t at = 8; at + kSlotSize <= block.size(); at += kSlotSize) {
-      std::string option(reinterpret_cast<const char*>(block.data() + at),
-                         strnlen(reinterpret_cast<const char*>(block.data() + at), kSlotName));
-      std::string value(
-          reinterpret_cast<const char*>(block.data() + at + kSlotName),
-          strnlen(reinterpret_cast<const char*>(block.data() + at + kSlotName), kSlotValue));
-      if (option.empty() || value.size() < 2) continue;
+      const char* slot = reinterpret_cast<const char*>(block.data() + at);
+      const std::string option(slot, strnlen(slot, kSlotName));
+      // Blocks come from stored channel records: only the settings a block is made of are
+      // written, never whatever other printer attribute a damaged record names.
+      if (!IsBlockOption(option)) continue;
+      const DefaultValue v =
+          DecodeSlotValue(std::span<const char, kSlotValue>(slot + kSlotName, kSlotValue));
       const std::string attr = option + "-default";
-      const char* text = value.c_str() + 1;
-      switch (value[0]) {
-        case 'i':
-          ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, attr.c_str(), std::atoi(text));
+      switch (v.kind) {
+        case DefaultValue::Kind::kInteger:
+        case DefaultValue::Kind::kEnum:
+          ippAddInteger(request, IPP_TAG_PRINTER,
+                        v.kind == DefaultValue::Kind::kInteger ? IPP_TAG_INTEGER : IPP_TAG_ENUM,
+                        attr.c_str(), v.number);
           break;
-        case 'e':
-          ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, attr.c_str(), std::atoi(text));
+        case DefaultValue::Kind::kKeyword:
+        case DefaultValue::Kind::kName:
+          ippAddString(request, IPP_TAG_PRINTER,
+                       v.kind == DefaultValue::Kind::kKeyword ? IPP_TAG_KEYWORD : IPP_TAG_NAME,
+                       attr.c_str(), nullptr, v.text.c_str());
           break;
-        case 'k':
-          ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attr.c_str(), nullptr, text);
+        case DefaultValue::Kind::kResolution:
+          ippAddResolution(request, IPP_TAG_PRINTER, attr.c_str(),
+                           v.perCm ? IPP_RES_PER_CM : IPP_RES_PER_INCH, v.x, v.y);
           break;
-        case 'r': {
-          int x = 0, y = 0;
-          char units[8] = {};
-          if (std::sscanf(text, "%dx%d%7s", &x, &y, units) >= 2)
-            ippAddResolution(request, IPP_TAG_PRINTER, attr.c_str(),
-                             std::strcmp(units, "dpcm") == 0 ? IPP_RES_PER_CM : IPP_RES_PER_INCH, x,
-                             y);
-          break;
-        }
-        default:
-          break;
+        case DefaultValue::Kind::kNone:
+          break;  // no value recorded: the printer's own stays
       }
     }
   });

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,40 +30,112 @@ bool Fail(std::string* error, const std::string& what) {
   if (error) *error = what + ": " + std::strerror(errno);
   return false;
 }
+
+bool WriteAll(int fd, std::string_view bytes) {
+  return vellumora::WriteAll(fd, bytes.data(), bytes.size());
+}
 }  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+ReadStatus ReadRegularFile(const std::string& path, std::string* bytes, std::string* error,
+                           std::size_t maxBytes, bool forWriting) {
+  bytes->clear();
+  auto failed = [&](ReadStatus status, int err) {
+    bytes->clear();
+    if (error) *error = std::strerror(err);
+    return status;
+  };
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
+  const int flags = (forWriting ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) return failed(ReadStatus::kMissing, err);
+    if (err == EACCES || err == EPERM || err == EROFS || err == ETXTBSY)
+      return failed(ReadStatus::kNoAccess, err);
+    if ((err == ELOOP || err == EISDIR) && error) {
+      *error = err == ELOOP ? "a symbolic link stands in its place" : "it is a folder";
+      return ReadStatus::kFailed;
+    }
+    return failed(ReadStatus::kFailed, err);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return failed(ReadStatus::kFailed, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    bytes->clear();
+    if (error) *error = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+    return ReadStatus::kFailed;
+  }
+  if (st.st_size > 0)
+    bytes->reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), maxBytes));
+  char buffer[64 * 1024];
+  while (bytes->size() < maxBytes) {
+    const std::size_t want = std::min(sizeof buffer, maxBytes - bytes->size());
+    ssize_t n = ::read(fd, buffer, want);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      return failed(ReadStatus::kFailed, err);
+    }
+    bytes->append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return ReadStatus::kRead;
+}
+
+bool AppendToFile(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0644);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && WriteAll(fd, bytes);
+  ok = ::close(fd) == 0 && ok;
+  return ok;
+}
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error,
                  bool durable) {
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);
-  // Keep the old file's permissions when there is one; otherwise rw-r--r--.
+  // Keep the old file's permissions when there is one; otherwise rw-r--r--. A link in its
+  // place is replaced, not followed, so the permissions of whatever it points to do not count.
   struct stat st {};
-  ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+  const bool regular = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  ::fchmod(fd, regular ? (st.st_mode & 07777) : 0644);
 
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int saved = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      errno = saved;
-      return Fail(error, "cannot write " + path);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if ((durable && ::fsync(fd) != 0) || ::close(fd) != 0) {
+  if (!WriteAll(fd, bytes)) {
     int saved = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    errno = saved;
+    return Fail(error, "cannot write " + path);
+  }
+  // Both always run: a failed flush must not leak the descriptor.
+  const bool flushed = !durable || ::fsync(fd) == 0;
+  int saved = errno;
+  const bool closed = ::close(fd) == 0;
+  if (!closed && flushed) saved = errno;
+  if (!flushed || !closed) {
     ::unlink(temp.c_str());
     errno = saved;
     return Fail(error, "cannot write " + path);
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int saved = errno;
+    const int err = errno;
     ::unlink(temp.c_str());
-    errno = saved;
+    errno = err;
     return Fail(error, "cannot replace " + path);
   }
   if (!durable) return true;
@@ -84,31 +157,6 @@ FileIdentity IdentityFromStat(const struct stat& st) {
           static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 }  // namespace
-
-ReadResult ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string* out,
-                         std::string* error) {
-  out->clear();
-  FileHandle file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file.valid()) {
-    if (errno == ENOENT) return ReadResult::kMissing;
-    Fail(error, "cannot open " + path);
-    return ReadResult::kFailed;
-  }
-  struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<uint64_t>(st.st_size) > maxBytes) {
-    if (error) *error = path + " is not a regular file of a plausible size";
-    return ReadResult::kFailed;
-  }
-  out->resize(static_cast<std::size_t>(st.st_size));
-  const int64_t got = ReadAt(file.get(), out->data(), out->size(), 0);
-  if (got < 0) {
-    Fail(error, "cannot read " + path);
-    return ReadResult::kFailed;
-  }
-  out->resize(static_cast<std::size_t>(got));
-  return ReadResult::kRead;
-}
 
 FileIdentity IdentityOf(int fd) {
   struct stat st {};

@@ -50,21 +50,25 @@ bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile)
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return false;
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
-  // O_NOFOLLOW: a link planted under the test file's name is refused, not truncated through.
-  // O_NONBLOCK: a FIFO of that name does not hang the scan.
-  int fd = ::open(testFile.c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  // O_EXCL: only a file made here and now is written and removed; with O_CREAT it also never
+  // follows a link. Whatever already has the name (a planted link, someone's file, a FIFO)
+  // stays untouched, and a file of a name nobody can have planted answers the question.
+  std::string made = testFile;
+  int fd = ::open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    made = testFile + ".XXXXXX";
+    fd = ::mkostemp(made.data(), O_CLOEXEC);
+  }
   if (fd < 0) return false;
-  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   ::close(fd);
-  if (!regular) return false;
-  return ::unlink(testFile.c_str()) == 0;
+  return ::unlink(made.c_str()) == 0;
 }
 
 bool CanCreateFilesIn(const std::string& folder, const std::string& testFile) {
   struct statfs fs {};
   if (::statfs(folder.c_str(), &fs) != 0) return false;
-  constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E, kTmpfs = 0x01021994;
+  constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E,
+                          kTmpfs = 0x01021994;
   const auto type = static_cast<unsigned long>(fs.f_type);
   if (type != kExt && type != kXfs && type != kBtrfs && type != kTmpfs)
     return CreateAndRemoveFile(folder, testFile);
