@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -18,6 +19,11 @@
 #include "platform/printers.h"
 
 namespace vellumora::printers {
+
+namespace {
+// Resolutions beyond this are damaged data, not printers.
+constexpr int64_t kMaxDpi = 100000;
+}  // namespace
 
 std::string PrinterUri(const std::string& name) {
   char uri[HTTP_MAX_URI];
@@ -262,17 +268,25 @@ std::optional<PageMetrics> MeasurePage(const std::string& name) {
             cupsFindDestDefault(CUPS_HTTP_DEFAULT, d.dest, info, "printer-resolution")) {
       ipp_res_t units;
       int y = 0;
-      int x = ippGetResolution(a, 0, &y, &units);
-      if (units == IPP_RES_PER_CM) x = x * 254 / 100, y = y * 254 / 100;
-      if (x > 0 && y > 0) m.dpiX = x, m.dpiY = y;
+      int64_t x = ippGetResolution(a, 0, &y, &units);
+      int64_t yy = y;
+      if (units == IPP_RES_PER_CM) x = x * 254 / 100, yy = yy * 254 / 100;
+      if (x > 0 && yy > 0 && x <= kMaxDpi && yy <= kMaxDpi)
+        m.dpiX = static_cast<int32_t>(x), m.dpiY = static_cast<int32_t>(yy);
     }
   }
   if (const char* r = cupsGetOption("printer-resolution", d.dest->num_options, d.dest->options)) {
-    int x = 0, y = 0;
-    if (std::sscanf(r, "%dx%d", &x, &y) == 2 && x > 0 && y > 0)
-      m.dpiX = x, m.dpiY = y;
-    else if (std::sscanf(r, "%d", &x) == 1 && x > 0)
-      m.dpiX = m.dpiY = x;
+    // "600dpi", "600x1200dpi": the numbers read without overflow, anything odd ignored.
+    const std::string_view text(r);
+    int32_t x = 0, y = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), x);
+    if (ec == std::errc() && end < text.data() + text.size() && *end == 'x') {
+      auto [end2, ec2] = std::from_chars(end + 1, text.data() + text.size(), y);
+      if (ec2 != std::errc()) y = 0;
+    } else if (ec == std::errc()) {
+      y = x;
+    }
+    if (x > 0 && y > 0 && x <= kMaxDpi && y <= kMaxDpi) m.dpiX = x, m.dpiY = y;
   }
   cups_size_t size{};
   if (!MediaSize(d, DefaultMedia(d), &size)) return std::nullopt;
@@ -395,7 +409,9 @@ std::vector<Paper> PaperList(const std::string& name) {
 
 std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t heightMm) {
   NamedDest d(printer);
-  int width = widthMm * 100, length = heightMm * 100;
+  // Hundredths of a millimetre, for sizes up to a kilometre: nothing a record holds overflows.
+  const auto hundredths = [](int32_t mm) { return std::clamp<int32_t>(mm, 0, 1000000) * 100; };
+  int width = hundredths(widthMm), length = hundredths(heightMm);
   if (d.dest && (width <= 0 || length <= 0)) {
     cups_size_t size{};
     if (MediaSize(d, DefaultMedia(d), &size)) {
