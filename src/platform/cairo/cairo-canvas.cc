@@ -62,14 +62,17 @@ CairoCanvas::~CairoCanvas() = default;
 void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
   if (picture.Empty() || dest.Width() == 0 || dest.Height() == 0) return;
   cairo_surface_t* source;
+  // The source's own size: the picture's, or 1 × 1 for a JPEG that goes in as its file.
+  int32_t sourceWidth = picture.width, sourceHeight = picture.height;
   if (picture.jpegFile &&
       cairo_surface_get_type(cairo_get_target(cr_)) != CAIRO_SURFACE_TYPE_IMAGE) {
-    // PDF pages embed the JPEG file as it is: no deflating of tens of megabytes of pixels.
-    // The surface only gives the picture its size; its pixels are never read, because an
-    // opaque surface with JPEG data is written as that data. Created by cairo and never
-    // written to, its memory stays untouched, and cairo takes it over instead of copying it
-    // when we let go of it.
-    source = cairo_image_surface_create(CAIRO_FORMAT_RGB24, picture.width, picture.height);
+    // PDF pages embed the JPEG file as it is: no deflating of tens of megabytes of pixels. The
+    // PDF image is always drawn into a unit square scaled to the source's size, and an opaque
+    // surface with JPEG data is written as that data, its pixels never read: so a 1 × 1
+    // surface, stretched to the destination, carries the whole picture. A surface of the
+    // picture's size would cost its full size in memory when cairo copies it on release.
+    source = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+    sourceWidth = sourceHeight = 1;
     kept_->surfaces.push_back(cairo_surface_reference(source));
     auto* keep = new std::shared_ptr<const std::string>(picture.jpegFile);
     cairo_surface_set_mime_data(
@@ -85,8 +88,8 @@ void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
   cairo_rectangle(cr_, dest.left, dest.top, dest.Width(), dest.Height());
   cairo_clip(cr_);
   cairo_translate(cr_, dest.left, dest.top);
-  cairo_scale(cr_, static_cast<double>(dest.Width()) / picture.width,
-              static_cast<double>(dest.Height()) / picture.height);
+  cairo_scale(cr_, static_cast<double>(dest.Width()) / sourceWidth,
+              static_cast<double>(dest.Height()) / sourceHeight);
   cairo_set_source_surface(cr_, source, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_GOOD);
   cairo_paint(cr_);
