@@ -123,7 +123,10 @@ int RunProgram(int argc, char** argv) {
   // The outputs and the printer object.
   auto outputs = std::make_unique<Outputs>(*kernel, *watermark);
   kernel->output = outputs.get();
-  kernel->onScanningStarts = [o = outputs.get()] { o->LoadWatermark(); };
+  kernel->onScanningStarts = [o = outputs.get()] {
+    o->LoadWatermark();
+    o->InitPdfModules();
+  };
   kernel->readPrinterMetrics =
       [o = outputs.get()](const std::string& printer) -> std::optional<PageGeometry> {
     PageGeometry g;

@@ -2,6 +2,7 @@
 // each kind of file, offered to the engine core through its OutputPort.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,11 @@ namespace vellumora {
 
 // The main window's preview while a picture is printed; absent in service and headless runs.
 class PreviewPort;
+
+// Set while a PDF worker thread runs (from before it starts until its work is done), and the
+// page count its rendering found.
+extern std::atomic<uint8_t> pdfThreadRunning;
+extern std::atomic<int32_t> pdfPageCount;
 
 class Outputs final : public OutputPort {
  public:
@@ -58,6 +64,10 @@ class Outputs final : public OutputPort {
                            bool pixelsOptional = false);
   // Loads the watermark picture from the data folder; due each time scanning starts.
   void LoadWatermark();
+  // Proves that the PDF renderers work and logs the two module lines; due each time scanning
+  // starts and before a test printout. A PDF job fails while module 1 is not ready.
+  void InitPdfModules();
+  bool PdfModule1Ready() const { return pdfModule1Ready_; }
 
   PrinterObject& printer() { return *printer_; }
   C_Kernel& kernel() { return kernel_; }
@@ -68,6 +78,13 @@ class Outputs final : public OutputPort {
   C_Kernel& kernel_;
   WatermarkBitmap& watermark_;
   std::unique_ptr<PrinterObject> printer_;
+  bool pdfModule1Ready_ = false;
+  bool pdfModule2Ready_ = false;
+
+  // PDF through bitmaps: every copy of the rendered pages as a document of its own.
+  OutputReport PrintRenderedPages(const OutputJob& job, const std::string& folder, int32_t pages,
+                                  int32_t copies);
+  void RemovePageFiles(const std::string& folder, int32_t pages);
 };
 
 }  // namespace vellumora

@@ -9,10 +9,6 @@ OutputReport NotAvailable(const std::string& what) {
 }
 }  // namespace
 
-OutputReport Outputs::PrintPdfFile(const OutputJob&) {
-  return NotAvailable("PDF");
-}
-
 OutputReport Outputs::PrintTextFile(const OutputJob&) {
   return NotAvailable("Text file");
 }

@@ -87,6 +87,14 @@ class FileHandle {
   int fd_ = -1;
 };
 
+// A new folder of our own in `parent` (mode 0700), for temporary files that must have names:
+// nobody else can put anything there. Empty, with the cause in *error, when it cannot be made.
+std::string MakePrivateFolder(const std::string& parent, std::string* error);
+// Removes an empty folder; false when it is still there.
+bool RemoveEmptyFolder(const std::string& path);
+// Bytes free for us on the file system that holds `path`; -1 when unknown.
+int64_t FreeBytes(const std::string& path);
+
 // A temporary file without a name in `dir`, gone when its handle is closed: nobody can swap
 // it for a link while we write it. Invalid, with the cause in *error, when it cannot be made.
 FileHandle OpenTempFile(const std::string& dir, std::string* error);

@@ -59,4 +59,8 @@ FrameResult LoadFrame(Format format, int fd, int32_t frame, Bitmap& out,
 // Invalid when it cannot be opened.
 FileHandle OpenPictureFile(const std::string& path);
 
+// Writes the picture as a 24-bit TIFF, deflate-compressed, with `dpi` as its resolution, to a
+// new file at `path` (which must not exist). False, with the reason in *error, on failure.
+bool WriteTiff(const Bitmap& picture, int32_t dpi, const std::string& path, std::string* error);
+
 }  // namespace vellumora::pictures

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vellumora::printers {
@@ -75,17 +76,23 @@ bool HoldsWholeJob(JobState state);
 // Cancels the job; false when the server refused or could not be reached.
 bool CancelJob(const std::string& printer, int32_t jobId);
 
+// Job options by their IPP names and values as text ("print-scaling" = "fit").
+using JobOptions = std::vector<std::pair<std::string, std::string>>;
+
+// The media name the printer uses by default ("iso_a4_210x297mm"); empty when unknown.
+std::string DefaultMediaName(const std::string& printer);
+
 // A job whose one document is streamed to the printer as it is produced.
 class StreamJob {
  public:
-  // Creates the job (titled `title`, with `copies` copies made by the server) and starts its
-  // document, named `documentName`. `created` learns the job's id as soon as the server gave
-  // it, before any data is sent. Empty on failure with the reason in *error.
+  // Creates the job (titled `title`, with `copies` copies made by the server and the given
+  // options) and starts its document, named `documentName`. `created` learns the job's id as soon
+  // as the server gave it, before any data is sent. Empty on failure with the reason in *error.
   static std::unique_ptr<StreamJob> Start(const std::string& printer, const std::string& title,
                                           const std::string& documentName,
                                           const std::string& format, int32_t copies,
                                           const std::function<void(int32_t jobId)>& created,
-                                          std::string* error);
+                                          std::string* error, const JobOptions& options = {});
   virtual ~StreamJob() = default;
   virtual bool Write(std::span<const uint8_t> bytes) = 0;
   // Ends the document and reads the server's own answer to it, then asks the server for the

@@ -27,7 +27,7 @@ std::string LastError(const char* fallback) {
 // Creates a job with one IPP request. cupsCreateJob would first fetch every attribute of the
 // printer, which costs more than the whole job for small raw files.
 int32_t CreateJob(http_t* http, const std::string& printer, const std::string& title,
-                  int32_t copies, std::string* error) {
+                  int32_t copies, const JobOptions& options, std::string* error) {
   ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                PrinterUri(printer).c_str());
@@ -35,6 +35,14 @@ int32_t CreateJob(http_t* http, const std::string& printer, const std::string& t
                cupsUser());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
   if (copies > 1) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
+  if (!options.empty()) {
+    cups_option_t* list = nullptr;
+    int count = 0;
+    for (const auto& [name, value] : options)
+      count = cupsAddOption(name.c_str(), value.c_str(), count, &list);
+    cupsEncodeOptions2(request, count, list, IPP_TAG_JOB);
+    cupsFreeOptions(count, list);
+  }
   ipp_t* response = cupsDoRequest(http, request, Resource(printer).c_str());
   int32_t id = 0;
   if (response && ippGetStatusCode(response) <= IPP_STATUS_OK_EVENTS_COMPLETE)
@@ -210,7 +218,7 @@ std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const st
                                             const std::string& documentName,
                                             const std::string& format, int32_t copies,
                                             const std::function<void(int32_t)>& created,
-                                            std::string* error) {
+                                            std::string* error, const JobOptions& options) {
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                               30000, nullptr);
   if (!http) {
@@ -218,7 +226,7 @@ std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const st
     return nullptr;
   }
   httpSetTimeout(http, kIoTimeoutSeconds, nullptr, nullptr);
-  const int32_t id = CreateJob(http, printer, title, copies, error);
+  const int32_t id = CreateJob(http, printer, title, copies, options, error);
   if (id <= 0) {
     httpClose(http);
     return nullptr;

@@ -407,6 +407,11 @@ std::vector<Paper> PaperList(const std::string& name) {
   return papers;
 }
 
+std::string DefaultMediaName(const std::string& printer) {
+  NamedDest d(printer);
+  return d.dest ? DefaultMedia(d) : std::string();
+}
+
 std::string CustomMedia(const std::string& printer, int32_t widthMm, int32_t heightMm) {
   NamedDest d(printer);
   // Hundredths of a millimetre, for sizes up to a kilometre: nothing a record holds overflows.

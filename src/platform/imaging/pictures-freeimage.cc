@@ -833,4 +833,27 @@ FileHandle OpenPictureFile(const std::string& path) {
   return file;
 }
 
+bool WriteTiff(const Bitmap& picture, int32_t dpi, const std::string& path, std::string* error) {
+  if (!picture.HasPixels() || dpi < 1) {
+    if (error) *error = "no picture to write";
+    return false;
+  }
+  FIBITMAP* rgba = FreeImage_ConvertFromRawBits(
+      const_cast<BYTE*>(picture.bgra.data()), picture.width, picture.height, picture.stride, 32,
+      FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, TRUE);
+  FIBITMAP* rgb = rgba ? FreeImage_ConvertTo24Bits(rgba) : nullptr;
+  if (rgba) FreeImage_Unload(rgba);
+  if (!rgb) {
+    if (error) *error = "no memory for the picture";
+    return false;
+  }
+  const auto perMetre = static_cast<unsigned>(std::lround(dpi / 0.0254));
+  FreeImage_SetDotsPerMeterX(rgb, perMetre);
+  FreeImage_SetDotsPerMeterY(rgb, perMetre);
+  const bool ok = FreeImage_Save(FIF_TIFF, rgb, path.c_str(), TIFF_ADOBE_DEFLATE) != FALSE;
+  FreeImage_Unload(rgb);
+  if (!ok && error) *error = "the TIFF file could not be written";
+  return ok;
+}
+
 }  // namespace vellumora::pictures

@@ -1,6 +1,7 @@
 // Time stamps and crash-safe file replacement on POSIX file systems.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -188,6 +189,27 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 void FileHandle::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+std::string MakePrivateFolder(const std::string& parent, std::string* error) {
+  std::string path = (parent.empty() ? std::string(".") : parent);
+  if (path.back() != '/') path += '/';
+  path += "vellumora-XXXXXX";
+  if (::mkdtemp(path.data()) == nullptr) {
+    Fail(error, "cannot create a folder in " + parent);
+    return {};
+  }
+  return path;
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0 || errno == ENOENT;
+}
+
+int64_t FreeBytes(const std::string& path) {
+  struct statvfs st {};
+  if (::statvfs(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
 FileHandle OpenTempFile(const std::string& dir, std::string* error) {
