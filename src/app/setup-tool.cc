@@ -12,14 +12,17 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "Usage: vellumora-setup add-channel --folder DIR --printer NAME [--freq SECONDS]\n"
-               "                                   [--copies N] [--archive DIR] [--allow-raw]\n"
-               "                                   [--if-none]\n"
-               "Adds an active print channel, scanned all day every day, to the settings in the\n"
-               "data directory (/var/lib/Vellumora/ or $VELLUMORA_COMMON_APPDATA/Vellumora/).\n"
-               "--allow-raw also lets files of unknown types through as raw printer data;\n"
-               "--if-none adds the channel only when no channel exists yet.\n");
+  std::fprintf(
+      stderr,
+      "Usage: vellumora-setup add-channel --folder DIR --printer NAME [--freq SECONDS]\n"
+      "                                   [--copies N] [--archive DIR] [--allow-raw]\n"
+      "                                   [--if-none] [--pdf-through-bitmaps] [--pdf-high-res]\n"
+      "                                   [--pdf-no-fit] [--pdf-doc-defaults]\n"
+      "Adds an active print channel, scanned all day every day, to the settings in the\n"
+      "data directory (/var/lib/Vellumora/ or $VELLUMORA_COMMON_APPDATA/Vellumora/).\n"
+      "--allow-raw also lets files of unknown types through as raw printer data;\n"
+      "--if-none adds the channel only when no channel exists yet;\n"
+      "--pdf-* set how the channel prints PDF files (see the README).\n");
   return 2;
 }
 
@@ -38,6 +41,7 @@ int main(int argc, char** argv) {
   std::string folder, printer, archive;
   int freq = 2, copies = 1;
   bool allowRaw = false, ifNone = false;
+  bool pdfThroughBitmap = false, pdfHighRes = false, pdfNoFit = false, pdfDocDefaults = false;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -53,6 +57,14 @@ int main(int argc, char** argv) {
       copies = Number(value());
     else if (a == "--allow-raw")
       allowRaw = true;
+    else if (a == "--pdf-through-bitmaps")
+      pdfThroughBitmap = true;
+    else if (a == "--pdf-high-res")
+      pdfHighRes = true;
+    else if (a == "--pdf-no-fit")
+      pdfNoFit = true;
+    else if (a == "--pdf-doc-defaults")
+      pdfDocDefaults = true;
     else if (a == "--if-none")
       ifNone = true;
     else
@@ -85,6 +97,10 @@ int main(int argc, char** argv) {
   c.countdown = freq;
   c.copies = copies;
   c.notePosition = 'F';
+  c.pdfThroughBitmap = pdfThroughBitmap;
+  c.pdfHighRes = pdfHighRes;
+  c.pdfNoFit = pdfNoFit;
+  c.pdfUseDocDefaults = pdfDocDefaults;
   for (int day = 0; day < kScheduleDays; ++day) {
     std::memcpy(c.schedule[day], "00:00 00:00 ", kScheduleEntrySize);  // start = stop: all day
     c.dayActive[day] = 1;

@@ -11,6 +11,7 @@
 #include "kernel/text-fields.h"
 #include "output/job-data.h"
 #include "output/outputs.h"
+#include "output/pdf-render.h"
 #include "platform/file-disposal.h"
 #include "platform/files.h"
 #include "platform/pdf.h"
@@ -28,10 +29,6 @@ constexpr char kPdfFormat[] = "application/pdf";
 constexpr int kDeleteAttempts = 100;
 constexpr int32_t kDeleteRetryMs = 1000;
 constexpr int32_t kThreadWaitMs = 100;
-
-std::string PageFile(const std::string& folder, int32_t page) {
-  return folder + "/pdftemp" + std::to_string(page) + ".tif";
-}
 
 }  // namespace
 
@@ -140,65 +137,24 @@ void THREAD_PDF::PrintDirect(pdf::Document& doc) {
 }
 
 void THREAD_PDF::RenderPages(pdf::Document& first) {
-  const int32_t dpi = highRes ? 600 : 300;
-  const uint64_t maxPixels = pictures::MaxDecodedBytes() / 4;
-  std::atomic<bool> failed{false};
-  std::mutex errorMutex;
-  std::string failure;
-  auto fail = [&](const std::string& text) {
-    std::lock_guard lock(errorMutex);
-    if (failure.empty()) failure = text;
-    failed = true;
-  };
-  auto render = [&](pdf::Document& doc, int32_t page) {
-    Bitmap bitmap;
-    if (!doc.RenderPage(page, dpi, maxPixels, &bitmap)) {
-      fail("ERROR PDF-rendering of " + fileName + " failed");
-      return;
-    }
-    // Never fill the disk: the page must fit even uncompressed.
-    const int64_t room = FreeBytes(renderPath);
-    if (room >= 0 && static_cast<uint64_t>(room) < bitmap.bgra.size()) {
-      fail("ERROR Not enough room in " + renderPath + " for the pages of " + fileName);
-      return;
-    }
-    std::string error;
-    if (!pictures::WriteTiff(bitmap, dpi, PageFile(renderPath, page), &error))
-      fail("ERROR PDF-rendering of " + fileName + " failed");
-  };
-
-  // The first page alone: poppler sets up its colour management on first use, which is not
-  // safe to race. Then the rest on every core, each thread with a document of its own, one
-  // page bitmap per thread at a time.
-  render(first, 1);
-  std::atomic<int32_t> next{2};
-  auto worker = [&](pdf::Document* doc) {
-    std::unique_ptr<pdf::Document> own;
-    if (!doc) {
-      std::string why;
-      own = pdf::Document::Open(
-          job->fd, noWindowsGDI ? pdf::Renderer::kSplash : pdf::Renderer::kCairo, &why);
-      if (!own) own = pdf::Document::Open(job->fd, pdf::Renderer::kCairo, &why);
-      if (!own) {
-        fail("ERROR PDF-rendering of " + fileName + " failed");
-        return;
-      }
-      doc = own.get();
-    }
-    for (int32_t page = next++; page <= pageCount && !failed && !job->StopAsked(); page = next++)
-      render(*doc, page);
-  };
-  const int32_t threads = std::clamp<int32_t>(
-      static_cast<int32_t>(std::thread::hardware_concurrency()), 1, std::max(pageCount - 1, 1));
-  std::vector<std::thread> helpers;
-  if (!failed && pageCount > 1)
-    for (int32_t t = 1; t < threads; ++t) helpers.emplace_back(worker, nullptr);
-  if (!failed && pageCount > 1) worker(&first);
-  for (std::thread& t : helpers) t.join();
-  if (failed) {
-    errorText = failure;
-  } else if (job->StopAsked()) {
-    stopped = true;
+  PdfRenderJob render;
+  render.fd = job->fd;
+  render.folder = renderPath;
+  render.dpi = highRes ? 600 : 300;
+  render.renderer = noWindowsGDI ? pdf::Renderer::kSplash : pdf::Renderer::kCairo;
+  render.stopAsked = [this] { return job->StopAsked(); };
+  switch (RenderPdfPages(render, first, pageCount)) {
+    case PdfRenderResult::kDone:
+      break;
+    case PdfRenderResult::kNoRoom:
+      errorText = "ERROR Not enough room in " + renderPath + " for the pages of " + fileName;
+      break;
+    case PdfRenderResult::kFailed:
+      errorText = "ERROR PDF-rendering of " + fileName + " failed";
+      break;
+    case PdfRenderResult::kStopped:
+      stopped = true;
+      break;
   }
 }
 
@@ -287,10 +243,10 @@ OutputReport Outputs::PrintRenderedPages(const OutputJob& job, const std::string
   OutputReport report;
   for (int32_t copy = 0; copy < copies && report.result == OutputResult::kPrinted; ++copy) {
     for (int32_t page = 1; page <= pages; ++page) {
-      FileHandle file = pictures::OpenPictureFile(PageFile(folder, page));
+      FileHandle file = pictures::OpenPictureFile(PdfPageFile(folder, page));
       OutputJob pageJob = job;
       pageJob.fd = file.get();
-      pageJob.path = PageFile(folder, page);
+      pageJob.path = PdfPageFile(folder, page);
       pageJob.copies = 1;
       report = PrintBitmapPages(pageJob, pages, page);
       if (report.result != OutputResult::kPrinted) break;
@@ -314,7 +270,7 @@ OutputReport Outputs::PrintRenderedPages(const OutputJob& job, const std::string
 
 void Outputs::RemovePageFiles(const std::string& folder, int32_t pages) {
   for (int32_t page = 1; page <= pages; ++page) {
-    const std::string path = PageFile(folder, page);
+    const std::string path = PdfPageFile(folder, page);
     for (int attempt = 1; attempt <= kDeleteAttempts; ++attempt) {
       if (RemoveFile(path)) break;
       if (stopRequested.load() != 0) break;
