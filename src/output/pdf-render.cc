@@ -25,8 +25,7 @@ PdfRenderResult RenderPdfPages(const PdfRenderJob& job, pdf::Document& first, in
   };
   auto failed = [&] { return failure.load() != static_cast<int>(PdfRenderResult::kDone); };
   auto stop = [&] { return job.stopAsked && job.stopAsked(); };
-  auto render = [&](pdf::Document& doc, int32_t page) {
-    Bitmap bitmap;
+  auto render = [&](pdf::Document& doc, int32_t page, Bitmap& bitmap) {
     if (!doc.RenderPage(page, job.dpi, maxPixels, &bitmap)) return fail(PdfRenderResult::kFailed);
     // Never fill the disk: the page must fit even uncompressed.
     const int64_t room = FreeBytes(job.folder);
@@ -39,7 +38,10 @@ PdfRenderResult RenderPdfPages(const PdfRenderJob& job, pdf::Document& first, in
   // The first page alone: poppler sets up its colour management on first use, which is not
   // safe to race.
   if (pages < 1) return PdfRenderResult::kFailed;
-  render(first, 1);
+  {
+    Bitmap bitmap;
+    render(first, 1, bitmap);
+  }
   std::atomic<int32_t> next{2};
   auto worker = [&](pdf::Document* doc) {
     std::unique_ptr<pdf::Document> own;
@@ -48,8 +50,9 @@ PdfRenderResult RenderPdfPages(const PdfRenderJob& job, pdf::Document& first, in
       if (!own) return fail(PdfRenderResult::kFailed);
       doc = own.get();
     }
+    Bitmap bitmap;  // one page's memory per thread, reused page after page
     for (int32_t page = next++; page <= pages && !failed() && !stop(); page = next++)
-      render(*doc, page);
+      render(*doc, page, bitmap);
   };
   const auto cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
   const int32_t threads = std::clamp<int32_t>(cores, 1, std::max(pages - 1, 1));

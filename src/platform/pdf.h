@@ -36,8 +36,9 @@ class Document {
   // The document asks not to scale its pages to the paper (PrintScaling None).
   virtual bool PrintScalingNone() const = 0;
   virtual Duplex DuplexPreference() const = 0;
-  // Renders page `page` (from 1) at `dpi` onto white paper as opaque BGRA. False when the
-  // page is missing, larger than `maxPixels`, or cannot be rendered.
+  // Renders page `page` (from 1) at `dpi` onto white paper as opaque BGRA into *out, reusing
+  // its memory when it has some. False when the page is missing, larger than `maxPixels`, or
+  // cannot be rendered.
   virtual bool RenderPage(int32_t page, int32_t dpi, uint64_t maxPixels, Bitmap* out) = 0;
 };
 

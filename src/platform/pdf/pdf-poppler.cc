@@ -2,14 +2,14 @@
 #include <cairo.h>
 #include <fcntl.h>
 #include <poppler.h>
-
-#include <cmath>
-#include <cstring>
-#include <mutex>
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -100,12 +100,14 @@ class CairoDocument final : public Document {
       g_object_unref(p);
       return false;
     }
-    // The page is drawn straight into the bitmap's memory.
-    Bitmap bitmap;
+    // The page is drawn straight into the bitmap's memory, reusing what the bitmap holds: a
+    // fresh page-sized buffer each time costs more in zeroing and page faults than drawing.
+    Bitmap bitmap = std::move(*out);
+    bitmap.jpegFile.reset();
     bitmap.width = w;
     bitmap.height = h;
     bitmap.stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, w);
-    bitmap.bgra.assign(static_cast<std::size_t>(bitmap.stride) * h, 0);
+    bitmap.bgra.resize(static_cast<std::size_t>(bitmap.stride) * h);
     cairo_surface_t* surface = cairo_image_surface_create_for_data(
         bitmap.bgra.data(), CAIRO_FORMAT_ARGB32, w, h, bitmap.stride);
     cairo_t* cr = cairo_create(surface);
@@ -119,9 +121,8 @@ class CairoDocument final : public Document {
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
     g_object_unref(p);
-    if (!ok) return false;
     *out = std::move(bitmap);
-    return true;
+    return ok;
   }
 
  private:

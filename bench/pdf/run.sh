@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# PDF benchmarks, each against its baseline in the same run:
+#   render      a 10-page PDF of text, graphics and photo pages rendered through bitmaps at
+#               300 dpi, the render step alone, against pdftoppm -r 300 -tiff -tiffcompression
+#               deflate on the same file;
+#   end to end  the same PDF dropped into a direct channel of a headless Vellumora, drop to
+#               job accepted (the file has left the folder), against lp -o print-scaling=fit;
+#   100 pages   peak memory and temporary disk of a 100-page document at 600 dpi.
+#   usage: bench/pdf/run.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+build=${1:-build/release}
+runs=${2:-3}
+bench=$build/bench/pdf/pdf_render_bench
+[ -x "$bench" ] || { echo "no $bench: scripts/build release" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/vellumora-pdfbench.XXXXXX)
+chmod 755 "$work"
+cleanup() {
+  [ -n "${vpid:-}" ] && kill "$vpid" 2>/dev/null && wait "$vpid" 2>/dev/null
+  [ -n "${VELLUMORA_CUPS_DIR:-}" ] && bash "$root/scripts/cups-sandbox" stop "$VELLUMORA_CUPS_DIR" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The document: text pages from a specification shipped with Debian, CUPS' graphic test page,
+# and two photo pages (made with ImageMagick; Debian's policy forbids writing PDF, so that one
+# rule is lifted inside a private mount namespace).
+convert -seed 3 -size 400x300 plasma:fractal -resize '2400x1800!' -attenuate 0.3 +noise Gaussian \
+  -quality 90 "$work/photo.jpg"
+sed 's|<policy domain="coder" rights="none" pattern="PDF" />||' /etc/ImageMagick-6/policy.xml >"$work/policy.xml"
+unshare -m sh -c "mount --bind '$work/policy.xml' /etc/ImageMagick-6/policy.xml && exec convert '$work/photo.jpg' -page A4 '$work/photo.pdf'"
+qpdf --empty --pages /usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf 1-7 \
+  /usr/share/cups/data/default-testpage.pdf "$work/photo.pdf" "$work/photo.pdf" -- "$work/doc.pdf"
+pages=$(pdfinfo "$work/doc.pdf" | sed -n 's/^Pages: *//p')
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.3f\n\", $1 }"; }
+
+echo "document: $pages pages; $(nproc) cores"
+: >"$work/pdftoppm.times"
+for ((i = 1; i <= runs; i++)); do
+  mkdir -p "$work/ppm"
+  t0=$(now)
+  pdftoppm -r 300 -tiff -tiffcompression deflate "$work/doc.pdf" "$work/ppm/page"
+  t1=$(now)
+  calc "$t1 - $t0" >>"$work/pdftoppm.times"
+  rm -rf "$work/ppm"
+done
+"$bench" "$work/doc.pdf" 300 "$runs" "$work" >"$work/render.out"
+sed -n 's/^run [0-9]*: \([0-9.]*\) s$/\1/p' "$work/render.out" >"$work/render.times"
+p=$(median <"$work/pdftoppm.times"); v=$(median <"$work/render.times")
+printf "render, 300 dpi     pdftoppm %6.2f s   Vellumora %6.2f s   ratio %.2f (goal <= 0.6)\n" "$p" "$v" "$(calc "$v / $p")"
+
+# End to end, direct printing, on a private print server whose queue keeps the jobs.
+eval "$(bash "$root/scripts/cups-sandbox" start --owner $$ --lifetime 1800)"
+cupsdisable capture
+mkdir -p "$work/in" "$work/data" "$work/run" "$work/drop"
+export VELLUMORA_COMMON_APPDATA="$work/data" XDG_RUNTIME_DIR="$work/run"
+"$build/src/app/vellumora-setup" add-channel --folder "$work/in" --printer capture --freq 1 >/dev/null
+"$build/src/app/vellumora" >/dev/null &
+vpid=$!
+log="$work/data/Vellumora/Vellumora.log"
+for _ in $(seq 100); do
+  [ -f "$log" ] && iconv -f UTF-16 -t UTF-8 "$log" 2>/dev/null | grep -q "waiting for new print files" && break
+  sleep 0.1
+done
+: >"$work/lp.times"; : >"$work/drop.times"
+for ((i = 1; i <= runs; i++)); do
+  cp "$work/doc.pdf" "$work/drop/doc$i.pdf"
+  sleep 1.2  # the channel's next scan comes at a random point of its second
+  t0=$(now)
+  mv "$work/drop/doc$i.pdf" "$work/in/"
+  while [ -e "$work/in/doc$i.pdf" ]; do sleep 0.005; done
+  t1=$(now)
+  calc "$t1 - $t0" >>"$work/drop.times"
+  t0=$(now)
+  lp -d capture -o print-scaling=fit "$work/doc.pdf" >/dev/null
+  t1=$(now)
+  calc "$t1 - $t0" >>"$work/lp.times"
+done
+kill "$vpid"; wait "$vpid" 2>/dev/null || true; vpid=""
+l=$(median <"$work/lp.times"); v=$(median <"$work/drop.times")
+printf "direct, drop to job lp %6.2f s   Vellumora %6.2f s   ratio %.2f (goal <= 1.2; includes up to 1 s of waiting for the scan)\n" "$l" "$v" "$(calc "$v / $l")"
+
+# 100 pages at 600 dpi: the document ten times over.
+qpdf --empty --pages $(for _ in $(seq 10); do echo "$work/doc.pdf"; done) -- "$work/doc100.pdf"
+"$bench" "$work/doc100.pdf" 600 1 "$work" >"$work/big.out"
+echo "100 pages, 600 dpi: $(sed -n 's/^run 1: //p' "$work/big.out"), peak RSS $(sed -n 's/^peak RSS: //p' "$work/big.out"), page files $(awk '/^pages on disk/ { printf "%.0f MiB", $4 / 1048576 }' "$work/big.out")"
