@@ -1,5 +1,6 @@
-// Picture printing from the drop into a channel's folder until the print server accepted the
-// job: the channel's scan (ScanChannel), decoding, layout on A4 and the PDF job submission.
+// Printing from the drop into a channel's folder until the print server accepted the job: the
+// channel's scan (ScanChannel), and for a picture decoding, layout on A4 and the PDF job
+// submission; a PDF file is printed directly.
 //
 //   picture_bench PHOTO PRINTER RUNS
 //
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   WatermarkBitmap watermark;
   Outputs outputs(kernel, watermark);
   kernel.output = &outputs;
+  outputs.InitPdfModules();  // a PDF file prints too (directly: the channel's default)
 
   PageGeometry geometry;
   if (!outputs.ReadPrinterMetrics(printer, geometry)) return 1;
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
 
   int failures = 0;
   for (int run = 1; run <= runs; ++run) {
-    const fs::path dropped = drop / ("photo-" + std::to_string(run) + ".jpg");
+    const fs::path dropped =
+        drop / ("photo-" + std::to_string(run) + photo.extension().string());
     fs::copy_file(photo, dropped);
     const auto start = std::chrono::steady_clock::now();
     kernel.ScanChannel(0, false);
