@@ -55,6 +55,7 @@ class THREAD_PDF {
   std::string media;       // the paper for direct printing
   int32_t copiesSent = 0;  // direct printing: copies the print server holds
   bool stopped = false;    // a stop came before the first copy or page
+  bool debug = false;      // DebugMode: why a file could not be loaded goes to the log
 
   void Execute();
 
@@ -73,7 +74,7 @@ void THREAD_PDF::Execute() {
       job->fd >= 0 ? pdf::Document::Open(job->fd, renderer, &why) : nullptr;
   if (!doc || doc->PageCount() < 1) {
     errorText = "ERROR PDF-file couldn't be loaded";
-    if (!why.empty()) job->Log("DEBUG-INFO " + ReadableText(why));
+    if (debug && !why.empty()) job->Log("DEBUG-INFO " + ReadableText(why));
   } else if (job->StopAsked()) {
     stopped = true;
   } else if (renderPath.empty()) {
@@ -190,6 +191,7 @@ OutputReport Outputs::PrintPdfFile(const OutputJob& job) {
   work.highRes = c.pdfHighRes;
   work.jobTitle = "Vellumora " + job.name;
   work.noWindowsGDI = k.settings.NoWindowsGDI && pdfModule2Ready_ ? 1 : 0;
+  work.debug = k.settings.DebugMode;
   work.media = printers::MediaForPaperCode(c.paperSize);
   if (work.media.empty()) work.media = printers::DefaultMediaName(job.printerName);
   pdfPageCount = 0;

@@ -175,7 +175,16 @@ TEST_F(PdfPrintTest, FilesThatCannotBeLoadedStay) {
     EXPECT_EQ(report.result, OutputResult::kRetry);
     EXPECT_EQ(report.message, "ERROR PDF-file couldn't be loaded");
   }
+  // A document that needs a password fails like an unreadable one.
+  test::WriteFileBytes(Path("plain.pdf"), MakePdf(1));
+  const std::string encrypt =
+      "qpdf --encrypt secret owner 256 -- " + Path("plain.pdf") + " " + Path("locked.pdf");
+  ASSERT_EQ(std::system(encrypt.c_str()), 0);
+  OutputReport locked = outputs->PrintPdfFile(Job(Path("locked.pdf"), kQueue, 1));
+  EXPECT_EQ(locked.message, "ERROR PDF-file couldn't be loaded");
   EXPECT_TRUE(cups.CapturedJobs(kQueue).empty());
+  // poppler's complaints about the damaged files reach the log only in debug mode.
+  for (const std::string& line : log) EXPECT_NE(line.rfind("DEBUG-INFO", 0), 0u) << line;
 
   // Without a working module 1 no PDF job starts at all.
   Outputs fresh(*kernel, watermark);
@@ -234,6 +243,20 @@ TEST_F(PdfPrintTest, RenderedPagesMatchAnotherRenderer) {
     EXPECT_NEAR(a.right - a.left, b.right - b.left, 3) << "page " << p + 1;
     EXPECT_NEAR(a.top, b.top, 3) << "page " << p + 1;
   }
+}
+
+TEST_F(PdfPrintTest, PagesThatWouldNotFitTheDiskEndTheJobInsteadOfFillingIt) {
+  // A temporary folder with 2 MB of room; a page at 300 dpi needs far more uncompressed.
+  const std::string temp = kernel->dataDir + "Temp";
+  const std::string mount = "mount -t tmpfs -o size=2m vellumora-test " + temp + " 2>/dev/null";
+  if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  kernel->currentChannel.pdfThroughBitmap = 1;
+  const OutputReport report = Print("big.pdf", MakePdf(2), 1);
+  std::system(("umount " + temp).c_str());
+  EXPECT_EQ(report.result, OutputResult::kRetry);
+  EXPECT_EQ(report.message.rfind("ERROR Not enough room in " + temp, 0), 0u) << report.message;
+  EXPECT_NE(report.message.find("for the pages of big.pdf"), std::string::npos);
+  EXPECT_TRUE(created.empty());
 }
 
 TEST_F(PdfPrintTest, APendingStopBeginsNothing) {
