@@ -26,6 +26,21 @@ bool Outputs::PrepareChannelPrinter(int32_t index) {
   k.driverChanged = false;
   k.jobsInSpooler = -1;
   if (c.copies < 1) c.copies = 1;
+  // A record that never learnt its printer's page (written by a script, or damaged) takes the
+  // printer's now: with a resolution of 0 a picture that stores its own would be drawn at no
+  // size at all.
+  if (c.dpiX <= 0 || c.dpiY <= 0 || c.geometry.paperRect.right <= 0 ||
+      c.geometry.paperRect.bottom <= 0) {
+    PageGeometry g = c.geometry;
+    if (ReadPrinterMetrics(printer, g)) {
+      c.geometry = g;
+      c.dpiX = g.dpiX;
+      c.dpiY = g.dpiY;
+      if (c.geometry.borderRect.right <= c.geometry.borderRect.left ||
+          c.geometry.borderRect.bottom <= c.geometry.borderRect.top)
+        c.geometry.borderRect = c.geometry.paperRect;
+    }
+  }
   if (c.marginMM < 0) c.marginMM = 0;
   if (c.driverSize < 0) c.driverSize = 0;
   const bool debug = k.settings.DebugMode;

@@ -283,5 +283,29 @@ TEST_F(PdfPrintTest, DroppedPdfGoesThroughTheDispatcher) {
   EXPECT_TRUE(Logged("File was successfully sent to printer "));
 }
 
+TEST_F(PdfPrintTest, AChannelThatNeverLearntItsPrintersPagePrintsRenderedPagesAtTheirSize) {
+  // A record as a script writes it: no resolution, no paper. Rendered pages carry 300 dpi;
+  // without the printer's resolution they would be drawn at no size at all.
+  kernel->output = outputs.get();
+  const fs::path in = dir.path() / "in";
+  fs::create_directory(in);
+  PrintChannel c = EmptyChannel();
+  WriteField(c.sourceFolder, in.string());
+  WriteField(c.printerName, kQueue);
+  c.copies = 1;
+  c.active = 1;
+  c.freq = 1;
+  c.pdfThroughBitmap = 1;
+  kernel->channels = {c, EmptyChannel()};
+  kernel->channelCount = 1;
+  test::WriteFileBytes(in / "page.pdf", MakePdf(1));
+  kernel->ScanChannel(0, false);
+  auto jobs = cups.WaitForJobs(kQueue, 1);
+  ASSERT_EQ(jobs.size(), 1u) << ::testing::PrintToString(log);
+  const auto pages = test::RenderPdf(jobs[0].data, 20);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_FALSE(test::FindPixels(pages[0], test::IsRed).Empty());
+}
+
 }  // namespace
 }  // namespace vellumora
