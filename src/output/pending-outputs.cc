@@ -13,8 +13,4 @@ OutputReport Outputs::PrintPdfFile(const OutputJob&) {
   return NotAvailable("PDF");
 }
 
-OutputReport Outputs::PrintTextFile(const OutputJob&) {
-  return NotAvailable("Text file");
-}
-
 }  // namespace vellumora
