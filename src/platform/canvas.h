@@ -29,7 +29,8 @@ struct Bitmap {
   bool Empty() const { return width <= 0 || height <= 0; }
   // False for a picture that carries only its JPEG file (see pictures::LoadFrame).
   bool HasPixels() const {
-    return !Empty() && stride >= width * 4 && bgra.size() >= static_cast<std::size_t>(stride) * height;
+    return !Empty() && stride >= width * 4 &&
+           bgra.size() >= static_cast<std::size_t>(stride) * height;
   }
 };
 
@@ -48,6 +49,30 @@ struct TextSize {
   int32_t height = 0;
 };
 
+class Canvas;
+
+// Many lines of text in one font, as text files print: each distinct word is shaped once and
+// its glyphs are reused wherever it occurs, so a line costs a few look-ups instead of a fresh
+// layout. It outlives the canvas of a page and draws on any canvas of the same document.
+class LineTypesetter {
+ public:
+  virtual ~LineTypesetter() = default;
+  virtual void SetFont(const FontSpec& font) = 0;
+  // The logical size of a piece of text in the current font (one layout, not cached).
+  virtual TextSize MeasureText(std::string_view utf8) = 0;
+  // The font's average character width, in device units.
+  virtual double AverageCharWidth() = 0;
+  // Shapes one line (code points) in the current font for DrawLine. advances[i] is the width
+  // of the glyphs of the cluster that character i begins: 0 for the other characters of a
+  // cluster and for control characters, never below 0.
+  virtual void ShapeLine(std::u32string_view line, std::vector<double>* advances) = 0;
+  // Draws characters [begin, end) of the line last shaped, character i at
+  // x + offsets[i] − offsets[begin], with the top of the line at y. offsets holds one entry
+  // per character and one more (the line's width). Control characters are not drawn.
+  virtual void DrawLine(Canvas& canvas, double x, int32_t y, std::size_t begin, std::size_t end,
+                        const std::vector<double>& offsets) = 0;
+};
+
 class Canvas {
  public:
   virtual ~Canvas() = default;
@@ -62,6 +87,9 @@ class Canvas {
   virtual TextSize MeasureText(std::string_view utf8) = 0;
   // Draws one line of text whose top left corner is at (x, y).
   virtual void DrawText(int32_t x, int32_t y, std::string_view utf8) = 0;
+  // A typesetter for text lines on this document whose points are points at `dpi`.
+  // None on canvases that cannot typeset text files.
+  virtual std::unique_ptr<LineTypesetter> CreateLineTypesetter(int32_t /*dpi*/) { return nullptr; }
 };
 
 }  // namespace vellumora

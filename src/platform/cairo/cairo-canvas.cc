@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vellumora {
@@ -202,6 +204,246 @@ Bitmap ImageCanvas::Snapshot() {
   const uint8_t* data = cairo_image_surface_get_data(impl_->surface);
   b.bgra.assign(data, data + static_cast<std::size_t>(b.stride) * b.height);
   return b;
+}
+
+}  // namespace vellumora
+
+namespace vellumora {
+
+namespace {
+
+// Characters that end or break a pango line, or are not meant to be seen: never shaped.
+bool IsControl(char32_t c) {
+  return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029;
+}
+
+// A run of characters shaped on its own: words are cut into pieces of at most this many
+// characters, so a line without blanks is shaped in small layouts.
+constexpr std::size_t kMaxPiece = 48;
+// Shaped pieces kept; the cache starts afresh beyond this (a file of random words).
+constexpr std::size_t kMaxCachedPieces = 50000;
+
+class CairoLineTypesetter final : public LineTypesetter {
+ public:
+  CairoLineTypesetter(cairo_t* cr, int32_t dpi) {
+    context_ = pango_cairo_create_context(cr);
+    pango_cairo_context_set_resolution(context_, dpi > 0 ? dpi : 96);
+    pango_context_set_round_glyph_positions(context_, FALSE);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(context_, options);
+    cairo_font_options_destroy(options);
+    layout_ = pango_layout_new(context_);
+    SetFont(FontSpec{});
+  }
+  ~CairoLineTypesetter() override {
+    g_object_unref(layout_);
+    g_object_unref(context_);
+    for (PangoFont* f : fonts_) g_object_unref(f);
+  }
+
+  void SetFont(const FontSpec& font) override {
+    font_ = font;
+    cache_.clear();
+    PangoFontDescription* desc = pango_font_description_new();
+    pango_font_description_set_family(desc, font.family.c_str());
+    pango_font_description_set_size(desc, static_cast<gint>(font.points * PANGO_SCALE));
+    pango_font_description_set_weight(
+        desc, (font.style & kBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(
+        desc, (font.style & kItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    pango_layout_set_font_description(layout_, desc);
+    PangoFontMetrics* metrics = pango_context_get_metrics(context_, desc, nullptr);
+    averageWidth_ = pango_font_metrics_get_approximate_char_width(metrics) / double(PANGO_SCALE);
+    underlinePosition_ = pango_font_metrics_get_underline_position(metrics) / double(PANGO_SCALE);
+    underlineThickness_ = pango_font_metrics_get_underline_thickness(metrics) / double(PANGO_SCALE);
+    strikePosition_ = pango_font_metrics_get_strikethrough_position(metrics) / double(PANGO_SCALE);
+    strikeThickness_ =
+        pango_font_metrics_get_strikethrough_thickness(metrics) / double(PANGO_SCALE);
+    pango_font_metrics_unref(metrics);
+    pango_font_description_free(desc);
+    pango_layout_set_text(layout_, "AXQ", 3);
+    baseline_ = pango_layout_get_baseline(layout_) / double(PANGO_SCALE);
+  }
+
+  TextSize MeasureText(std::string_view utf8) override {
+    pango_layout_set_text(layout_, utf8.data(), static_cast<int>(utf8.size()));
+    PangoRectangle logical;
+    pango_layout_get_extents(layout_, nullptr, &logical);
+    return {static_cast<int32_t>(std::ceil(static_cast<double>(logical.width) / PANGO_SCALE)),
+            static_cast<int32_t>(std::ceil(static_cast<double>(logical.height) / PANGO_SCALE))};
+  }
+
+  double AverageCharWidth() override { return averageWidth_; }
+
+  void ShapeLine(std::u32string_view line, std::vector<double>* advances) override {
+    advances->assign(line.size(), 0.0);
+    line_.clear();
+    std::size_t i = 0;
+    while (i < line.size()) {
+      if (IsControl(line[i])) {
+        ++i;
+        continue;
+      }
+      // A piece: blanks together, or up to kMaxPiece characters of a word.
+      const bool blank = line[i] == U' ';
+      std::size_t j = i + 1;
+      while (j < line.size() && j - i < kMaxPiece && !IsControl(line[j]) &&
+             (line[j] == U' ') == blank)
+        ++j;
+      const Piece& piece = Shaped(line.substr(i, j - i));
+      for (const Glyph& g : piece.glyphs) {
+        line_.push_back(g);
+        line_.back().ch += static_cast<uint32_t>(i);
+        (*advances)[i + g.ch] += g.width;
+      }
+      i = j;
+    }
+    for (double& a : *advances) a = std::max(a, 0.0);
+    // Glyphs by character, each cluster's glyphs in their own order.
+    std::stable_sort(line_.begin(), line_.end(),
+                     [](const Glyph& a, const Glyph& b) { return a.ch < b.ch; });
+  }
+
+  void DrawLine(Canvas& canvas, double x, int32_t y, std::size_t begin, std::size_t end,
+                const std::vector<double>& offsets) override {
+    auto* cairoCanvas = dynamic_cast<CairoCanvas*>(&canvas);
+    if (!cairoCanvas || begin >= end || end >= offsets.size()) return;
+    cairo_t* cr = cairoCanvas->context();
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, ((font_.colorRgb >> 16) & 0xFF) / 255.0,
+                         ((font_.colorRgb >> 8) & 0xFF) / 255.0, (font_.colorRgb & 0xFF) / 255.0);
+    const double baseline = y + baseline_;
+    auto first = std::lower_bound(line_.begin(), line_.end(), begin,
+                                  [](const Glyph& g, std::size_t c) { return g.ch < c; });
+    int32_t runFont = -1;
+    glyphs_.clear();
+    auto flush = [&] {
+      if (glyphs_.empty()) return;
+      cairo_set_scaled_font(cr,
+                            pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(fonts_[runFont])));
+      cairo_show_glyphs(cr, glyphs_.data(), static_cast<int>(glyphs_.size()));
+      glyphs_.clear();
+    };
+    for (auto g = first; g != line_.end() && g->ch < end; ++g) {
+      const double gx = x + offsets[g->ch] - offsets[begin] + g->dx;
+      const double gy = baseline + g->dy;
+      if (g->glyph == PANGO_GLYPH_EMPTY) continue;
+      if (g->glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
+        // No font has the character: pango draws its box with the code inside.
+        flush();
+        PangoGlyphString* one = pango_glyph_string_new();
+        pango_glyph_string_set_size(one, 1);
+        one->glyphs[0].glyph = g->glyph;
+        one->glyphs[0].geometry = {static_cast<int>(g->width * PANGO_SCALE), 0, 0};
+        one->glyphs[0].attr.is_cluster_start = 1;
+        one->log_clusters[0] = 0;
+        cairo_move_to(cr, gx, gy);
+        pango_cairo_show_glyph_string(cr, fonts_[g->font], one);
+        pango_glyph_string_free(one);
+        continue;
+      }
+      if (g->font != runFont) {
+        flush();
+        runFont = g->font;
+      }
+      glyphs_.push_back({g->glyph, gx, gy});
+    }
+    flush();
+    const double width = offsets[end] - offsets[begin];
+    if (font_.style & kUnderline) {
+      cairo_rectangle(cr, x, baseline - underlinePosition_, width, underlineThickness_);
+      cairo_fill(cr);
+    }
+    if (font_.style & kStrikeOut) {
+      cairo_rectangle(cr, x, baseline - strikePosition_, width, strikeThickness_);
+      cairo_fill(cr);
+    }
+    cairo_restore(cr);
+  }
+
+ private:
+  struct Glyph {
+    uint32_t glyph = 0;
+    uint32_t ch = 0;  // the character that begins its cluster
+    uint16_t font = 0;
+    float width = 0;  // the glyph's advance
+    float dx = 0;     // from the start of its cluster
+    float dy = 0;     // from the baseline
+  };
+  struct Piece {
+    std::vector<Glyph> glyphs;
+  };
+
+  const Piece& Shaped(std::u32string_view text) {
+    key_.assign(text);
+    if (auto it = cache_.find(key_); it != cache_.end()) return it->second;
+    if (cache_.size() >= kMaxCachedPieces) cache_.clear();
+    // UTF-8 for pango, and which character each byte belongs to.
+    utf8_.clear();
+    byteChar_.clear();
+    for (std::size_t c = 0; c < text.size(); ++c) {
+      char buf[6];
+      const int n = g_unichar_to_utf8(static_cast<gunichar>(text[c]), buf);
+      utf8_.append(buf, n);
+      byteChar_.insert(byteChar_.end(), n, static_cast<uint32_t>(c));
+    }
+    byteChar_.push_back(static_cast<uint32_t>(text.size()));
+    pango_layout_set_text(layout_, utf8_.data(), static_cast<int>(utf8_.size()));
+    Piece piece;
+    std::vector<float> clusterWidth(text.size() + 1, 0);
+    for (GSList* l = pango_layout_get_lines_readonly(layout_); l; l = l->next) {
+      auto* pangoLine = static_cast<PangoLayoutLine*>(l->data);
+      for (GSList* r = pangoLine->runs; r; r = r->next) {
+        auto* run = static_cast<PangoGlyphItem*>(r->data);
+        const uint16_t font = FontIndex(run->item->analysis.font);
+        const PangoGlyphString* gs = run->glyphs;
+        for (int k = 0; k < gs->num_glyphs; ++k) {
+          const PangoGlyphInfo& info = gs->glyphs[k];
+          const std::size_t byte =
+              static_cast<std::size_t>(run->item->offset + gs->log_clusters[k]);
+          Glyph g;
+          g.glyph = info.glyph;
+          g.ch = byteChar_[std::min(byte, byteChar_.size() - 1)];
+          g.font = font;
+          g.width = static_cast<float>(info.geometry.width / double(PANGO_SCALE));
+          g.dx =
+              clusterWidth[g.ch] + static_cast<float>(info.geometry.x_offset / double(PANGO_SCALE));
+          g.dy = static_cast<float>(info.geometry.y_offset / double(PANGO_SCALE));
+          clusterWidth[g.ch] += g.width;
+          piece.glyphs.push_back(g);
+        }
+      }
+    }
+    return cache_.emplace(key_, std::move(piece)).first->second;
+  }
+
+  uint16_t FontIndex(PangoFont* font) {
+    for (std::size_t i = 0; i < fonts_.size(); ++i)
+      if (fonts_[i] == font) return static_cast<uint16_t>(i);
+    fonts_.push_back(PANGO_FONT(g_object_ref(font)));
+    return static_cast<uint16_t>(fonts_.size() - 1);
+  }
+
+  PangoContext* context_ = nullptr;
+  PangoLayout* layout_ = nullptr;
+  FontSpec font_;
+  double averageWidth_ = 0, baseline_ = 0;
+  double underlinePosition_ = 0, underlineThickness_ = 0;
+  double strikePosition_ = 0, strikeThickness_ = 0;
+  std::vector<PangoFont*> fonts_;  // every font a glyph came from, referenced
+  std::unordered_map<std::u32string, Piece> cache_;
+  std::vector<Glyph> line_;  // the line last shaped
+  std::vector<cairo_glyph_t> glyphs_;
+  std::u32string key_;
+  std::string utf8_;
+  std::vector<uint32_t> byteChar_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineTypesetter> CairoCanvas::CreateLineTypesetter(int32_t dpi) {
+  return std::make_unique<CairoLineTypesetter>(cr_, dpi);
 }
 
 }  // namespace vellumora

@@ -23,6 +23,8 @@ class CairoCanvas : public Canvas {
   void SetFont(const FontSpec& font) override;
   TextSize MeasureText(std::string_view utf8) override;
   void DrawText(int32_t x, int32_t y, std::string_view utf8) override;
+  std::unique_ptr<LineTypesetter> CreateLineTypesetter(int32_t dpi) override;
+  cairo_t* context() const { return cr_; }
 
  private:
   struct Text;
