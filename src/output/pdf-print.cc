@@ -67,8 +67,10 @@ class THREAD_PDF {
 void THREAD_PDF::Execute() {
   pdfThreadRunning = 1;
   errorText.clear();
+  // The renderer matters only for rendering; direct printing needs the viewer preferences,
+  // which only the cairo module reads.
   const pdf::Renderer renderer =
-      noWindowsGDI && pdf::SplashModuleWorks() ? pdf::Renderer::kSplash : pdf::Renderer::kCairo;
+      noWindowsGDI && !renderPath.empty() ? pdf::Renderer::kSplash : pdf::Renderer::kCairo;
   std::string why;
   std::unique_ptr<pdf::Document> doc =
       job->fd >= 0 ? pdf::Document::Open(job->fd, renderer, &why) : nullptr;

@@ -137,6 +137,8 @@ TEST_F(PdfPrintTest, ScalingAndDuplexFollowTheChannelOrTheDocument) {
       {"short edge", false, true, "/Duplex /DuplexFlipShortEdge", {"sides=two-sided-short-edge"}},
       {"long edge", false, true, "/Duplex /DuplexFlipLongEdge", {"sides=two-sided-long-edge"}},
   };
+  // The Splash renderer (NoWindowsGDI) changes nothing here: it only renders.
+  kernel->settings.NoWindowsGDI = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(cups.Reset());
@@ -225,23 +227,28 @@ TEST_F(PdfPrintTest, PagesThroughBitmapsPrintEachCopyAsADocumentAndLeaveNoFiles)
 }
 
 TEST_F(PdfPrintTest, RenderedPagesMatchAnotherRenderer) {
-  // The same document through bitmaps and through pdftoppm: same pages, squares in the same
-  // places.
-  kernel->currentChannel.pdfThroughBitmap = 1;
-  kernel->currentChannel.autoDetect = 0;
-  kernel->currentChannel.stretch = 0;  // natural size: one printer dot per rendered pixel
-  const std::string pdf = MakePdf(2);
-  ASSERT_EQ(Print("two.pdf", pdf, 1).result, OutputResult::kPrinted);
-  auto jobs = cups.WaitForJobs(kQueue, 1);
-  ASSERT_EQ(jobs.size(), 1u);
-  const auto ours = test::RenderPdf(jobs[0].data, 30);
-  const auto theirs = test::RenderPdf(pdf, 30);
-  ASSERT_EQ(ours.size(), theirs.size());
-  for (std::size_t p = 0; p < ours.size(); ++p) {
-    const auto a = test::FindPixels(ours[p], test::IsRed);
-    const auto b = test::FindPixels(theirs[p], test::IsRed);
-    EXPECT_NEAR(a.right - a.left, b.right - b.left, 3) << "page " << p + 1;
-    EXPECT_NEAR(a.top, b.top, 3) << "page " << p + 1;
+  // The same document through bitmaps (with either renderer) and through pdftoppm: same pages,
+  // squares in the same places.
+  for (bool splash : {false, true}) {
+    SCOPED_TRACE(splash ? "Splash" : "cairo");
+    ASSERT_TRUE(cups.Reset());
+    kernel->settings.NoWindowsGDI = splash;
+    kernel->currentChannel.pdfThroughBitmap = 1;
+    kernel->currentChannel.autoDetect = 0;
+    kernel->currentChannel.stretch = 0;  // natural size: one printer dot per rendered pixel
+    const std::string pdf = MakePdf(2);
+    ASSERT_EQ(Print("two.pdf", pdf, 1).result, OutputResult::kPrinted);
+    auto jobs = cups.WaitForJobs(kQueue, 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    const auto ours = test::RenderPdf(jobs[0].data, 30);
+    const auto theirs = test::RenderPdf(pdf, 30);
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (std::size_t p = 0; p < ours.size(); ++p) {
+      const auto a = test::FindPixels(ours[p], test::IsRed);
+      const auto b = test::FindPixels(theirs[p], test::IsRed);
+      EXPECT_NEAR(a.right - a.left, b.right - b.left, 3) << "page " << p + 1;
+      EXPECT_NEAR(a.top, b.top, 3) << "page " << p + 1;
+    }
   }
 }
 
