@@ -1,6 +1,7 @@
 // Printing from the drop into a channel's folder until the print server accepted the job: the
 // channel's scan (ScanChannel), and for a picture decoding, layout on A4 and the PDF job
-// submission; a PDF file is printed directly.
+// submission; a PDF file is printed directly; a text file is typeset in Arial 10 points on A4
+// with 10 mm margins. The picture, PDF and text benchmarks all use it.
 //
 //   picture_bench PHOTO PRINTER RUNS
 //
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
   Outputs outputs(kernel, watermark);
   kernel.output = &outputs;
   outputs.InitPdfModules();  // a PDF file prints too (directly: the channel's default)
+  // The scan takes text files only when files other than pictures and PDFs are allowed.
+  kernel.settings.NoRawFilePrinting = false;
 
   PageGeometry geometry;
   if (!outputs.ReadPrinterMetrics(printer, geometry)) return 1;
@@ -55,7 +58,12 @@ int main(int argc, char** argv) {
   PrintChannel channel = EmptyChannel();
   WriteField(channel.sourceFolder, drop.string());
   WriteField(channel.printerName, printer);
-  WriteField(channel.headerText, "Vellumora file <N>");
+  WriteField(channel.headerText, "Vellumora file <N> page <P>");
+  WriteField(channel.fontName, "Arial");
+  channel.fontSize = 10;
+  channel.widthMM = 210;
+  channel.heightMM = 297;
+  channel.marginMM = 10;
   channel.notePosition = 'F';
   channel.copies = 1;
   channel.freq = 1;

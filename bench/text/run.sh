@@ -9,8 +9,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/release}" && pwd)
 runs=${2:-3}
-bench=$build/bench/text/text_bench
-[ -x "$bench" ] || { echo "no $bench: cmake --build $build --target text_bench" >&2; exit 2; }
+bench=$build/bench/picture/picture_bench
+[ -x "$bench" ] || { echo "no $bench: cmake --build $build --target picture_bench" >&2; exit 2; }
 PATH=$PATH:/usr/sbin:/sbin
 texttopdf=/usr/lib/cups/filter/texttopdf
 
