@@ -2,9 +2,11 @@
 #include "output/note-watermark.h"
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 #include <filesystem>
 #include <locale>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -16,26 +18,37 @@ namespace vellumora {
 
 namespace {
 
-// The system locale's abbreviation of `month` (1..12); the C locale's when the system locale
-// cannot be used or does not name months in UTF-8.
-std::string MonthAbbreviation(int month) {
-  std::tm tm{};
-  tm.tm_mon = std::clamp(month, 1, 12) - 1;
-  tm.tm_mday = 1;
-  tm.tm_year = 100;
-  auto format = [&tm](const std::locale& locale) {
-    std::ostringstream out;
-    out.imbue(locale);
-    std::use_facet<std::time_put<char>>(locale).put(out, out, ' ', &tm, 'b');
-    return out.str();
-  };
-  try {
-    std::string name = format(std::locale(""));
-    if (!name.empty() && Utf16ToUtf8(Utf8ToUtf16(name)) == name) return name;
-  } catch (const std::runtime_error&) {
-    // LANG names a locale the system does not have.
-  }
-  return format(std::locale::classic());
+// The system locale's abbreviations of the months; the C locale's when the system locale
+// cannot be used or does not name months in UTF-8. Looked up once per process: making a
+// locale costs far more than drawing a note, and a text file prints hundreds of pages.
+const std::string& MonthAbbreviation(int month) {
+  static const std::array<std::string, 12> names = [] {
+    auto format = [](const std::locale& locale, int m) {
+      std::tm tm{};
+      tm.tm_mon = m - 1;
+      tm.tm_mday = 1;
+      tm.tm_year = 100;
+      std::ostringstream out;
+      out.imbue(locale);
+      std::use_facet<std::time_put<char>>(locale).put(out, out, ' ', &tm, 'b');
+      return out.str();
+    };
+    std::array<std::string, 12> all;
+    std::optional<std::locale> system;
+    try {
+      system.emplace("");
+    } catch (const std::runtime_error&) {
+      // LANG names a locale the system does not have.
+    }
+    for (int m = 1; m <= 12; ++m) {
+      std::string name = system ? format(*system, m) : std::string();
+      if (name.empty() || Utf16ToUtf8(Utf8ToUtf16(name)) != name)
+        name = format(std::locale::classic(), m);
+      all[m - 1] = std::move(name);
+    }
+    return all;
+  }();
+  return names[std::clamp(month, 1, 12) - 1];
 }
 
 // Replaces the first occurrence of `name` in `text`.
