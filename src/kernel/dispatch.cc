@@ -176,6 +176,12 @@ OutputReport C_Kernel::PrintRecorded(int fd, const FileIdentity& identity, const
       bool unanswered = false;
       std::vector<LedgerJob> keep;
       for (const LedgerJob& job : entry->jobs) {
+        if (job.confirmed) {
+          // Confirmed whole: printed, whatever the server remembers of it now.
+          held += job.copies;
+          keep.push_back(job);
+          continue;
+        }
         switch (output->AskJob(entry->printer, job.id)) {
           case JobFate::kHeld:
             held += job.copies;
@@ -235,9 +241,21 @@ OutputReport C_Kernel::PrintRecorded(int fd, const FileIdentity& identity, const
       fresh.path = path;
       e = &ledger_.Add(std::move(fresh));
     }
-    e->jobs.push_back({id, jobCopies});
-    SaveLedger(true);  // on disk before the job's data goes out
+    e->jobs.push_back({id, jobCopies, false});
+    // On disk before the job's data goes out; a job that cannot be recorded is not sent.
+    if (!SaveLedger(true)) {
+      e->jobs.pop_back();
+      return false;
+    }
     if (dispatchProbe) dispatchProbe(DispatchPoint::kJobCreated);
+    return true;
+  };
+  job.jobConfirmed = [&, this](const std::string&, int32_t id) {
+    if (LedgerEntry* e = ledger_.Find(identity)) {
+      for (LedgerJob& j : e->jobs)
+        if (j.id == id) j.confirmed = true;
+      SaveLedger(true);  // a confirmed job must never be printed again, also after a crash
+    }
   };
 
   OutputReport report;
@@ -276,7 +294,7 @@ void C_Kernel::CancelIncomingJobs() {
   for (LedgerEntry& e : ledger_.entries()) {
     if (e.printed) continue;
     for (const LedgerJob& job : e.jobs)
-      if (output->AskJob(e.printer, job.id) == JobFate::kBroken)
+      if (!job.confirmed && output->AskJob(e.printer, job.id) == JobFate::kBroken)
         output->CancelJob(e.printer, job.id);
   }
 }

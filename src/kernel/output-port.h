@@ -47,15 +47,22 @@ struct OutputJob {
   std::function<bool()> stopRequested;
   // Called for each print server job the output creates, before any of its data is sent, with
   // the number of copies of the file that job carries, so that the dispatcher can record it: a
-  // crash after that point must not print the file twice.
-  std::function<void(const std::string& printer, int32_t jobId, int32_t copies)> jobCreated;
+  // crash after that point must not print the file twice. False: the job could not be
+  // recorded, and the output must cancel it and send nothing.
+  std::function<bool(const std::string& printer, int32_t jobId, int32_t copies)> jobCreated;
+  // Called once the print server confirmed that it holds the whole job: from then on the job
+  // counts as printed even when the server has forgotten it.
+  std::function<void(const std::string& printer, int32_t jobId)> jobConfirmed;
 
   void Log(const std::string& line) const {
     if (log) log(line);
   }
   bool StopAsked() const { return stopRequested && stopRequested(); }
-  void JobCreated(const std::string& printer, int32_t jobId, int32_t jobCopies) const {
-    if (jobCreated) jobCreated(printer, jobId, jobCopies);
+  bool JobCreated(const std::string& printer, int32_t jobId, int32_t jobCopies) const {
+    return !jobCreated || jobCreated(printer, jobId, jobCopies);
+  }
+  void JobConfirmed(const std::string& printer, int32_t jobId) const {
+    if (jobConfirmed) jobConfirmed(printer, jobId);
   }
 };
 

@@ -76,8 +76,13 @@ bool ParseJobs(std::string_view text, std::vector<LedgerJob>* jobs) {
     const std::size_t colon = item.find(':');
     if (colon == std::string_view::npos) return false;
     LedgerJob job;
-    if (!Number(item.substr(0, colon), &job.id) || !Number(item.substr(colon + 1), &job.copies) ||
-        job.id <= 0 || job.copies < 1 || jobs->size() >= kMaxJobsPerEntry)
+    std::string_view copies = item.substr(colon + 1);
+    if (copies.size() > 2 && copies.substr(copies.size() - 2) == ":C") {
+      job.confirmed = true;
+      copies.remove_suffix(2);
+    }
+    if (!Number(item.substr(0, colon), &job.id) || !Number(copies, &job.copies) || job.id <= 0 ||
+        job.copies < 1 || jobs->size() >= kMaxJobsPerEntry)
       return false;
     jobs->push_back(job);
     if (comma == std::string_view::npos) break;
@@ -107,7 +112,7 @@ std::string PrintLedger::Serialize(const std::vector<LedgerEntry>& entries) {
     std::string jobs;
     for (const LedgerJob& j : e.jobs) {
       if (!jobs.empty()) jobs += ',';
-      jobs += std::to_string(j.id) + ':' + std::to_string(j.copies);
+      jobs += std::to_string(j.id) + ':' + std::to_string(j.copies) + (j.confirmed ? ":C" : "");
     }
     out += std::to_string(e.file.device) + ' ' + std::to_string(e.file.inode) + ' ' +
            std::to_string(e.file.size) + ' ' + std::to_string(e.file.mtimeNs) + ' ' +

@@ -15,6 +15,9 @@ namespace vellumora {
 struct LedgerJob {
   int32_t id = 0;
   int32_t copies = 1;  // copies of the file that job carries
+  // The print server confirmed that it held the whole job: it counts as printed even once the
+  // server has forgotten it (finished jobs leave its history).
+  bool confirmed = false;
 };
 
 struct LedgerEntry {

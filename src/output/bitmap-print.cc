@@ -209,11 +209,14 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
       if (page >= total) {
         std::string error;
         if (!printer().EndDoc(
-                name, [&](int32_t id) { job.JobCreated(printerName, id, job.copies); }, &error)) {
+                name, [&](int32_t id) { return job.JobCreated(printerName, id, job.copies); },
+                &error)) {
           // The document was drawn but the print server does not hold it: nothing went out.
           report = {OutputResult::kRetry, "ERROR Print job couldn't be sent to printer " +
                                               printerName + ": " + ReadableText(error) +
                                               ". Retrying in next cycle."};
+        } else {
+          job.JobConfirmed(printerName, printer().LastJobId());
         }
       } else if (pageUsed) {
         printer().NewPage();  // the caller's next page follows in this document

@@ -126,9 +126,10 @@ void THREAD_PDF::PrintDirect(pdf::Document& doc) {
     bool ok = false;
     if (auto stream = printers::StreamJob::Start(
             printerName, jobTitle, fileName, kPdfFormat, 1,
-            [&](int32_t id) { job->JobCreated(printerName, id, 1); }, &error, options)) {
+            [&](int32_t id) { return job->JobCreated(printerName, id, 1); }, &error, options)) {
       ok = SendFileData(*stream, job->fd, buffer, &error) && stream->Finish(&error);
       if (!ok) stream->Cancel();
+      if (ok) job->JobConfirmed(printerName, stream->JobId());
     }
     if (!ok) {
       errorText = "ERROR PDF-printout of " + fileName + " failed";

@@ -88,7 +88,7 @@ int32_t PrinterObject::PageNumber() const {
 }
 
 bool PrinterObject::EndDoc(const std::string& documentName,
-                           const std::function<void(int32_t)>& created, std::string* error) {
+                           const std::function<bool(int32_t)>& created, std::string* error) {
   if (!document_) return false;
   const bool written = document_->Finish();
   document_.reset();
@@ -100,6 +100,7 @@ bool PrinterObject::EndDoc(const std::string& documentName,
     std::vector<uint8_t> buffer(64 * 1024);
     ok = SendFileData(*job, documentFile_.get(), buffer, error) && job->Finish(error);
     if (!ok) job->Cancel();
+    if (ok) lastJobId_ = job->JobId();
   }
   documentFile_.Close();
   return ok;

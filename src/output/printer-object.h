@@ -53,8 +53,10 @@ class PrinterObject {
   // `created` learns the job's id before its data is sent. True only when the print server
   // confirmed that it holds the whole job; false with the reason in *error. The document is
   // closed either way.
-  bool EndDoc(const std::string& documentName, const std::function<void(int32_t jobId)>& created,
+  bool EndDoc(const std::string& documentName, const std::function<bool(int32_t jobId)>& created,
               std::string* error);
+  // The print server's id of the job the last successful EndDoc sent.
+  int32_t LastJobId() const { return lastJobId_; }
   void Abort();
 
  private:
@@ -65,6 +67,7 @@ class PrinterObject {
   std::unique_ptr<PdfDocument> document_;
   FileHandle documentFile_;  // unnamed: nothing can be swapped in for it
   std::string documentPrinter_;
+  int32_t lastJobId_ = 0;
 };
 
 }  // namespace vellumora

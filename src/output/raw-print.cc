@@ -70,7 +70,7 @@ OutputReport Outputs::PrintRawFile(const OutputJob& job) {
     std::string error;
     auto stream = printers::StreamJob::Start(
         printerName, kRawJobName, job.name, kRawFormat, 1,
-        [&](int32_t id) { job.JobCreated(printerName, id, 1); }, &error);
+        [&](int32_t id) { return job.JobCreated(printerName, id, 1); }, &error);
     if (!stream) {
       if (kernel_.settings.DebugMode) job.Log("DEBUG-INFO " + error);
       return {OutputResult::kRetry,
@@ -80,6 +80,7 @@ OutputReport Outputs::PrintRawFile(const OutputJob& job) {
     ok = ok && SendFileData(*stream, job.fd, buffer, &error);
     ok = ok && (stopCode.empty() || stream->Write(bytes(stopCode)));
     ok = ok && stream->Finish(&error);
+    if (ok) job.JobConfirmed(printerName, stream->JobId());
     if (!ok) {
       stream->Cancel();
       return {OutputResult::kRetry, "ERROR while binary file API-printing on " + printerName +

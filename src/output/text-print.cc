@@ -196,10 +196,13 @@ OutputReport Outputs::PrintTextFile(const OutputJob& job) {
       }
       std::string error;
       if (!printer().EndDoc(
-              name, [&](int32_t id) { job.JobCreated(printerName, id, job.copies); }, &error))
+              name, [&](int32_t id) { return job.JobCreated(printerName, id, job.copies); },
+              &error))
         report = {OutputResult::kRetry, "ERROR Print job couldn't be sent to printer " +
                                             printerName + ": " + ReadableText(error) +
                                             ". Retrying in next cycle."};
+      else
+        job.JobConfirmed(printerName, printer().LastJobId());
       return true;
     }
   };

@@ -87,11 +87,12 @@ class StreamJob {
  public:
   // Creates the job (titled `title`, with `copies` copies made by the server and the given
   // options) and starts its document, named `documentName`. `created` learns the job's id as soon
-  // as the server gave it, before any data is sent. Empty on failure with the reason in *error.
+  // as the server gave it, before any data is sent; when it answers false the job is cancelled at
+  // once. Empty on failure with the reason in *error.
   static std::unique_ptr<StreamJob> Start(const std::string& printer, const std::string& title,
                                           const std::string& documentName,
                                           const std::string& format, int32_t copies,
-                                          const std::function<void(int32_t jobId)>& created,
+                                          const std::function<bool(int32_t jobId)>& created,
                                           std::string* error, const JobOptions& options = {});
   virtual ~StreamJob() = default;
   virtual bool Write(std::span<const uint8_t> bytes) = 0;

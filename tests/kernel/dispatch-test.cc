@@ -399,10 +399,26 @@ TEST_F(DispatchTest, AnUncertainAttemptIsCompletedWithTheMissingCopiesOnly) {
   EXPECT_EQ(output.calls[1].copies, 1);
   EXPECT_EQ(output.cancelled, std::vector<int32_t>{3});
 
+  // Copies the server confirmed count even once it has forgotten them (finished jobs leave
+  // its history): a stop after two of three copies prints the third only.
+  output.calls.clear();
+  output.cancelled.clear();
+  WriteFileBytes(in / "c.prn", "data");
+  output.confirmedBeforeTheEnd = 2;
+  output.onPrint = [](const FakeOutput::Call&) { return OutputReport{OutputResult::kStopped, {}}; };
+  EXPECT_FALSE(Again("c.prn"));
+  output.onPrint = nullptr;
+  output.confirmedBeforeTheEnd = 0;
+  for (int32_t id : {4, 5}) output.fates[id] = JobFate::kGone;
+  EXPECT_TRUE(Again("c.prn"));
+  ASSERT_EQ(output.calls.size(), 2u);
+  EXPECT_EQ(output.calls[1].copies, 1);
+  output.jobPerCopy = false;
+
   // A server that cannot be asked: nothing is printed and the file waits.
   output.calls.clear();
   WriteFileBytes(in / "b.prn", "data");
-  output.fates[5] = JobFate::kUnknown;
+  output.fates[output.nextJobId] = JobFate::kUnknown;
   output.onPrint = [](const FakeOutput::Call&) {
     return OutputReport{OutputResult::kRetry, "ERROR server gone"};
   };

@@ -78,6 +78,7 @@ class FakeOutput final : public OutputPort {
   bool createJobs = true;
   bool jobPerCopy = false;
   int32_t nextJobId = 1;
+  int32_t confirmedBeforeTheEnd = 0;
   std::map<int32_t, JobFate> fates;
   std::vector<int32_t> asked;
   std::vector<int32_t> cancelled;
@@ -96,9 +97,16 @@ class FakeOutput final : public OutputPort {
         job.JobCreated(job.printerName, nextJobId++, jobPerCopy ? 1 : job.copies);
     }
     OutputReport report = onPrint ? onPrint(call) : OutputReport{};
+    // A real output confirms each job the server took whole: all of them when it printed,
+    // the first `confirmedBeforeTheEnd` when it ended early.
+    const int32_t confirmed = report.result == OutputResult::kPrinted
+                                  ? nextJobId - firstJob
+                                  : std::min(confirmedBeforeTheEnd, nextJobId - firstJob);
+    for (int32_t id = firstJob; id < firstJob + confirmed; ++id)
+      job.JobConfirmed(job.printerName, id);
     // A real output cancels the jobs of a failed attempt; a stopped one sent none.
     if (report.result == OutputResult::kRetry || report.result == OutputResult::kStopped)
-      for (int32_t id = firstJob; id < nextJobId; ++id)
+      for (int32_t id = firstJob + confirmed; id < nextJobId; ++id)
         fates.try_emplace(
             id, report.result == OutputResult::kRetry ? JobFate::kBroken : JobFate::kGone);
     return report;

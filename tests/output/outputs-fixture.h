@@ -44,7 +44,10 @@ class OutputsFixture : public ::testing::Test {
     job.copies = copies;
     job.log = [this](const std::string& line) { log.push_back(line); };
     job.stopRequested = [] { return stopRequested.load() != 0; };
-    job.jobCreated = [this](const std::string&, int32_t id, int32_t) { created.push_back(id); };
+    job.jobCreated = [this](const std::string&, int32_t id, int32_t) {
+      created.push_back(id);
+      return true;
+    };
     return job;
   }
   bool Logged(const std::string& line) const {

@@ -161,6 +161,7 @@ TEST_F(PdfPrintTest, ARefusedCopyEndsTheCopiesWithALineNamingTheFile) {
     if (++jobsCreated == 1) {
       EXPECT_EQ(std::system("cupsreject capture"), 0);
     }
+    return true;
   };
   const OutputReport report = outputs->PrintPdfFile(job);
   std::system("cupsaccept capture");

@@ -217,7 +217,7 @@ bool CancelJob(const std::string& printer, int32_t jobId) {
 std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const std::string& title,
                                             const std::string& documentName,
                                             const std::string& format, int32_t copies,
-                                            const std::function<void(int32_t)>& created,
+                                            const std::function<bool(int32_t)>& created,
                                             std::string* error, const JobOptions& options) {
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                               30000, nullptr);
@@ -231,7 +231,12 @@ std::unique_ptr<StreamJob> StreamJob::Start(const std::string& printer, const st
     httpClose(http);
     return nullptr;
   }
-  if (created) created(id);
+  if (created && !created(id)) {
+    if (error) *error = "the record of printed files couldn't be written";
+    httpClose(http);
+    CancelJob(printer, id);
+    return nullptr;
+  }
   if (cupsStartDocument(http, printer.c_str(), id, documentName.c_str(), format.c_str(), 1) !=
       HTTP_STATUS_CONTINUE) {
     if (error) *error = LastError("the print server refused the document");
