@@ -60,6 +60,7 @@ class THREAD_PDF {
   void Execute();
 
  private:
+  void Run();
   void PrintDirect(pdf::Document& doc);
   void RenderPages(pdf::Document& first);
 };
@@ -67,6 +68,16 @@ class THREAD_PDF {
 void THREAD_PDF::Execute() {
   pdfThreadRunning = 1;
   errorText.clear();
+  // Nothing a hostile document makes the libraries throw may end the process.
+  try {
+    Run();
+  } catch (const std::exception&) {
+    errorText = "ERROR PDF-file couldn't be loaded";
+  }
+  pdfThreadRunning = 0;
+}
+
+void THREAD_PDF::Run() {
   // The renderer matters only for rendering; direct printing needs the viewer preferences,
   // which only the cairo module reads.
   const pdf::Renderer renderer =
@@ -87,7 +98,6 @@ void THREAD_PDF::Execute() {
     pdfPageCount = pageCount;
     RenderPages(*doc);
   }
-  pdfThreadRunning = 0;
 }
 
 void THREAD_PDF::PrintDirect(pdf::Document& doc) {

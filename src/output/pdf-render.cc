@@ -38,12 +38,14 @@ PdfRenderResult RenderPdfPages(const PdfRenderJob& job, pdf::Document& first, in
   // The first page alone: poppler sets up its colour management on first use, which is not
   // safe to race.
   if (pages < 1) return PdfRenderResult::kFailed;
-  {
+  try {
     Bitmap bitmap;
     render(first, 1, bitmap);
+  } catch (const std::exception&) {
+    fail(PdfRenderResult::kFailed);
   }
   std::atomic<int32_t> next{2};
-  auto worker = [&](pdf::Document* doc) {
+  auto work = [&](pdf::Document* doc) {
     std::unique_ptr<pdf::Document> own;
     if (!doc) {
       own = pdf::Document::Open(job.fd, job.renderer, nullptr);
@@ -53,6 +55,14 @@ PdfRenderResult RenderPdfPages(const PdfRenderJob& job, pdf::Document& first, in
     Bitmap bitmap;  // one page's memory per thread, reused page after page
     for (int32_t page = next++; page <= pages && !failed() && !stop(); page = next++)
       render(*doc, page, bitmap);
+  };
+  // No exception leaves a thread: a page that cannot be had (memory) fails the rendering.
+  auto worker = [&](pdf::Document* doc) {
+    try {
+      work(doc);
+    } catch (const std::exception&) {
+      fail(PdfRenderResult::kFailed);
+    }
   };
   const auto cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
   const int32_t threads = std::clamp<int32_t>(cores, 1, std::max(pages - 1, 1));

@@ -178,6 +178,16 @@ TEST_F(PdfPrintTest, FilesThatCannotBeLoadedStay) {
     EXPECT_EQ(report.result, OutputResult::kRetry);
     EXPECT_EQ(report.message, "ERROR PDF-file couldn't be loaded");
   }
+  // A sparse file that claims gigabytes is never read into memory, whichever renderer the
+  // channel uses.
+  kernel->settings.NoWindowsGDI = true;
+  kernel->currentChannel.pdfThroughBitmap = 1;
+  test::WriteFileBytes(Path("huge.pdf"), MakePdf(1));
+  fs::resize_file(Path("huge.pdf"), 64ULL << 30);
+  EXPECT_EQ(outputs->PrintPdfFile(Job(Path("huge.pdf"), kQueue, 1)).result, OutputResult::kRetry);
+  kernel->settings.NoWindowsGDI = false;
+  kernel->currentChannel.pdfThroughBitmap = 0;
+
   // A document that needs a password fails like an unreadable one.
   test::WriteFileBytes(Path("plain.pdf"), MakePdf(1));
   const std::string encrypt =

@@ -6,6 +6,7 @@
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -181,6 +182,9 @@ std::unique_ptr<Document> OpenCairo(PopplerDocument* doc, GError* gerror, std::s
   return std::make_unique<CairoDocument>(doc);
 }
 
+constexpr int64_t kMaxSplashBytes = 256LL * 1024 * 1024;
+constexpr int64_t kSparseCheckBytes = 16LL * 1024 * 1024;
+
 std::unique_ptr<Document> OpenSplash(std::vector<char> data, std::string* error) {
   if (data.size() > static_cast<std::size_t>(INT32_MAX)) {
     if (error) *error = "the file is too large for the Splash renderer";
@@ -226,20 +230,37 @@ bool SplashModuleWorks() {
 
 std::unique_ptr<Document> Document::Open(int fd, Renderer renderer, std::string* error) {
   RouteMessagesOnce();
+  // poppler rebuilds a damaged file's cross references by reading it from end to end. A file
+  // whose size is mostly holes (a few bytes made to claim gigabytes) would keep it reading
+  // zeros for hours; such a file is no document anyone printed.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
+    if (error) *error = "the file is empty or cannot be read";
+    return nullptr;
+  }
+  const int64_t allocated = static_cast<int64_t>(st.st_blocks) * 512;
+  if (st.st_size > kSparseCheckBytes && allocated < st.st_size / 2) {
+    if (error) *error = "the file is mostly holes";
+    return nullptr;
+  }
   if (renderer == Renderer::kSplash) {
     const FileIdentity id = IdentityOf(fd);
     if (id.size <= 0) {
       if (error) *error = "the file is empty or cannot be read";
       return nullptr;
     }
-    std::vector<char> data(static_cast<std::size_t>(id.size));
-    const int64_t got = ReadAt(fd, data.data(), data.size(), 0);
-    if (got < 0) {
-      if (error) *error = "the file cannot be read";
-      return nullptr;
+    // Splash reads the document from memory: never more than this, whatever size a (perhaps
+    // sparse) file claims. Larger documents go to the cairo module, which reads the file.
+    if (id.size <= kMaxSplashBytes) {
+      std::vector<char> data(static_cast<std::size_t>(id.size));
+      const int64_t got = ReadAt(fd, data.data(), data.size(), 0);
+      if (got < 0) {
+        if (error) *error = "the file cannot be read";
+        return nullptr;
+      }
+      data.resize(static_cast<std::size_t>(got));
+      return OpenSplash(std::move(data), error);
     }
-    data.resize(static_cast<std::size_t>(got));
-    return OpenSplash(std::move(data), error);
   }
   // poppler takes the duplicate over and reads it at positions of its own.
   const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
