@@ -283,8 +283,20 @@ OutputReport C_Kernel::PrintRecorded(int fd, const FileIdentity& identity, const
 void C_Kernel::PruneLedger() {
   EnsureLedger();
   const std::size_t before = ledger_.entries().size();
-  std::erase_if(ledger_.entries(),
-                [](const LedgerEntry& e) { return IdentityOfPath(e.path) != e.file; });
+  // Only what is certainly gone or changed: a file that cannot be looked at just now (a share
+  // that is away) keeps its entry, or it would print again when it comes back.
+  std::erase_if(ledger_.entries(), [](const LedgerEntry& e) {
+    switch (CheckPath(e.path, e.file)) {
+      case PathCheck::kGone:
+      case PathCheck::kOtherFile:
+        return true;
+      case PathCheck::kSameFile:
+        return IdentityOfPath(e.path) != e.file;  // written over since: a new document
+      case PathCheck::kUnknown:
+        return false;
+    }
+    return false;
+  });
   if (ledger_.entries().size() != before) SaveLedger(false);
 }
 
@@ -313,14 +325,24 @@ bool C_Kernel::DisposeOfFile(const std::string& path, const std::string& name,
       Log("ERROR File " + ReadableText(name) + ": " + why);
     }
   };
-  // The name may hold another file by now: only the file that was printed goes.
-  if (identity.inode != 0 && !NamesSameFile(path, identity)) {
-    if (PathExists(path)) {
-      reportFailure("was replaced by another file meanwhile, which stays");
-      return false;
+  // The name may hold another file by now: only the file that was printed goes. Looked at
+  // again before every attempt, as the retries take seconds.
+  enum class Look { kGo, kGone, kStop, kWait };
+  auto look = [&]() {
+    if (identity.inode == 0) return Look::kGo;
+    switch (CheckPath(path, identity)) {
+      case PathCheck::kSameFile:
+        return Look::kGo;
+      case PathCheck::kGone:
+        return Look::kGone;
+      case PathCheck::kOtherFile:
+        reportFailure("was replaced by another file meanwhile, which stays");
+        return Look::kStop;
+      case PathCheck::kUnknown:
+        return Look::kWait;
     }
-    return true;  // gone already
-  }
+    return Look::kWait;
+  };
   if (currentChannel.moveFile == 1) {
     std::string dir = ReadField(currentChannel.moveDir);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -330,8 +352,17 @@ bool C_Kernel::DisposeOfFile(const std::string& path, const std::string& name,
       return false;
     }
     std::string target = dir + "/" + name;
-    std::string error;
+    std::string error = "the file cannot be looked at";
     for (int attempt = 1; attempt <= kMoveAttempts; ++attempt) {
+      const Look now = look();
+      if (now == Look::kGone) return true;
+      if (now == Look::kStop) return false;
+      if (now == Look::kWait) {
+        if (StopAsked()) break;
+        Log("Retrying to move printed file to " + ReadableText(target));
+        WaitPumping(kMoveRetryMs);
+        continue;
+      }
       // Nothing in the archive is ever replaced: a taken name makes the time-stamped one,
       // made afresh for each attempt, and the check and the move are one step.
       MoveResult moved = MoveFileNoReplace(path, target, &error);
@@ -350,7 +381,10 @@ bool C_Kernel::DisposeOfFile(const std::string& path, const std::string& name,
     return false;
   }
   for (int attempt = 1; attempt <= kDeleteAttempts; ++attempt) {
-    if (RemoveFile(path)) return true;
+    const Look now = look();
+    if (now == Look::kGone) return true;
+    if (now == Look::kStop) return false;
+    if (now == Look::kGo && RemoveFile(path)) return true;
     if (StopAsked()) break;
     Log("Retrying to delete file ...");
     WaitPumping(kDeleteRetryMs);

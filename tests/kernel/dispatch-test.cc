@@ -518,5 +518,25 @@ TEST_F(DispatchTest, ALongNameTakenInTheArchiveIsShortenedNotPrintedAgain) {
             1);
 }
 
+TEST_F(DispatchTest, OnlyEntriesOfFilesCertainlyGoneLeaveTheLedger) {
+  // A path that cannot be looked at (here a link loop; a share that is away, in life) is no
+  // proof that the printed file is gone: its entry stays, or the file would print again.
+  fs::create_symlink(in / "loop", in / "loop");
+  WriteFileBytes(in / "kept.prn", "data");
+  LedgerEntry unknown, gone, changed;
+  unknown.path = (in / "loop" / "a.prn").string();
+  unknown.file = {1, 2, 3, 4};
+  gone.path = (in / "never-there.prn").string();
+  gone.file = {1, 5, 3, 4};
+  changed.path = (in / "kept.prn").string();
+  changed.file = IdentityOfPath(changed.path);
+  changed.file.size += 1;  // written over since it was printed
+  kernel->PruneLedger();   // loads the (empty) ledger
+  for (const LedgerEntry& e : {unknown, gone, changed}) kernel->ledger().Add(e);
+  kernel->PruneLedger();
+  ASSERT_EQ(kernel->ledger().entries().size(), 1u);
+  EXPECT_EQ(kernel->ledger().entries()[0].path, unknown.path);
+}
+
 }  // namespace
 }  // namespace vellumora
