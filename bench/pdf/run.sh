@@ -24,14 +24,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The document: text pages from a specification shipped with Debian, CUPS' graphic test page,
-# and two photo pages (made with ImageMagick; Debian's policy forbids writing PDF, so that one
+# The document: text pages of the documentation Debian's shared-mime-info ships, CUPS' graphic
+# test page, and two photo pages (made with ImageMagick; Debian's policy forbids writing PDF, so that one
 # rule is lifted inside a private mount namespace).
 convert -seed 3 -size 400x300 plasma:fractal -resize '2400x1800!' -attenuate 0.3 +noise Gaussian \
   -quality 90 "$work/photo.jpg"
 sed 's|<policy domain="coder" rights="none" pattern="PDF" />||' /etc/ImageMagick-6/policy.xml >"$work/policy.xml"
 unshare -m sh -c "mount --bind '$work/policy.xml' /etc/ImageMagick-6/policy.xml && exec convert '$work/photo.jpg' -page A4 '$work/photo.pdf'"
-qpdf --empty --pages /usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf 1-7 \
+textpdf=$(dpkg -L shared-mime-info | grep '\.pdf$' | head -n 1)
+qpdf --empty --pages "$textpdf" 1-7 \
   /usr/share/cups/data/default-testpage.pdf "$work/photo.pdf" "$work/photo.pdf" -- "$work/doc.pdf"
 pages=$(pdfinfo "$work/doc.pdf" | sed -n 's/^Pages: *//p')
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
