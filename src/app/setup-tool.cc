@@ -8,7 +8,6 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
-#include "platform/printers.h"
 
 namespace {
 
@@ -98,21 +97,6 @@ int main(int argc, char** argv) {
   c.countdown = freq;
   c.copies = copies;
   c.notePosition = 'F';
-  // The printer's page as the setup dialog records it: resolution, paper, printable area; the
-  // picture area is the whole paper. Pictures and rendered PDF pages are sized by these.
-  if (auto m = printers::ReadPageMetrics(printer)) {
-    c.dpiX = c.geometry.dpiX = m->dpiX;
-    c.dpiY = c.geometry.dpiY = m->dpiY;
-    c.geometry.paperRect = {0, 0, m->paperWidth, m->paperHeight};
-    c.geometry.printRect = {m->offsetX, m->offsetY, m->offsetX + m->printableWidth,
-                            m->offsetY + m->printableHeight};
-    c.geometry.borderRect = c.geometry.paperRect;
-  } else {
-    std::fprintf(stderr,
-                 "vellumora-setup: the printer %s does not answer now; pictures will be sized "
-                 "by its page when it does\n",
-                 printer.c_str());
-  }
   c.pdfThroughBitmap = pdfThroughBitmap;
   c.pdfHighRes = pdfHighRes;
   c.pdfNoFit = pdfNoFit;

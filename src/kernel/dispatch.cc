@@ -269,12 +269,9 @@ OutputReport C_Kernel::PrintRecorded(int fd, const FileIdentity& identity, const
     report = output->PrintRawFile(job);
   }
   if (report.result == OutputResult::kPrinted) {
-    if (LedgerEntry* e = ledger_.Find(identity)) {
-      e->printed = true;
-      // Not flushed: after a crash the entry reads as unconfirmed, and asking the print
-      // server gives the same answer.
-      SaveLedger(false);
-    }
+    // No write of its own: the jobs are on disk as confirmed, which after a crash counts the
+    // same, and the removal after the disposal (or the next save) writes the mark.
+    if (LedgerEntry* e = ledger_.Find(identity)) e->printed = true;
     if (dispatchProbe) dispatchProbe(DispatchPoint::kPrinted);
   }
   return report;
@@ -286,12 +283,13 @@ void C_Kernel::PruneLedger() {
   // Only what is certainly gone or changed: a file that cannot be looked at just now (a share
   // that is away) keeps its entry, or it would print again when it comes back.
   std::erase_if(ledger_.entries(), [](const LedgerEntry& e) {
-    switch (CheckPath(e.path, e.file)) {
+    FileIdentity now;
+    switch (CheckPath(e.path, e.file, &now)) {
       case PathCheck::kGone:
       case PathCheck::kOtherFile:
         return true;
       case PathCheck::kSameFile:
-        return IdentityOfPath(e.path) != e.file;  // written over since: a new document
+        return now != e.file;  // written over since: a new document
       case PathCheck::kUnknown:
         return false;
     }

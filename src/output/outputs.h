@@ -67,7 +67,6 @@ class Outputs final : public OutputPort {
   // Proves that the PDF renderers work and logs the two module lines; due each time scanning
   // starts and before a test printout. A PDF job fails while module 1 is not ready.
   void InitPdfModules();
-  bool PdfModule1Ready() const { return pdfModule1Ready_; }
 
   PrinterObject& printer() { return *printer_; }
   C_Kernel& kernel() { return kernel_; }

@@ -62,12 +62,10 @@ FileIdentity IdentityOfPath(const std::string& path);
 // What `path` names now (without following a final link) against `identity`'s device and
 // inode. kGone only when nothing is there; kUnknown when it cannot be told (no permission, an
 // I/O error, a network share that is away), which must never be taken for gone.
+// With `now`, also what it found there.
 enum class PathCheck { kSameFile, kOtherFile, kGone, kUnknown };
-PathCheck CheckPath(const std::string& path, const FileIdentity& identity);
-// True when `path` names (without following a final link) the same file as `identity`
-// (device and inode).
-bool NamesSameFile(const std::string& path, const FileIdentity& identity);
-
+PathCheck CheckPath(const std::string& path, const FileIdentity& identity,
+                    FileIdentity* now = nullptr);
 // An open file descriptor that is closed when the handle goes.
 class FileHandle {
  public:

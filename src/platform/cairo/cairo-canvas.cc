@@ -23,6 +23,17 @@ cairo_surface_t* SurfaceFor(const Bitmap& picture) {
                                              picture.stride);
 }
 
+// Text on `context` in device units: points are points at `dpi` (pango assumes 96), and it
+// measures the same on every surface (no glyph rounding, no hinted metrics).
+void SetUpTextContext(PangoContext* context, int32_t dpi) {
+  pango_cairo_context_set_resolution(context, dpi > 0 ? dpi : 96);
+  pango_context_set_round_glyph_positions(context, FALSE);
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  pango_cairo_context_set_font_options(context, options);
+  cairo_font_options_destroy(options);
+}
+
 }  // namespace
 
 struct CairoCanvas::KeptSurfaces {
@@ -46,15 +57,7 @@ CairoCanvas::CairoCanvas(cairo_t* cr, int32_t dpiX, int32_t dpiY)
       dpiY_(dpiY),
       text_(std::make_unique<Text>()) {
   text_->layout = pango_cairo_create_layout(cr_);
-  PangoContext* context = pango_layout_get_context(text_->layout);
-  // Points are points on the device: pango's resolution is the device's.
-  pango_cairo_context_set_resolution(context, dpiY_ > 0 ? dpiY_ : 96);
-  // Measure the same on every surface: no glyph rounding, no hinted metrics.
-  pango_context_set_round_glyph_positions(context, FALSE);
-  cairo_font_options_t* options = cairo_font_options_create();
-  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-  pango_cairo_context_set_font_options(context, options);
-  cairo_font_options_destroy(options);
+  SetUpTextContext(pango_layout_get_context(text_->layout), dpiY_);
   pango_layout_context_changed(text_->layout);
   SetFont(FontSpec{});
 }
@@ -227,12 +230,7 @@ class CairoLineTypesetter final : public LineTypesetter {
  public:
   CairoLineTypesetter(cairo_t* cr, int32_t dpi) {
     context_ = pango_cairo_create_context(cr);
-    pango_cairo_context_set_resolution(context_, dpi > 0 ? dpi : 96);
-    pango_context_set_round_glyph_positions(context_, FALSE);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    pango_cairo_context_set_font_options(context_, options);
-    cairo_font_options_destroy(options);
+    SetUpTextContext(context_, dpi);
     layout_ = pango_layout_new(context_);
     SetFont(FontSpec{});
   }

@@ -171,20 +171,14 @@ FileIdentity IdentityOfPath(const std::string& path) {
   return IdentityFromStat(st);
 }
 
-PathCheck CheckPath(const std::string& path, const FileIdentity& identity) {
+PathCheck CheckPath(const std::string& path, const FileIdentity& identity, FileIdentity* now) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0)
     return errno == ENOENT || errno == ENOTDIR ? PathCheck::kGone : PathCheck::kUnknown;
-  const FileIdentity now = IdentityFromStat(st);
-  return now.device == identity.device && now.inode == identity.inode ? PathCheck::kSameFile
-                                                                      : PathCheck::kOtherFile;
-}
-
-bool NamesSameFile(const std::string& path, const FileIdentity& identity) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  const FileIdentity now = IdentityFromStat(st);
-  return now.device == identity.device && now.inode == identity.inode;
+  const FileIdentity found = IdentityFromStat(st);
+  if (now) *now = found;
+  return found.device == identity.device && found.inode == identity.inode ? PathCheck::kSameFile
+                                                                          : PathCheck::kOtherFile;
 }
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
