@@ -34,6 +34,11 @@
 
 #include "platform/pictures.h"
 
+#include "platform/imaging/bmp-rle.h"
+#include "platform/imaging/cmyk-profile.h"
+#include "platform/imaging/orientation.h"
+#include "platform/imaging/tiff-pages.h"
+
 namespace vellumora::pictures {
 
 namespace {
@@ -295,7 +300,38 @@ struct BmpPlan {
   uint64_t width = 0, height = 0;
   std::string header;    // empty: the file as it is
   int64_t pixelsAt = 0;  // with a header: where the file's bytes after it begin
+  uint64_t bits = 0;     // per pixel
+  // The header declares which bits of a pixel are its alpha: without such a mask the fourth
+  // byte of a 32-bit pixel is most often just padding, left 0.
+  bool alphaMask = false;
 };
+
+// Run-length data larger than this many bytes per pixel (plus a little per row) holds more
+// than any encoder writes: it is handed over as it is, never read into memory.
+constexpr uint64_t kMostRunLengthBytesPerPixel = 2;
+
+// RLE pixel data in memory, closed after its last row (see EndRunLengthDataAtLastRow) and put
+// behind `header` (the file's headers up to its pixel data), so that the decoder reads the
+// whole file from memory. Nothing changes when the data need no mending or cannot be read.
+void MendRunLengthData(const PictureFile& file, std::string header, uint64_t dataOffset,
+                       uint64_t imageSize, uint64_t width, uint64_t height, bool fourBitPixels,
+                       BmpPlan* plan) {
+  const uint64_t size = static_cast<uint64_t>(file.size);
+  uint64_t length = imageSize != 0 ? imageSize : size - dataOffset;
+  length = std::min(length, size - dataOffset);
+  if (length > width * height * kMostRunLengthBytesPerPixel + height * 4 + 1024) return;
+  std::string data(static_cast<std::size_t>(length), '\0');
+  FileStream s = file.Stream();
+  s.pos = static_cast<int64_t>(dataOffset);
+  if (s.Read(data.data(), data.size()) != static_cast<int64_t>(data.size())) return;
+  if (!EndRunLengthDataAtLastRow(data, static_cast<uint32_t>(height), fourBitPixels)) return;
+  const auto newSize = static_cast<uint32_t>(data.size());
+  for (int i = 0; i < 4; ++i) header[34 + i] = static_cast<char>(newSize >> (8 * i));
+  const auto total = static_cast<uint32_t>(header.size() + data.size());
+  for (int i = 0; i < 4; ++i) header[2 + i] = static_cast<char>(total >> (8 * i));
+  plan->header = std::move(header) + data;
+  plan->pixelsAt = file.size;  // nothing more from the file
+}
 
 // Reads a BMP file's headers and checks that the file holds all the pixel data they promise:
 // FreeImage reads a short file without complaint and leaves the missing rows as they happened
@@ -338,6 +374,11 @@ bool PlanBmp(const PictureFile& file, BmpPlan* plan, std::string* why) {
   }
   plan->width = width;
   plan->height = height;
+  plan->bits = bits;
+  // Bit-field files keep the alpha mask after the three colour masks: in the newer headers
+  // (56 bytes and more), and behind the classic header when the compression names it.
+  plan->alphaMask = (compression == 3 || compression == 6) && head.size() >= 70 &&
+                    (headerSize >= 56 || compression == 6) && Le32(&h[66]) != 0;
   if (!Fits(width, height)) return true;  // refused by the caller before anything is read
   // Plain rows (and bit fields) have a known size; compressed data has the size it declares.
   const uint64_t available = size > dataOffset ? size - dataOffset : 0;
@@ -352,7 +393,13 @@ bool PlanBmp(const PictureFile& file, BmpPlan* plan, std::string* why) {
     *why = "the file is shorter than its pixel data";
     return false;
   }
-  if (headerSize <= 40 || headerSize + 14 > dataOffset || size < 14 + 52) return true;
+  const bool runLength = (compression == 1 && bits == 8) || (compression == 2 && bits == 4);
+  if (headerSize <= 40 || headerSize + 14 > dataOffset || size < 14 + 52) {
+    if (runLength && headerSize >= 40 && dataOffset <= head.size())
+      MendRunLengthData(file, std::string(head.begin(), head.begin() + dataOffset), dataOffset,
+                        imageSize, width, height, compression == 2, plan);
+    return true;
+  }
 
   // The classic layout: file header, 40-byte info header, the three colour masks of bit-field
   // files (which the newer headers keep at the same place), the palette, then the pixels.
@@ -379,8 +426,11 @@ bool PlanBmp(const PictureFile& file, BmpPlan* plan, std::string* why) {
   for (int i = 0; i < 4; ++i) classic[10 + i] = static_cast<char>(newOffset >> (8 * i));
   const auto total = static_cast<uint32_t>(classic.size() + (size - dataOffset));
   for (int i = 0; i < 4; ++i) classic[2 + i] = static_cast<char>(total >> (8 * i));
-  plan->header = std::move(classic);
+  plan->header = classic;
   plan->pixelsAt = static_cast<int64_t>(dataOffset);
+  if (runLength)
+    MendRunLengthData(file, std::move(classic), dataOffset, imageSize, width, height,
+                      compression == 2, plan);
   return true;
 }
 
@@ -417,13 +467,91 @@ uint8_t OverWhite(uint8_t c, uint8_t a) {
   return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-// Copies a decoded image into `out` as opaque top-down BGRA. Returns false when it has no pixels
-// FreeImage can convert.
-bool CopyToBitmap(FIBITMAP* dib, Bitmap& out) {
+// A 16-bit sample as 8 bits, by its value (65535 is 255).
+uint8_t From16(uint16_t v) {
+  return static_cast<uint8_t>((v * 255u + 32767u) / 65535u);
+}
+// A floating-point sample as 8 bits: 0.0 is 0, 1.0 is 255.
+uint8_t FromFloat(double v) {
+  if (!(v > 0)) return 0;  // NaN too
+  return v >= 1 ? 255 : static_cast<uint8_t>(std::lround(v * 255));
+}
+
+void AllocatePixels(Bitmap& out, int32_t width, int32_t height) {
+  out.jpegFile.reset();  // these pixels come from no JPEG file unless the caller says so
+  out.width = width;
+  out.height = height;
+  out.stride = width * 4;
+  out.bgra.clear();
+  out.bgra.shrink_to_fit();
+  out.bgra.resize(static_cast<std::size_t>(out.stride) * height);
+}
+
+// Images of 16 bits or floating point per sample whose values have an absolute meaning
+// (grey or colour intensities), copied by value: FreeImage's own conversion stretches them to
+// the picture's darkest and lightest sample. False for other types.
+bool CopyByValue(FIBITMAP* dib, Bitmap& out) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib);
+  if (type != FIT_UINT16 && type != FIT_RGB16 && type != FIT_RGBA16 && type != FIT_FLOAT &&
+      type != FIT_DOUBLE && type != FIT_RGBF && type != FIT_RGBAF)
+    return false;
+  const auto width = static_cast<int32_t>(FreeImage_GetWidth(dib));
+  const auto height = static_cast<int32_t>(FreeImage_GetHeight(dib));
+  AllocatePixels(out, width, height);
+  for (int32_t y = 0; y < height; ++y) {
+    const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(height - 1 - y));
+    uint8_t* d = out.bgra.data() + static_cast<std::size_t>(y) * out.stride;
+    for (int32_t x = 0; x < width; ++x, d += 4) {
+      uint8_t r = 0, g = 0, b = 0, a = 255;
+      switch (type) {
+        case FIT_UINT16:
+          r = g = b = From16(reinterpret_cast<const uint16_t*>(line)[x]);
+          break;
+        case FIT_RGB16: {
+          const FIRGB16& p = reinterpret_cast<const FIRGB16*>(line)[x];
+          r = From16(p.red), g = From16(p.green), b = From16(p.blue);
+          break;
+        }
+        case FIT_RGBA16: {
+          const FIRGBA16& p = reinterpret_cast<const FIRGBA16*>(line)[x];
+          r = From16(p.red), g = From16(p.green), b = From16(p.blue), a = From16(p.alpha);
+          break;
+        }
+        case FIT_FLOAT:
+          r = g = b = FromFloat(reinterpret_cast<const float*>(line)[x]);
+          break;
+        case FIT_DOUBLE:
+          r = g = b = FromFloat(reinterpret_cast<const double*>(line)[x]);
+          break;
+        case FIT_RGBF: {
+          const FIRGBF& p = reinterpret_cast<const FIRGBF*>(line)[x];
+          r = FromFloat(p.red), g = FromFloat(p.green), b = FromFloat(p.blue);
+          break;
+        }
+        default: {  // FIT_RGBAF
+          const FIRGBAF& p = reinterpret_cast<const FIRGBAF*>(line)[x];
+          r = FromFloat(p.red), g = FromFloat(p.green), b = FromFloat(p.blue);
+          a = FromFloat(p.alpha);
+          break;
+        }
+      }
+      d[0] = OverWhite(b, a);
+      d[1] = OverWhite(g, a);
+      d[2] = OverWhite(r, a);
+      d[3] = 255;
+    }
+  }
+  return true;
+}
+
+// Copies a decoded image into `out` as opaque top-down BGRA; with `opaque`, a fourth byte per
+// pixel is padding, not alpha. Returns false when it has no pixels FreeImage can convert.
+bool CopyToBitmap(FIBITMAP* dib, Bitmap& out, bool opaque) {
+  if (CopyByValue(dib, out)) return true;
   FIBITMAP* converted = nullptr;
   FIBITMAP* src = dib;
   if (FreeImage_GetImageType(src) != FIT_BITMAP) {
-    // 16 bits per sample, floating point and the like: scaled to 8 bits per sample.
+    // Signed and 32-bit integers, complex numbers: no absolute scale, stretched to 8 bits.
     converted = FreeImage_ConvertToType(src, FIT_BITMAP, TRUE);
     if (!converted) return false;
     src = converted;
@@ -440,13 +568,8 @@ bool CopyToBitmap(FIBITMAP* dib, Bitmap& out) {
   const auto width = static_cast<int32_t>(FreeImage_GetWidth(src));
   const auto height = static_cast<int32_t>(FreeImage_GetHeight(src));
   const unsigned srcBytes = FreeImage_GetBPP(src) / 8;
-  out.jpegFile.reset();  // these pixels come from no JPEG file unless the caller says so
-  out.width = width;
-  out.height = height;
-  out.stride = width * 4;
-  out.bgra.clear();
-  out.bgra.shrink_to_fit();
-  out.bgra.resize(static_cast<std::size_t>(out.stride) * height);
+  if (bpp != 32) opaque = false;  // converted here: the alpha is FreeImage's own
+  AllocatePixels(out, width, height);
   for (int32_t y = 0; y < height; ++y) {
     // FreeImage keeps the bottom row first.
     const uint8_t* s = FreeImage_GetScanLine(src, static_cast<int>(height - 1 - y));
@@ -460,7 +583,7 @@ bool CopyToBitmap(FIBITMAP* dib, Bitmap& out) {
       }
     } else {
       for (int32_t x = 0; x < width; ++x, s += 4, d += 4) {
-        const uint8_t a = s[FI_RGBA_ALPHA];
+        const uint8_t a = opaque ? 255 : s[FI_RGBA_ALPHA];
         d[0] = OverWhite(s[FI_RGBA_BLUE], a);
         d[1] = OverWhite(s[FI_RGBA_GREEN], a);
         d[2] = OverWhite(s[FI_RGBA_RED], a);
@@ -478,8 +601,11 @@ int32_t Dpi(unsigned dotsPerMeter) {
   return dpi >= 0 && dpi <= 65535 ? static_cast<int32_t>(dpi) : 0;
 }
 
-// Decodes `dib` into `out` unless the decoder reported damage; fills the resolution.
-bool Take(FIBITMAP* dib, Bitmap& out, FrameResult& r) {
+constexpr const char* kUnconvertible = "the image's pixel format cannot be converted";
+
+// Decodes `dib` into `out` unless the decoder reported damage; fills the resolution. With
+// `opaque`, the fourth byte of 32-bit pixels is not alpha.
+bool Take(FIBITMAP* dib, Bitmap& out, FrameResult& r, bool opaque = false) {
   if (!dib) {
     r.error = tWatch.damaged ? tWatch.message : "the decoder could not read the image";
     return false;
@@ -494,11 +620,25 @@ bool Take(FIBITMAP* dib, Bitmap& out, FrameResult& r) {
   }
   r.dpiX = Dpi(FreeImage_GetDotsPerMeterX(dib));
   r.dpiY = Dpi(FreeImage_GetDotsPerMeterY(dib));
-  if (!CopyToBitmap(dib, out)) {
-    r.error = "the image's pixel format cannot be converted";
+  if (!CopyToBitmap(dib, out, opaque)) {
+    r.error = kUnconvertible;
     return false;
   }
   r.decoded = true;
+  return true;
+}
+
+// Makes the decoded picture in `out` stand as `orientation` says, its resolution too. False
+// (with the frame given up) when there is no memory for it.
+bool Orient(Bitmap& out, int32_t orientation, FrameResult& r) {
+  if (orientation == kOrientationNormal) return true;
+  if (!ApplyOrientation(out, orientation)) {
+    r.decoded = false;
+    r.error = "not enough memory for the image";
+    out = Bitmap{};
+    return false;
+  }
+  if (SwapsSides(orientation)) std::swap(r.dpiX, r.dpiY);
   return true;
 }
 
@@ -507,8 +647,10 @@ struct TiffPage {
   bool read = false;
   uint32_t width = 0, height = 0;
   // FreeImage reports 300 dpi for a page without a resolution, which would size its pictures
-  // as if the file had said so: only a stored resolution counts.
+  // as if the file had said so: only a stored resolution counts, and only in inches or
+  // centimetres (a resolution "without unit" gives proportions, no size).
   bool hasResolution = false;
+  uint16_t orientation = kOrientationNormal;
 };
 
 // The multi-page TIFF file whose frames are being loaded, kept open from one frame to the next:
@@ -557,6 +699,7 @@ class OpenTiff {
 
   int Count() const { return count_; }
   FIMULTIBITMAP* Multi() const { return multi_; }
+  TIFF* Libtiff() const { return tiff_; }
 
   // The directory of page `frame` (from 1).
   TiffPage Page(int32_t frame) {
@@ -566,11 +709,28 @@ class OpenTiff {
       page.read = TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &page.width) &&
                   TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &page.height);
       float x = 0, y = 0;
+      uint16_t unit = RESUNIT_INCH;
+      TIFFGetFieldDefaulted(tiff_, TIFFTAG_RESOLUTIONUNIT, &unit);
       page.hasResolution = TIFFGetField(tiff_, TIFFTAG_XRESOLUTION, &x) &&
-                           TIFFGetField(tiff_, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0;
+                           TIFFGetField(tiff_, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0 &&
+                           unit != RESUNIT_NONE;
+      uint16_t orientation = kOrientationNormal;
+      if (TIFFGetField(tiff_, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 &&
+          orientation <= 8)
+        page.orientation = orientation;
     }
     tWatch = saved;
     return page;
+  }
+
+  // Decodes page `frame` with libtiff itself, for pages FreeImage cannot decode. Damage libtiff
+  // reports is recorded as FreeImage's is.
+  bool DecodeWithLibtiff(int32_t frame, Bitmap& out, std::string* why) {
+    if (!tiff_ || !TIFFSetDirectory(tiff_, static_cast<tdir_t>(frame - 1))) {
+      *why = "the page cannot be read";
+      return false;
+    }
+    return DecodeTiffPage(tiff_, out, why);
   }
 
  private:
@@ -602,8 +762,35 @@ FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
   } else {
     hasResolution = page.hasResolution;
     FIBITMAP* dib = FreeImage_LockPage(tiff.Multi(), frame - 1);
-    if (Take(dib, out, r)) r.frameCount = count;
+    if (Take(dib, out, r)) {
+      r.frameCount = count;
+    } else if (!dib || r.error == kUnconvertible) {
+      // FreeImage knows no such page (64-bit samples, say; it says so as it would of damage):
+      // libtiff may. Damage libtiff finds fails the page.
+      const DecodeWatch freeImageSaid = tWatch;
+      tWatch = DecodeWatch{};
+      std::string why;
+      if (tiff.DecodeWithLibtiff(frame, out, &why) && !tWatch.damaged) {
+        r.error.clear();
+        r.decoded = true;
+        r.frameCount = count;
+        if (hasResolution) {
+          float x = 0, y = 0;
+          TIFFGetField(tiff.Libtiff(), TIFFTAG_XRESOLUTION, &x);
+          TIFFGetField(tiff.Libtiff(), TIFFTAG_YRESOLUTION, &y);
+          uint16_t unit = RESUNIT_INCH;
+          TIFFGetFieldDefaulted(tiff.Libtiff(), TIFFTAG_RESOLUTIONUNIT, &unit);
+          const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
+          r.dpiX = static_cast<int32_t>(std::lround(std::min(x * perInch, 65535.0)));
+          r.dpiY = static_cast<int32_t>(std::lround(std::min(y * perInch, 65535.0)));
+        }
+      } else {
+        r.error = tWatch.damaged ? tWatch.message : freeImageSaid.damaged ? freeImageSaid.message : why;
+        out = Bitmap{};
+      }
+    }
     if (dib) FreeImage_UnlockPage(tiff.Multi(), dib, FALSE);
+    if (r.decoded && !Orient(out, page.orientation, r)) r.frameCount = 0;
   }
   if (r.decoded && !hasResolution) r.dpiX = r.dpiY = 0;
   if (tWatch.damaged && r.frameCount > 0 && r.decoded) {
@@ -613,6 +800,20 @@ FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
   }
   if (!r.decoded || frame >= count) tiff.Close();
   return r;
+}
+
+// True when some pixel of a 32-bit image has a fourth byte other than 0: a BMP file without an
+// alpha mask whose fourth bytes are all 0 (most programs' 32-bit files) is opaque.
+bool AnyAlpha(FIBITMAP* dib) {
+  if (!dib || FreeImage_GetBPP(dib) != 32 || FreeImage_GetImageType(dib) != FIT_BITMAP)
+    return true;
+  const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+  for (unsigned y = 0; y < height; ++y) {
+    const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x)
+      if (line[x * 4 + FI_RGBA_ALPHA] != 0) return true;
+  }
+  return false;
 }
 
 FrameResult LoadBmp(const PictureFile& file, int32_t frame, Bitmap& out) {
@@ -635,7 +836,7 @@ FrameResult LoadBmp(const PictureFile& file, int32_t frame, Bitmap& out) {
       r.frameCount = 1;  // one image per file: nothing to decode
     else
       r.error = tWatch.damaged ? tWatch.message : "the decoder could not read the image";
-  } else if (Take(dib, out, r)) {
+  } else if (Take(dib, out, r, plan.bits == 32 && !plan.alphaMask && !AnyAlpha(dib))) {
     r.frameCount = 1;
   }
   if (dib) FreeImage_Unload(dib);
@@ -643,8 +844,8 @@ FrameResult LoadBmp(const PictureFile& file, int32_t frame, Bitmap& out) {
 }
 
 // The image size a JPEG file declares in its frame header (the first SOF marker), as PDF
-// readers and cairo take it; false when there is none.
-bool JpegFrameSize(const std::string& jpeg, int* width, int* height) {
+// readers and cairo take it, and its number of colour components; false when there is none.
+bool JpegFrameSize(const std::string& jpeg, int* width, int* height, int* components) {
   std::size_t i = 2;
   if (jpeg.size() < 4 || static_cast<unsigned char>(jpeg[0]) != 0xFF ||
       static_cast<unsigned char>(jpeg[1]) != 0xD8)
@@ -661,11 +862,12 @@ bool JpegFrameSize(const std::string& jpeg, int* width, int* height) {
     const bool sof =
         marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (sof) {
-      if (i + 9 > jpeg.size()) return false;
+      if (i + 10 > jpeg.size()) return false;
       *height =
           static_cast<unsigned char>(jpeg[i + 5]) << 8 | static_cast<unsigned char>(jpeg[i + 6]);
       *width =
           static_cast<unsigned char>(jpeg[i + 7]) << 8 | static_cast<unsigned char>(jpeg[i + 8]);
+      *components = static_cast<unsigned char>(jpeg[i + 9]);
       return true;
     }
     if (marker == 0xDA || marker == 0xD9 || length < 2)
@@ -684,6 +886,52 @@ std::shared_ptr<std::string> ReadWholeFile(const PictureFile& file) {
   if (n < 0) return nullptr;
   bytes->resize(static_cast<std::size_t>(n));
   return bytes;
+}
+
+// The orientation a JPEG file's EXIF data gives, or normal.
+int32_t ExifOrientation(FIBITMAP* dib) {
+  FITAG* tag = nullptr;
+  if (!dib || !FreeImage_GetMetadata(FIMD_EXIF_MAIN, dib, "Orientation", &tag) || !tag ||
+      FreeImage_GetTagType(tag) != FIDT_SHORT || FreeImage_GetTagCount(tag) < 1 ||
+      !FreeImage_GetTagValue(tag))
+    return kOrientationNormal;
+  const auto value = *static_cast<const uint16_t*>(FreeImage_GetTagValue(tag));
+  return value >= 1 && value <= 8 ? value : kOrientationNormal;
+}
+
+// The colour profile a CMYK JPEG file carries; empty for other files and CMYK without one.
+std::string CmykProfileOf(FIBITMAP* dib) {
+  const FIICCPROFILE* profile = dib ? FreeImage_GetICCProfile(dib) : nullptr;
+  // The profile's header names its colour space at byte 16.
+  if (!profile || !profile->data || profile->size < 20 ||
+      std::memcmp(static_cast<const char*>(profile->data) + 16, "CMYK", 4) != 0)
+    return {};
+  return std::string(static_cast<const char*>(profile->data), profile->size);
+}
+
+// Decodes the CMYK JPEG file again, as CMYK, and converts it with its colour profile into
+// `out`, which holds the plain conversion of it and keeps it when the profile cannot be used.
+void ConvertCmykJpeg(const PictureFile& file, const std::string& profile, Bitmap& out) {
+  FileStream stream = file.Stream();
+  const DecodeWatch saved = tWatch;
+  FIBITMAP* cmyk =
+      FreeImage_LoadFromHandle(FIF_JPEG, StreamIo(), &stream, JPEG_ACCURATE | JPEG_CMYK);
+  const bool usable = cmyk && !tWatch.damaged && FreeImage_GetBPP(cmyk) == 32 &&
+                      FreeImage_GetColorType(cmyk) == FIC_CMYK &&
+                      static_cast<int32_t>(FreeImage_GetWidth(cmyk)) == out.width &&
+                      static_cast<int32_t>(FreeImage_GetHeight(cmyk)) == out.height;
+  tWatch = saved;
+  if (usable) {
+    const int32_t height = out.height;
+    std::string why;
+    CmykWithProfile(
+        profile.data(), profile.size(), out.width, height,
+        [&](int32_t y) -> const uint8_t* {
+          return FreeImage_GetScanLine(cmyk, static_cast<int>(height - 1 - y));
+        },
+        out, &why);
+  }
+  if (cmyk) FreeImage_Unload(cmyk);
 }
 
 FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bitmap& out,
@@ -726,9 +974,15 @@ FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bi
   }
   const int flags = format == Format::kJpeg ? JPEG_ACCURATE : 0;
   FIBITMAP* dib = FreeImage_LoadFromHandle(fif, StreamIo(), &stream, flags);
+  // Photos stored turned, with the orientation that shows them upright: their pixels are
+  // turned, and a page carries those instead of the file.
+  const int32_t orientation = format == Format::kJpeg ? ExifOrientation(dib) : kOrientationNormal;
   const bool plainJpeg =
-      format == Format::kJpeg && dib &&
+      format == Format::kJpeg && dib && orientation == kOrientationNormal &&
       (FreeImage_GetColorType(dib) == FIC_RGB || FreeImage_GetColorType(dib) == FIC_MINISBLACK);
+  // FreeImage's CMYK conversion is the plain arithmetic one; a CMYK file's own colour profile
+  // gives the colours it was made with.
+  const std::string cmykProfile = format == Format::kJpeg ? CmykProfileOf(dib) : std::string();
   // The JPEG file itself, for PDF pages, which can carry it unchanged: when its frame header
   // declares the size the decoder found, the file is exactly the decoded picture. A file far
   // larger than its pixels would be holds something besides the picture: its pixels go instead.
@@ -736,8 +990,12 @@ FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bi
     const uint64_t pixelBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
     if (static_cast<uint64_t>(file.size) > pixelBytes + (uint64_t{1} << 20)) return nullptr;
     auto bytes = ReadWholeFile(file);
-    int w = 0, h = 0;
-    if (bytes && JpegFrameSize(*bytes, &w, &h) && w == width && h == height) return bytes;
+    int w = 0, h = 0, components = 0;
+    // Grey and colour only: a page carrying a CMYK file would print it with the inverted
+    // values of Adobe's CMYK as they stand, a negative.
+    if (bytes && JpegFrameSize(*bytes, &w, &h, &components) && w == width && h == height &&
+        (components == 1 || components == 3))
+      return bytes;
     return nullptr;
   };
   if (plainJpeg && pixelsOptional && !tWatch.damaged) {
@@ -762,6 +1020,8 @@ FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bi
   if (taken) {
     r.frameCount = 1;
     if (plainJpeg) out.jpegFile = readJpeg(out.width, out.height);
+    if (!cmykProfile.empty()) ConvertCmykJpeg(file, cmykProfile, out);
+    if (!Orient(out, orientation, r)) r.frameCount = 0;
   }
   return r;
 }
