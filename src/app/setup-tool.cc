@@ -8,6 +8,8 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
+#include "output/outputs.h"
+#include "output/watermark-bitmap.h"
 
 namespace {
 
@@ -97,6 +99,25 @@ int main(int argc, char** argv) {
   c.countdown = freq;
   c.copies = copies;
   c.notePosition = 'F';
+  // The printer's page, measured now as the setup dialog does: pictures that store their own
+  // size are drawn at the channel's resolution. No borders: the picture area is the sheet.
+  // A printer that cannot be asked now is measured when the channel first prints.
+  if (printer.rfind("SCREEN", 0) != 0) {
+    WatermarkBitmap watermark;
+    Outputs outputs(kernel, watermark);
+    PageGeometry g;
+    if (outputs.ReadPrinterMetrics(printer, g)) {
+      g.borderRect = g.paperRect;
+      c.geometry = g;
+      c.dpiX = g.dpiX;
+      c.dpiY = g.dpiY;
+    } else {
+      std::fprintf(stderr,
+                   "vellumora-setup: the page of printer %s cannot be read now; it is measured "
+                   "when the channel first prints.\n",
+                   printer.c_str());
+    }
+  }
   c.pdfThroughBitmap = pdfThroughBitmap;
   c.pdfHighRes = pdfHighRes;
   c.pdfNoFit = pdfNoFit;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "kernel/readable-text.h"
@@ -106,6 +107,9 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
   // Frames of two pixels or less across or down are not drawn and take no page: a new page is
   // started only when the next frame is drawn onto it.
   bool drawnAny = false;  // a frame of this call is on a page
+  // A frame was skipped because the channel's resolution draws it at no size at all (a
+  // resolution of 0 dots per inch).
+  bool sizeless = false;
   bool pageUsed = false;  // the document's current page holds a frame of this call
 
   // One pass per copy. Every early end of the job returns from here to the common end below.
@@ -132,9 +136,18 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           stopped = true;
           return;
         }
+        std::optional<PictureLayout> placed;
         if (bitmap.width > 2 && bitmap.height > 2) {
-          const PictureLayout layout =
+          placed =
               LayOutPicture(c, FrameSize{bitmap.width, bitmap.height, k.imageDpiX, k.imageDpiY});
+          // A frame drawn at no size would be a blank page reported as printed.
+          if (placed->image.Width() < 1 || placed->image.Height() < 1) {
+            placed.reset();
+            sizeless = true;
+          }
+        }
+        if (placed) {
+          const PictureLayout& layout = *placed;
           const Orientation orientation =
               layout.landscape ? Orientation::kLandscape : Orientation::kPortrait;
           if (c.setOrientation && !printer().Printing()) printer().SetOrientation(orientation);
@@ -235,8 +248,10 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
   // A whole file of which no frame could be drawn went nowhere: it is no printed file, and as
   // it will never have more to draw, it is refused.
   if (report.result == OutputResult::kPrinted && totalPages < 1 && !drawnAny)
-    return {OutputResult::kRejected, "ERROR Picture too small to print: " + ReadableText(path) +
-                                         " (every image is at most 2 pixels wide or high)"};
+    return {OutputResult::kRejected,
+            "ERROR Picture too small to print: " + ReadableText(path) +
+                (sizeless ? " (the channel's printer resolution is unknown)"
+                          : " (every image is at most 2 pixels wide or high)")};
   return report;
 }
 

@@ -17,7 +17,7 @@
 #include "output/outputs-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
-#include "output/preview-port.h"
+#include "output/test-preview.h"
 #include "platform/cairo/cairo-canvas.h"
 #include "platform/printers.h"
 #include "support/cups-sandbox.h"
@@ -32,6 +32,7 @@ using test::CupsSandbox;
 using test::PictureSpec;
 using test::Raster;
 using test::Rgb;
+using test::TestPreview;
 
 constexpr Rgb kRed{220, 20, 20};
 constexpr Rgb kGreen{20, 200, 20};
@@ -45,41 +46,6 @@ LocalTime March7() {
   t.year = 2026, t.month = 3, t.day = 7;
   return t;
 }
-
-// The main window's side of the preview, answering as the test tells it.
-class TestPreview : public PreviewPort {
- public:
-  bool Exists() const override { return true; }
-  bool Visible() const override { return visible; }
-  void PreviewPage(const DeviceRect& page, int32_t dpiX, int32_t channelNumber,
-                   const std::string& fileName) override {
-    pages.push_back(page);
-    dpi = dpiX;
-    channel = channelNumber;
-    name = fileName;
-  }
-  void PreviewImage(const DeviceRect& image, const Bitmap& picture) override {
-    images.push_back(image);
-    pictureWidth = picture.width;
-  }
-  void PreviewWatermark(const DeviceRect&, bool, bool) override { ++watermarks; }
-  void PreviewNote(const DeviceRect&, const std::string& text, int32_t total, int32_t page,
-                   const std::string&) override {
-    notes.push_back(text + " " + std::to_string(page) + "/" + std::to_string(total));
-  }
-  int32_t WaitForPrintDecision() override {
-    if (stopWhileWaiting) stopRequested = 1;
-    return answer;
-  }
-
-  bool visible = true;
-  int32_t answer = 2;
-  bool stopWhileWaiting = false;
-  std::vector<DeviceRect> pages, images;
-  std::vector<std::string> notes;
-  int32_t dpi = 0, channel = 0, pictureWidth = 0, watermarks = 0;
-  std::string name;
-};
 
 class BitmapPrintTest : public test::OutputsFixture {
  protected:

@@ -39,8 +39,8 @@ bool CmykWithProfile(const void* profile, std::size_t size, int32_t width, int32
     *why = "no sRGB profile";
     return false;
   }
-  Transform transform(cmsCreateTransform(in.get(), TYPE_CMYK_8, srgb.get(), TYPE_BGRA_8,
-                                         INTENT_PERCEPTUAL, 0));
+  Transform transform(
+      cmsCreateTransform(in.get(), TYPE_CMYK_8, srgb.get(), TYPE_BGRA_8, INTENT_PERCEPTUAL, 0));
   if (!transform) {
     *why = "the colour profile cannot be used";
     return false;

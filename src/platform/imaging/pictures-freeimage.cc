@@ -32,12 +32,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/pictures.h"
-
 #include "platform/imaging/bmp-rle.h"
 #include "platform/imaging/cmyk-profile.h"
 #include "platform/imaging/orientation.h"
 #include "platform/imaging/tiff-pages.h"
+#include "platform/pictures.h"
 
 namespace vellumora::pictures {
 
@@ -785,7 +784,9 @@ FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
           r.dpiY = static_cast<int32_t>(std::lround(std::min(y * perInch, 65535.0)));
         }
       } else {
-        r.error = tWatch.damaged ? tWatch.message : freeImageSaid.damaged ? freeImageSaid.message : why;
+        r.error = tWatch.damaged          ? tWatch.message
+                  : freeImageSaid.damaged ? freeImageSaid.message
+                                          : why;
         out = Bitmap{};
       }
     }
@@ -805,8 +806,7 @@ FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
 // True when some pixel of a 32-bit image has a fourth byte other than 0: a BMP file without an
 // alpha mask whose fourth bytes are all 0 (most programs' 32-bit files) is opaque.
 bool AnyAlpha(FIBITMAP* dib) {
-  if (!dib || FreeImage_GetBPP(dib) != 32 || FreeImage_GetImageType(dib) != FIT_BITMAP)
-    return true;
+  if (!dib || FreeImage_GetBPP(dib) != 32 || FreeImage_GetImageType(dib) != FIT_BITMAP) return true;
   const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
   for (unsigned y = 0; y < height; ++y) {
     const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));

@@ -2,8 +2,8 @@
 #include "platform/imaging/tiff-pages.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>

@@ -50,7 +50,8 @@ $im "$canon" -depth 16 -define png:bit-depth=16 rgb16.png
 $im "$canon" -type TrueColor -depth 32 -define quantum:format=floating-point -compress zip float32.tif
 $im "$canon" -type TrueColor -depth 64 -define quantum:format=floating-point -compress zip float64.tif
 
-# Resolution "none": 72 without a unit gives no size.
+# Resolution: a scan at 150 dots per inch; 72 without a unit gives no size.
+$im "$canon" -units PixelsPerInch -density 150 -compress lzw scan-150dpi.tif
 $im "$canon" -units Undefined -density 72 -compress lzw unitless.tif
 
 # BMP: 32 bits without alpha (the fourth byte 0, as Windows programs write), with alpha
@@ -74,6 +75,37 @@ open(sys.argv[1], "wb").write(header + info + pixels)
 PY
 $im "$canon" -alpha set -region 30x20+30+20 -alpha transparent +region BMP:alpha-mask.bmp
 $im "$canon" -type Palette -compress RLE BMP3:rle8.bmp
+python3 - rle4.bmp "$canon" <<'PY'
+import struct, subprocess, sys
+w, h = 60, 40
+rgb = subprocess.run(["/usr/bin/convert", sys.argv[2], "-depth", "8", "rgb:-"],
+                     check=True, capture_output=True).stdout
+palette = []
+index = {}
+for i in range(0, len(rgb), 3):
+    c = rgb[i:i + 3]
+    if c not in index:
+        index[c] = len(palette)
+        palette.append(c)
+assert len(palette) <= 16
+data = bytearray()
+for y in range(h - 1, -1, -1):  # bottom row first, runs of one colour, each row ended
+    x = 0
+    while x < w:
+        c = index[rgb[(y * w + x) * 3:(y * w + x) * 3 + 3]]
+        n = 1
+        while x + n < w and n < 255 and index[rgb[(y * w + x + n) * 3:(y * w + x + n) * 3 + 3]] == c:
+            n += 1
+        data += bytes((n, c << 4 | c))
+        x += n
+    data += b"\x00\x00"
+data += b"\x00\x01"
+table = b"".join(bytes((c[2], c[1], c[0], 0)) for c in palette) + bytes(4 * (16 - len(palette)))
+info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 4, 2, len(data), 2835, 2835, 16, 0)
+offset = 14 + len(info) + len(table)
+header = b"BM" + struct.pack("<IHHI", offset + len(data), 0, 0, offset)
+open(sys.argv[1], "wb").write(header + info + table + data)
+PY
 
 # Transparency, to be laid on white: the bottom right quadrant is transparent in each.
 $im "$canon" -alpha set -region 30x20+30+20 -alpha transparent +region -type PaletteAlpha \
