@@ -250,6 +250,41 @@ TEST_F(PictureLoadTest, DamagedFilesFailWithTheErrorLineAndAnEmptyBitmap) {
   EXPECT_EQ(outputs->LoadGraphicFrame(b, Path("missing.jpg"), 1), 0);
 }
 
+TEST_F(PictureLoadTest, CutSamplesFailOnEveryDecodingPath) {
+  // The libtiff path (64-bit samples), the mended run-length data, turned and CMYK JPEG files
+  // with their second decode: damage fails them as it fails the others.
+  const fs::path samples = fs::path(VELLUMORA_TEST_DATA) / "pictures";
+  struct Case {
+    const char* name;
+    int keepPercent;
+  };
+  for (const Case& c : {Case{"float64.tif", 60}, Case{"rle8.bmp", 90},
+                        Case{"orientation-6.jpg", 60}, Case{"cmyk-profile.jpg", 95}}) {
+    SCOPED_TRACE(c.name);
+    fs::copy_file(samples / c.name, Path(c.name));
+    Bitmap b;
+    ASSERT_EQ(Load(b, Path(c.name), 1), 1);
+    test::TruncateFile(Path(c.name), c.keepPercent);
+    log.clear();
+    EXPECT_EQ(Load(b, Path(c.name), 1), 0);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(log, std::vector<std::string>{"ERROR Corrupted graphic file " + Path(c.name)});
+  }
+}
+
+TEST_F(PictureLoadTest, TurnedAndCmykJpegFilesNeverGoOntoAPageAsTheyAre) {
+  // A page carrying the file would show it as stored: turned, or as a CMYK negative.
+  const fs::path samples = fs::path(VELLUMORA_TEST_DATA) / "pictures";
+  for (const char* name : {"orientation-6.jpg", "cmyk-ycck.jpg", "cmyk-profile.jpg"}) {
+    SCOPED_TRACE(name);
+    Bitmap b;
+    ASSERT_EQ(Load(b, (samples / name).string(), 1, true), 1);
+    EXPECT_TRUE(b.HasPixels());
+    EXPECT_FALSE(b.jpegFile);
+    EXPECT_EQ(b.width, 60);
+  }
+}
+
 // What a child process made of one picture: the frame count, the log lines, its peak memory.
 struct ChildLoad {
   int32_t count = -1;
