@@ -26,6 +26,9 @@ struct Bitmap {
   // The JPEG file these pixels were decoded from, when they are exactly its image (RGB or
   // grey): a PDF page can then carry the file itself instead of re-compressing the pixels.
   std::shared_ptr<const std::string> jpegFile;
+  // How the JPEG file's image is to be turned or mirrored to stand as these pixels do: the
+  // EXIF orientation (1 as stored, 2..8 as EXIF counts them) of a photo stored sideways.
+  int32_t jpegOrientation = 1;
   bool Empty() const { return width <= 0 || height <= 0; }
   // False for a picture that carries only its JPEG file (see pictures::LoadFrame).
   bool HasPixels() const {

@@ -95,6 +95,20 @@ void CairoCanvas::StretchDraw(const Bitmap& picture, const DeviceRect& dest) {
   cairo_translate(cr_, dest.left, dest.top);
   cairo_scale(cr_, static_cast<double>(dest.Width()) / sourceWidth,
               static_cast<double>(dest.Height()) / sourceHeight);
+  if (sourceWidth == 1 && picture.jpegFile) {
+    // The file's image as stored fills the unit square; turned or mirrored there, it stands as
+    // shown. Each matrix maps a stored point (u, v) of the square to where it is shown.
+    static constexpr double kTurns[9][6] = {
+        {1, 0, 0, 1, 0, 0},   {1, 0, 0, 1, 0, 0},   {-1, 0, 0, 1, 1, 0},
+        {-1, 0, 0, -1, 1, 1}, {1, 0, 0, -1, 0, 1},  {0, 1, 1, 0, 0, 0},
+        {0, 1, -1, 0, 1, 0},  {0, -1, -1, 0, 1, 1}, {0, -1, 1, 0, 0, 1}};
+    const int32_t o =
+        picture.jpegOrientation >= 1 && picture.jpegOrientation <= 8 ? picture.jpegOrientation : 1;
+    cairo_matrix_t turn;
+    cairo_matrix_init(&turn, kTurns[o][0], kTurns[o][1], kTurns[o][2], kTurns[o][3], kTurns[o][4],
+                      kTurns[o][5]);
+    cairo_transform(cr_, &turn);
+  }
   cairo_set_source_surface(cr_, source, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_GOOD);
   cairo_paint(cr_);

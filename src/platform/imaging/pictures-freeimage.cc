@@ -30,6 +30,7 @@
 #include <mutex>
 #include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/imaging/bmp-rle.h"
@@ -478,6 +479,7 @@ uint8_t FromFloat(double v) {
 
 void AllocatePixels(Bitmap& out, int32_t width, int32_t height) {
   out.jpegFile.reset();  // these pixels come from no JPEG file unless the caller says so
+  out.jpegOrientation = kOrientationNormal;
   out.width = width;
   out.height = height;
   out.stride = width * 4;
@@ -631,6 +633,8 @@ bool Take(FIBITMAP* dib, Bitmap& out, FrameResult& r, bool opaque = false) {
 // (with the frame given up) when there is no memory for it.
 bool Orient(Bitmap& out, int32_t orientation, FrameResult& r) {
   if (orientation == kOrientationNormal) return true;
+  // The JPEG file a PDF page can carry stays as it is, with the orientation to draw it in.
+  auto jpeg = std::move(out.jpegFile);
   if (!ApplyOrientation(out, orientation)) {
     r.decoded = false;
     r.error = "not enough memory for the image";
@@ -638,6 +642,10 @@ bool Orient(Bitmap& out, int32_t orientation, FrameResult& r) {
     return false;
   }
   if (SwapsSides(orientation)) std::swap(r.dpiX, r.dpiY);
+  if (jpeg) {
+    out.jpegFile = std::move(jpeg);
+    out.jpegOrientation = orientation;
+  }
   return true;
 }
 
@@ -975,10 +983,10 @@ FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bi
   const int flags = format == Format::kJpeg ? JPEG_ACCURATE : 0;
   FIBITMAP* dib = FreeImage_LoadFromHandle(fif, StreamIo(), &stream, flags);
   // Photos stored turned, with the orientation that shows them upright: their pixels are
-  // turned, and a page carries those instead of the file.
+  // turned, and a page carrying the file draws it turned.
   const int32_t orientation = format == Format::kJpeg ? ExifOrientation(dib) : kOrientationNormal;
   const bool plainJpeg =
-      format == Format::kJpeg && dib && orientation == kOrientationNormal &&
+      format == Format::kJpeg && dib &&
       (FreeImage_GetColorType(dib) == FIC_RGB || FreeImage_GetColorType(dib) == FIC_MINISBLACK);
   // FreeImage's CMYK conversion is the plain arithmetic one; a CMYK file's own colour profile
   // gives the colours it was made with.
@@ -1004,11 +1012,13 @@ FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bi
     const auto height = static_cast<int32_t>(FreeImage_GetHeight(dib));
     if (auto jpeg = readJpeg(width, height)) {
       out = Bitmap{};
-      out.width = width;
-      out.height = height;
+      out.width = SwapsSides(orientation) ? height : width;  // as shown
+      out.height = SwapsSides(orientation) ? width : height;
       out.jpegFile = std::move(jpeg);
+      out.jpegOrientation = orientation;
       r.dpiX = Dpi(FreeImage_GetDotsPerMeterX(dib));
       r.dpiY = Dpi(FreeImage_GetDotsPerMeterY(dib));
+      if (SwapsSides(orientation)) std::swap(r.dpiX, r.dpiY);
       r.decoded = true;
       r.frameCount = 1;
       FreeImage_Unload(dib);
