@@ -94,6 +94,8 @@ const Sample kCases[] = {
     {"grey-alpha.png", {{0, 0, 0}, {127, 127, 127}, {204, 204, 204}, kWhite}, false, 60, 40, 6},
     {"rgba.tif", {kRed, kGreen, kBlue, kWhite}, true, 60, 40},
     {"transparent.gif", {kRed, kGreen, kBlue, kWhite}, true, 60, 40},
+    // A GIF file without its trailer byte.
+    {"no-trailer.gif", {kRed, kGreen, kBlue, kYellow}, true, 60, 40},
 };
 
 // The mean colour of the part of `box` between the fractions x0..x1 across and y0..y1 down.

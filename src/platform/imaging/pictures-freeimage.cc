@@ -118,16 +118,21 @@ FREE_IMAGE_FORMAT ToFreeImage(Format f) {
   return FIF_UNKNOWN;
 }
 
-// A picture file as the decoders read it: `prefix` (bytes in memory: a rewritten header) and
-// then the file's bytes from `fdStart` to `fdEnd`, read with pread at the stream's own position.
+// A picture file as the decoders read it: `prefix` (bytes in memory: a rewritten header), the
+// file's bytes from `fdStart` to `fdEnd`, read with pread at the stream's own position, and
+// `suffix` (bytes in memory: a missing end marker).
 struct FileStream {
   int fd = -1;
   int64_t fdStart = 0;
   int64_t fdEnd = 0;
   std::string_view prefix;
+  std::string_view suffix;
   int64_t pos = 0;
 
-  int64_t Size() const { return static_cast<int64_t>(prefix.size()) + (fdEnd - fdStart); }
+  int64_t Size() const {
+    return static_cast<int64_t>(prefix.size()) + (fdEnd - fdStart) +
+           static_cast<int64_t>(suffix.size());
+  }
 
   // Reads up to `size` bytes at the position and moves past them: the count read (fewer at the
   // end), or -1 on a read error.
@@ -143,11 +148,15 @@ struct FileStream {
       std::memcpy(out, prefix.data() + pos, done);
       pos += static_cast<int64_t>(done);
     }
-    while (done < size) {
+    // The file's part, then the suffix.
+    const int64_t fileEnd = prefixSize + (fdEnd - fdStart);
+    const uint64_t fromFile =
+        done + (pos < fileEnd ? std::min<uint64_t>(size - done, fileEnd - pos) : 0);
+    while (done < fromFile) {
       const int64_t at = fdStart + (pos - prefixSize);
       // Decoders read headers and directories a few bytes at a time: those small reads are
       // served from a window of the file read ahead.
-      if (size - done < kWindowSize / 4) {
+      if (fromFile - done < kWindowSize / 4) {
         if (at < windowAt || at >= windowAt + static_cast<int64_t>(window.size())) {
           window.resize(kWindowSize);
           const int64_t n = PreadAll(window.data(), window.size(), at);
@@ -157,17 +166,24 @@ struct FileStream {
           if (n == 0) break;  // the file became shorter
         }
         const auto from = static_cast<std::size_t>(at - windowAt);
-        const uint64_t n = std::min<uint64_t>(size - done, window.size() - from);
+        const uint64_t n = std::min<uint64_t>(fromFile - done, window.size() - from);
         std::memcpy(out + done, window.data() + from, n);
         done += n;
         pos += static_cast<int64_t>(n);
         continue;
       }
-      const int64_t n = PreadAll(out + done, size - done, at);
+      const int64_t n = PreadAll(out + done, fromFile - done, at);
       if (n < 0) return -1;
       done += static_cast<uint64_t>(n);
       pos += n;
       break;  // all that the file holds
+    }
+    if (done == fromFile && done < size && pos >= fileEnd) {
+      const auto from = static_cast<std::size_t>(pos - fileEnd);
+      const uint64_t n = std::min<uint64_t>(size - done, suffix.size() - from);
+      std::memcpy(out + done, suffix.data() + from, n);
+      done += n;
+      pos += static_cast<int64_t>(n);
     }
     return static_cast<int64_t>(done);
   }
@@ -896,6 +912,17 @@ std::shared_ptr<std::string> ReadWholeFile(const PictureFile& file) {
   return bytes;
 }
 
+// A GIF file whose image data is whole but which lacks the trailer byte that ends every GIF
+// file (some programs leave it out; viewers do not mind): its last byte ends a block.
+bool LacksGifTrailer(const PictureFile& file) {
+  if (file.size < 14) return false;
+  FileStream s = file.Stream();
+  s.pos = file.size - 1;
+  uint8_t last = 0xFF;
+  return s.Read(&last, 1) == 1 && last == 0x00;
+}
+constexpr std::string_view kGifTrailer = ";";
+
 // The orientation a JPEG file's EXIF data gives, or normal.
 int32_t ExifOrientation(FIBITMAP* dib) {
   FITAG* tag = nullptr;
@@ -948,6 +975,7 @@ FrameResult LoadSingle(Format format, const PictureFile& file, int32_t frame, Bi
   if (format == Format::kBmp) return LoadBmp(file, frame, out);
   const FREE_IMAGE_FORMAT fif = ToFreeImage(format);
   FileStream stream = file.Stream();
+  if (format == Format::kGif && LacksGifTrailer(file)) stream.suffix = kGifTrailer;
   // The declared size first. FreeImage reads GIF files whole even when asked for the header
   // only, so their image descriptor is read here.
   if (format == Format::kGif) {

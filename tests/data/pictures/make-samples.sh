@@ -44,9 +44,9 @@ grey16() {
     \( -size 30x20 "xc:#F7F7F7F7F7F7" -size 30x20 "xc:#636363636363" +append \) -append \
     -colorspace Gray -depth 16 "$@"
 }
-grey16 -define png:bit-depth=16 -define png:color-type=0 grey16.png
+grey16 -define png:bit-depth=16 -define png:color-type=0 -define png:exclude-chunks=date,time grey16.png
 grey16 -compress none grey16.tif
-$im "$canon" -depth 16 -define png:bit-depth=16 rgb16.png
+$im "$canon" -depth 16 -define png:bit-depth=16 -define png:exclude-chunks=date,time rgb16.png
 $im "$canon" -type TrueColor -depth 32 -define quantum:format=floating-point -compress zip float32.tif
 $im "$canon" -type TrueColor -depth 64 -define quantum:format=floating-point -compress zip float64.tif
 
@@ -109,9 +109,13 @@ PY
 
 # Transparency, to be laid on white: the bottom right quadrant is transparent in each.
 $im "$canon" -alpha set -region 30x20+30+20 -alpha transparent +region -type PaletteAlpha \
-  PNG8:palette-trns.png
+  -define png:exclude-chunks=date,time PNG8:palette-trns.png
 $im -size 30x20 xc:black -size 30x20 xc:gray50 +append \
   \( -size 30x20 xc:gray80 -size 30x20 xc:none +append \) -append \
-  -define png:color-type=4 grey-alpha.png
+  -define png:color-type=4 -define png:exclude-chunks=date,time grey-alpha.png
 $im "$canon" -alpha set -region 30x20+30+20 -alpha transparent +region -compress lzw rgba.tif
 $im "$canon" -alpha set -region 30x20+30+20 -alpha transparent +region transparent.gif
+
+# GIF without the trailer byte that should end it (some programs leave it out).
+$im "$canon" no-trailer.gif
+truncate -s -1 no-trailer.gif
