@@ -94,6 +94,9 @@ class C_Kernel {
   void StartScanning();
   // The orderly end of scanning; called by StartScanning only.
   void StopScanning();
+  // Once a second: counts every channel's interval down and scans those whose time has come,
+  // yielding in between; called by StartScanning only.
+  void CountDownChannels();
   // Processes channel `index`'s folder once. testMode is passed on to the dispatcher.
   void ScanChannel(int32_t index, bool testMode);
   // The channel's weekday schedule admits the current local time.
@@ -127,6 +130,7 @@ class C_Kernel {
   std::string statusMessage;
 
   int32_t jobsInSpooler = -1;
+  uint64_t scansMade = 0;  // ScanChannel calls that got past the root-folder rule
   bool jobFailed = false;
   bool driverChanged = false;
   int inputHandle = -1;  // file descriptor of the input file while an output reads it

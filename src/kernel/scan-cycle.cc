@@ -29,12 +29,16 @@ void SleepMilliseconds(int32_t milliseconds) {
 
 namespace {
 
-// Loop counters, in passes of 100 ms: the channels are counted down every 10th pass (once a
-// second), the settings files are looked at every 100th (every ten seconds).
-constexpr int kPassesPerSecond = 10;
-constexpr int kPassesPerReload = 100;
+// The loop ticks every 100 ms; the channels are counted down once a second and the settings
+// files looked at every ten seconds, both by the clock, so that the time the scans take does
+// not stretch the intervals.
 constexpr int32_t kPassMs = 100;
+constexpr int64_t kSecondMs = 1000;
+constexpr int64_t kReloadMs = 10000;
+// Between channels the loop yields: it pumps, and sleeps this long whenever the pass is that
+// far ahead of its budget, which spreads the scans over the first 900 ms of the second.
 constexpr int32_t kChannelGapMs = 10;
+constexpr int64_t kPassBudgetMs = 900;
 
 constexpr std::size_t kTimeKeySize = 20;  // "yyyy-mm-dd-hh-nn-zzz"
 
@@ -122,34 +126,45 @@ void C_Kernel::StartScanning() {
   CancelIncomingJobs();
   Log("Print channel scanning started, waiting for new print files now ...");
 
-  int secondCounter = kPassesPerSecond;
-  int reloadCounter = kPassesPerReload;
+  int64_t nextSecond = monotonicMs() + kSecondMs;
+  int64_t nextReload = monotonicMs() + kReloadMs;
   // quitRequested (SIGINT/SIGTERM) also ends the loop: unlike stopRequested it is never cleared,
   // so a signal that came before the loop began is not lost.
   while (stopRequested.load() == 0 && quitRequested.load() == 0 &&
          !(service != nullptr && service->StopEventSignalled())) {
-    if (kernelIdle.load() == 1 && --secondCounter < 1) {
-      if (settings.MaxCPUload == 100 || MeasureCpuLoad() < settings.MaxCPUload) {
-        // The channel array may be replaced by messages pumped in between: index afresh.
-        for (int32_t i = 0; i < channelCount && i < static_cast<int32_t>(channels.size()); ++i) {
-          // No decrement below 0: a damaged record's countdown must not overflow.
-          if (channels[i].countdown > 0 && --channels[i].countdown > 0) continue;
-          if (channels[i].active == 1 && InScheduleNow(i)) ScanChannel(i, false);
-          if (i < static_cast<int32_t>(channels.size())) channels[i].countdown = channels[i].freq;
-          PumpMessages();
-          sleepMs(kChannelGapMs);
-        }
-      }
-      secondCounter = kPassesPerSecond;
+    if (kernelIdle.load() == 1 && monotonicMs() >= nextSecond) {
+      if (settings.MaxCPUload == 100 || MeasureCpuLoad() < settings.MaxCPUload)
+        CountDownChannels();
+      // The next second follows this one; a pass that took longer than a second is followed
+      // at once, never by two in a row to catch up (no channel more often than its interval).
+      nextSecond += kSecondMs;
+      if (nextSecond < monotonicMs()) nextSecond = monotonicMs();
     }
-    if (--reloadCounter < 1) {
+    if (monotonicMs() >= nextReload) {
       ReadSettings(true);
-      reloadCounter = kPassesPerReload;
+      nextReload = monotonicMs() + kReloadMs;
     }
     PumpMessages();
-    sleepMs(kPassMs);
+    // A tick, or less when the next second comes sooner.
+    sleepMs(static_cast<int32_t>(std::clamp<int64_t>(nextSecond - monotonicMs(), 1, kPassMs)));
   }
   StopScanning();
+}
+
+void C_Kernel::CountDownChannels() {
+  const int64_t start = monotonicMs();
+  const int32_t count = channelCount;
+  // The channel array may be replaced by messages pumped in between: index afresh.
+  for (int32_t i = 0; i < channelCount && i < static_cast<int32_t>(channels.size()); ++i) {
+    // No decrement below 0: a damaged record's countdown must not overflow.
+    if (channels[i].countdown > 0 && --channels[i].countdown > 0) continue;
+    if (channels[i].active == 1 && InScheduleNow(i)) ScanChannel(i, false);
+    if (i < static_cast<int32_t>(channels.size())) channels[i].countdown = channels[i].freq;
+    PumpMessages();
+    // The share of the budget the channels up to this one may have used.
+    const int64_t due = start + kPassBudgetMs * (i + 1) / std::max(count, 1);
+    if (due - monotonicMs() >= kChannelGapMs) sleepMs(kChannelGapMs);
+  }
 }
 
 void C_Kernel::StopScanning() {
@@ -226,6 +241,7 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
   scanFolder = folder + '/';
   if (folder.empty()) return;
 
+  ++scansMade;
   if (TestFolderAccess(sourceFolder, true) != 2) return;
   kernelIdle = 0;
 
