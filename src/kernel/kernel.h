@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/cpu-load.h"
 #include "platform/file-completeness.h"
+#include "platform/folder-watch.h"
 
 namespace vellumora {
 
@@ -130,7 +131,8 @@ class C_Kernel {
   std::string statusMessage;
 
   int32_t jobsInSpooler = -1;
-  uint64_t scansMade = 0;  // ScanChannel calls that got past the root-folder rule
+  uint64_t scansMade = 0;        // ScanChannel calls that got past the root-folder rule
+  uint64_t listingsSkipped = 0;  // of those, folders known empty and untouched: not listed
   bool jobFailed = false;
   bool driverChanged = false;
   int inputHandle = -1;  // file descriptor of the input file while an output reads it
@@ -206,7 +208,14 @@ class C_Kernel {
   void ForgetPrinted(const FileIdentity& file);
   void DeleteTestFile(const std::string& path);
 
-  CpuTimes lastCpuSample_;                 // zero before the first measurement
+  CpuTimes lastCpuSample_;  // zero before the first measurement
+
+  // Input folders found without a file to take, watched for anything that happens in them; and
+  // the raw-printing setting they were judged by.
+
+  std::unique_ptr<FolderWatch> folderWatch_ = std::make_unique<FolderWatch>();
+
+  int32_t watchedNoRawFilePrinting_ = -1;
   CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems
   PrintLedger ledger_;                     // printed files not yet disposed of
 

@@ -133,8 +133,7 @@ void C_Kernel::StartScanning() {
   while (stopRequested.load() == 0 && quitRequested.load() == 0 &&
          !(service != nullptr && service->StopEventSignalled())) {
     if (kernelIdle.load() == 1 && monotonicMs() >= nextSecond) {
-      if (settings.MaxCPUload == 100 || MeasureCpuLoad() < settings.MaxCPUload)
-        CountDownChannels();
+      if (settings.MaxCPUload == 100 || MeasureCpuLoad() < settings.MaxCPUload) CountDownChannels();
       // The next second follows this one; a pass that took longer than a second is followed
       // at once, never by two in a row to catch up (no channel more often than its interval).
       nextSecond += kSecondMs;
@@ -243,10 +242,26 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
 
   ++scansMade;
   if (TestFolderAccess(sourceFolder, true) != 2) return;
+
+  // A folder that held no file to take at its last listing, and in which nothing has happened
+  // since, would be listed to the same nothing: it is not. Which files count depends on the
+  // raw-printing setting, so a change of it makes every folder count as unknown again.
+  const int32_t noRaw = settings.NoRawFilePrinting ? 1 : 0;
+  if (watchedNoRawFilePrinting_ != noRaw) {
+    folderWatch_ = std::make_unique<FolderWatch>();
+    watchedNoRawFilePrinting_ = noRaw;
+  }
+  if (folderWatch_->Quiet(scanFolder)) {
+    ++listingsSkipped;
+    return;
+  }
   kernelIdle = 0;
 
+  // Watched from before the listing: whatever arrives while it runs is seen at the next scan.
+  const bool watched = folderWatch_->Arm(scanFolder);
   std::vector<FolderEntry> entries;
-  if (!ListRegularFiles(scanFolder, &entries)) {
+  if (!ListRegularFiles(scanFolder, &entries, settings.SortByDate != 0)) {
+    if (watched) folderWatch_->Forget(scanFolder);
     Log("Couldn't open input directory");
     kernelIdle = 1;
     return;
@@ -258,6 +273,8 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
     keys.insert(settings.SortByDate ? TimeKey(e.modified) + e.name : e.name);
   }
   entries.clear();
+  // Files to take: the next scan lists the folder again whatever happens in it.
+  if (watched && !keys.empty()) folderWatch_->Forget(scanFolder);
 
   bool first = true;
   for (const std::string& key : keys) {

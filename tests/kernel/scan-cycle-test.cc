@@ -290,6 +290,40 @@ TEST_F(ScanFixture, WhichEntriesAreTaken) {
   EXPECT_TRUE(fs::is_symlink(in / "link.pdf"));
 }
 
+TEST_F(ScanFixture, AFolderFoundEmptyIsListedAgainOnlyWhenSomethingHappensInIt) {
+  fs::path in = Folder("in");
+  WriteFileBytes(in / "notes.txt", "not taken while raw printing is off");
+  AddChannel(in);
+  kernel->settings.NoRawFilePrinting = true;
+  kernel->ScanChannel(0, false);
+  kernel->ScanChannel(0, false);
+  EXPECT_EQ(kernel->listingsSkipped, 1u);
+
+  // A file arrives: the next scan lists the folder and takes it.
+  WriteFileBytes(in / "a.pdf", "%PDF");
+  kernel->ScanChannel(0, false);
+  EXPECT_EQ(output.PrintedNames(), std::vector<std::string>{"a.pdf"});
+  EXPECT_EQ(kernel->listingsSkipped, 1u);
+
+  // Empty again at the next listing, untouched at the one after.
+  kernel->ScanChannel(0, false);
+  kernel->ScanChannel(0, false);
+  EXPECT_EQ(kernel->listingsSkipped, 2u);
+
+  // Raw printing switched on: the text file is one to take now, unchanged as it is.
+  output.calls.clear();
+  kernel->settings.NoRawFilePrinting = false;
+  kernel->ScanChannel(0, false);
+  EXPECT_EQ(output.PrintedNames(), std::vector<std::string>{"notes.txt"});
+
+  // A folder still holding a file it could not finish is listed at every scan.
+  WriteFileBytes(in / "kept.prn", "data");
+  output.onPrint = [](const auto&) { return OutputReport{OutputResult::kRetry, "ERROR offline"}; };
+  kernel->ScanChannel(0, false);
+  kernel->ScanChannel(0, false);
+  EXPECT_EQ(kernel->listingsSkipped, 2u);
+}
+
 struct QueueCase {
   int32_t queued;
   std::vector<std::string> printed;

@@ -21,7 +21,7 @@ struct DirCloser {
 
 }  // namespace
 
-bool ListRegularFiles(const std::string& folder, std::vector<FolderEntry>* files) {
+bool ListRegularFiles(const std::string& folder, std::vector<FolderEntry>* files, bool withTimes) {
   files->clear();
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -33,6 +33,10 @@ bool ListRegularFiles(const std::string& folder, std::vector<FolderEntry>* files
   while (dirent* e = ::readdir(dir.get())) {
     // Only regular files. d_type saves a system call for the rest; DT_UNKNOWN needs the stat.
     if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    if (e->d_type == DT_REG && !withTimes) {
+      files->push_back(FolderEntry{e->d_name, LocalTime{}});
+      continue;
+    }
     struct stat st {};
     if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;
