@@ -14,6 +14,7 @@
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
 #include "platform/instance-lock.h"
+#include "platform/service-manager.h"
 #include "platform/stop-signals.h"
 
 #ifndef VELLUMORA_VERSION
@@ -74,11 +75,48 @@ void RunDesktop() {
   if (quitRequested.load() == 0) gKernel->StartScanning();
 }
 
+// The journal's priority follows the message's prefix; a channel's number, where the line
+// names one or a channel's folder is being processed, goes into VELLUMORA_CHANNEL.
+void JournalLine(const std::string& text) {
+  const JournalPriority priority = text.rfind("ERROR", 0) == 0        ? JournalPriority::kError
+                                   : text.rfind("DEBUG-INFO", 0) == 0 ? JournalPriority::kDebug
+                                                                      : JournalPriority::kInfo;
+  int32_t channel = 0;
+  for (const char* word : {"channel ", "Channel "}) {
+    auto at = text.find(word);
+    if (at == std::string::npos) continue;
+    std::size_t i = at + std::strlen(word);
+    int32_t n = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && n < 100000)
+      n = n * 10 + (text[i++] - '0');
+    if (n > 0) {
+      channel = n;
+      break;
+    }
+  }
+  if (channel == 0 && kernelIdle.load() == 0 && gKernel) channel = gKernel->currentChannelIndex + 1;
+  SendToJournal(priority, text, channel);
+}
+
 }  // namespace
+
+void ControlHandler(int32_t code) {
+  if (gService) gService->HandleControl(code);
+}
 
 void ServiceMain() {
   if (!gService->running && gService->dispatcherMode) {
-    // Service branch: arrives with the service manager integration.
+    // Service branch, on the service thread: the engine runs until systemd's stop.
+    if (!gService->RegisterHandler()) {
+      gKernel->Log(gService->lastError);
+      return;
+    }
+    if (gService->running) {
+      gKernel->service = gService;
+      gKernel->StartScanning();
+    }
+    if (gService->running) gService->ReportStatus(kServiceStopped, 0, 0, 1, 0);
+    gKernel->service = nullptr;
     return;
   }
   RunDesktop();
@@ -100,7 +138,7 @@ int RunProgram(int argc, char** argv) {
 
   auto watermark = std::make_unique<WatermarkBitmap>();
   gWatermarkBitmap = watermark.get();
-  auto service = std::make_unique<C_VAZService>(kProductName, true);
+  auto service = std::make_unique<C_VAZService>(kProductName, ServiceMain, ControlHandler, true);
   gService = service.get();
 
   std::string appDirectory;
@@ -138,6 +176,13 @@ int RunProgram(int argc, char** argv) {
   ConsoleWindow console;
   statusLine->SetWindow(&console);
 
+  // A service's lines also go to the journal, and the last one is its status in systemd.
+  if (service->installed && !service->running && StartedByServiceManager())
+    log->mirror = [svc = service.get()](const std::string& text) {
+      JournalLine(text);
+      svc->ShowStatus(text);
+    };
+
   kernel->Log(" ");
   kernel->Log(std::string(70, '='));
   kernel->Log(kProductName);
@@ -172,6 +217,7 @@ int RunProgram(int argc, char** argv) {
   watermark.reset();
   kernel->logCallback = nullptr;
   kernel->log = nullptr;
+  log->mirror = nullptr;
   service->log = nullptr;
   statusLine->SetWindow(nullptr);
   statusLine.reset();

@@ -24,5 +24,7 @@ int RunProgram(int argc, char** argv);
 
 // The body shared by the service and the desktop application.
 void ServiceMain();
+// The service's control handler: the stop control (systemd's SIGTERM) and the others.
+void ControlHandler(int32_t code);
 
 }  // namespace vellumora

@@ -16,6 +16,8 @@ std::string CurrentDirectory();
 
 // The directory that holds the running executable, or empty when it cannot be read.
 std::string ExecutableDirectory();
+// The running executable's own path, or empty when it cannot be read.
+std::string ExecutablePath();
 
 // Folder for run-time files such as the single-instance lock, one that nobody else may
 // write to (in a folder anyone may write to, anyone could take the lock first and keep the

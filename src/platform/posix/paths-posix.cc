@@ -33,6 +33,12 @@ std::string ExecutableDirectory() {
   return ec ? std::string() : p.parent_path().string();
 }
 
+std::string ExecutablePath() {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : p.string();
+}
+
 bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error) *error = folder + " " + why;
