@@ -9,8 +9,6 @@ namespace vellumora {
 
 inline constexpr char kUnitName[] = "vellumora.service";
 inline constexpr char kUnitDirectory[] = "/etc/systemd/system";
-// The group that may edit the shared data directory: the one CUPS trusts with its printers.
-inline constexpr char kDataGroup[] = "lpadmin";
 // The watchdog interval of the unit; the scan loop reports far more often.
 inline constexpr int kWatchdogSeconds = 60;
 
