@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "host/journal-fields.h"
 #include "host/service.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
@@ -75,27 +76,11 @@ void RunDesktop() {
   if (quitRequested.load() == 0) gKernel->StartScanning();
 }
 
-// The journal's priority follows the message's prefix; a channel's number, where the line
-// names one or a channel's folder is being processed, goes into VELLUMORA_CHANNEL.
+// Each line of a service's log also goes to the journal.
 void JournalLine(const std::string& text) {
-  const JournalPriority priority = text.rfind("ERROR", 0) == 0        ? JournalPriority::kError
-                                   : text.rfind("DEBUG-INFO", 0) == 0 ? JournalPriority::kDebug
-                                                                      : JournalPriority::kInfo;
-  int32_t channel = 0;
-  for (const char* word : {"channel ", "Channel "}) {
-    auto at = text.find(word);
-    if (at == std::string::npos) continue;
-    std::size_t i = at + std::strlen(word);
-    int32_t n = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && n < 100000)
-      n = n * 10 + (text[i++] - '0');
-    if (n > 0) {
-      channel = n;
-      break;
-    }
-  }
-  if (channel == 0 && kernelIdle.load() == 0 && gKernel) channel = gKernel->currentChannelIndex + 1;
-  SendToJournal(priority, text, channel);
+  const int32_t busy = kernelIdle.load() == 0 && gKernel ? gKernel->currentChannelIndex + 1 : 0;
+  const JournalFields f = JournalFieldsOf(text, busy);
+  SendToJournal(f.priority, text, f.channel);
 }
 
 }  // namespace

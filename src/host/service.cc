@@ -72,9 +72,11 @@ C_VAZService::C_VAZService(std::string name, ServiceMainProc serviceMain,
 
   isWindowsNT = environment_.managerRunning;
   if (isWindowsNT) {
-    adminRights = MayManageUnitsAsRoot();
     std::string cause;
     auto bus = ServiceManagerBus::Open(environment_.busAddress, false, &cause);
+    // Root may; an administrator may where polkit allows it (it asks for the password when
+    // the service is installed, started or stopped).
+    adminRights = MayManageUnitsAsRoot() || (bus && bus->PolkitAllowsManagingUnits());
     UnitInfo unit;
     if (!bus || !bus->GetUnit(UnitName(), &unit, &cause)) {
       lastError = "ERROR Could not open SCManager!";

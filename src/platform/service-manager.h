@@ -66,6 +66,9 @@ class ServiceManagerBus {
 
   // The unit `name` ("vellumora.service") as the manager sees it.
   bool GetUnit(const std::string& name, UnitInfo* info, std::string* error);
+  // polkit lets this (non-root) process manage system units, at once or after asking for an
+  // administrator's password. False when it does not, or polkit cannot be asked.
+  bool PolkitAllowsManagingUnits();
   // Makes the manager read the unit files again.
   bool Reload(std::string* error);
   // Enables or disables the unit file `name` (its [Install] links).

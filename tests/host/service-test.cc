@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "host/journal-fields.h"
 #include "host/service.h"
 #include "host/unit-file.h"
 #include "platform/service-manager.h"
@@ -169,6 +170,31 @@ TEST(UnitFile, PassesSystemdAnalyze) {
     const double exposure = std::strtod(security.output.c_str() + at + marker.size(), nullptr);
     EXPECT_GT(exposure, 0.0);
     EXPECT_LE(exposure, 4.5) << security.output;
+  }
+}
+
+TEST(Journal, PriorityFromPrefixAndChannelFromTheLine) {
+  const struct {
+    const char* text;
+    int32_t busy;
+    JournalPriority priority;
+    int32_t channel;
+  } cases[] = {
+      {"ERROR Printer office not found", 0, JournalPriority::kError, 0},
+      {"ERROR: Folder /srv/in can't be found any more", 2, JournalPriority::kError, 2},
+      {"DEBUG-INFO PDF page 3 rendered", 0, JournalPriority::kDebug, 0},
+      {"OK:    Full access to folder /srv/in verified", 0, JournalPriority::kInfo, 0},
+      {"DELAY in print channel 3 --- Too many (2) jobs in spooler", 3, JournalPriority::kInfo, 3},
+      {"Print channel 12 ==> office", 0, JournalPriority::kInfo, 12},
+      {"Input file /srv/in/channel 7.pdf found", 4, JournalPriority::kInfo, 4},
+      {"ERROR: Folder /srv/channel 99999999999 can't be found any more", 0,
+       JournalPriority::kError, 0},
+      {"Print channel scanning started", 0, JournalPriority::kInfo, 0},
+  };
+  for (const auto& c : cases) {
+    const JournalFields f = JournalFieldsOf(c.text, c.busy);
+    EXPECT_EQ(f.priority, c.priority) << c.text;
+    EXPECT_EQ(f.channel, c.channel) << c.text;
   }
 }
 

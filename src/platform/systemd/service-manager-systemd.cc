@@ -155,6 +155,37 @@ bool ServiceManagerBus::GetUnit(const std::string& name, UnitInfo* info, std::st
   return true;
 }
 
+bool ServiceManagerBus::PolkitAllowsManagingUnits() {
+  // CheckAuthorization(subject (sa{sv}), action s, details a{ss}, flags u, cancellation s):
+  // the subject is this connection; "challenge" means polkit would ask for a password, which
+  // the manager's calls (interactive) then do.
+  const char* unique = nullptr;
+  if (sd_bus_get_unique_name(impl_->bus, &unique) < 0 || unique == nullptr) return false;
+  sd_bus_message* m = nullptr;
+  int r = sd_bus_message_new_method_call(impl_->bus, &m, "org.freedesktop.PolicyKit1",
+                                         "/org/freedesktop/PolicyKit1/Authority",
+                                         "org.freedesktop.PolicyKit1.Authority",
+                                         "CheckAuthorization");
+  if (r >= 0) r = sd_bus_message_open_container(m, 'r', "sa{sv}");
+  if (r >= 0) r = sd_bus_message_append(m, "s", "system-bus-name");
+  if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
+  if (r >= 0) r = sd_bus_message_append(m, "{sv}", "name", "s", unique);
+  if (r >= 0) r = sd_bus_message_close_container(m);
+  if (r >= 0) r = sd_bus_message_close_container(m);
+  if (r >= 0) r = sd_bus_message_append(m, "s", "org.freedesktop.systemd1.manage-units");
+  if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{ss}");
+  if (r >= 0) r = sd_bus_message_close_container(m);
+  if (r >= 0) r = sd_bus_message_append(m, "us", 0u, "");
+  sd_bus_message* reply = nullptr;
+  if (r >= 0) r = sd_bus_call(impl_->bus, m, 5000000, nullptr, &reply);
+  int authorized = 0, challenge = 0;
+  if (r >= 0) r = sd_bus_message_enter_container(reply, 'r', "bba{ss}");
+  if (r >= 0) r = sd_bus_message_read(reply, "bb", &authorized, &challenge);
+  sd_bus_message_unref(reply);
+  sd_bus_message_unref(m);
+  return r >= 0 && (authorized || challenge);
+}
+
 bool ServiceManagerBus::Reload(std::string* error) {
   sd_bus_error err = SD_BUS_ERROR_NULL;
   int r = sd_bus_call_method(impl_->bus, kDestination, kManagerPath, kManagerInterface, "Reload",
