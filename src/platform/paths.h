@@ -36,8 +36,8 @@ bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* 
 // it is not ours to change and nothing happens): the folder and its Temp folder are made when
 // missing and get that group and mode 2775 (set-group-ID, so files made in it keep the group),
 // and each of `files` in it that is a regular file gets the group and mode 0664. Links are not
-// followed. A folder that belongs to another user (a service account) keeps its owner and gets
-// only the group and mode. False, with the reason in *error, when something could not be done.
+// followed. A folder that belongs to another user (a service account, a private install) is
+// left alone. False, with the reason in *error, when something could not be done.
 bool ShareDataFolder(const std::string& folder, const std::string& group,
                      const std::vector<std::string>& files, std::string* error);
 

@@ -77,6 +77,13 @@ bool ShareDataFolder(const std::string& folder, const std::string& group,
     if (error) *error = folder + ": " + std::strerror(errno);
     return false;
   }
+  // Only root's folder is ours to share: a folder someone else owns (a service account that
+  // systemd gave it to, a user's private install) is left as its owner set it.
+  struct stat dirStat {};
+  if (::fstat(dir, &dirStat) != 0 || !S_ISDIR(dirStat.st_mode) || dirStat.st_uid != 0) {
+    ::close(dir);
+    return true;
+  }
   bool ok = ShareOpenFile(dir, gid, 02775, folder, error);
   const int temp = OpenSharedFolder(dir, "Temp");
   if (temp >= 0) {
