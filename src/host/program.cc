@@ -157,16 +157,19 @@ int RunProgram(int argc, char** argv) {
     return g;
   };
 
-  // No windows yet: the terminal shows the status lines instead.
+  // A service's lines also go to the journal, and the last one is its status in systemd. Its
+  // standard output goes to the journal as well, so the terminal echo stays off, banner
+  // included; otherwise, with no windows yet, the terminal shows the status lines.
+  const bool startedAsService =
+      service->installed && !service->running && StartedByServiceManager();
   ConsoleWindow console;
-  statusLine->SetWindow(&console);
-
-  // A service's lines also go to the journal, and the last one is its status in systemd.
-  if (service->installed && !service->running && StartedByServiceManager())
+  if (startedAsService)
     log->mirror = [svc = service.get()](const std::string& text) {
       JournalLine(text);
       svc->ShowStatus(text);
     };
+  else
+    statusLine->SetWindow(&console);
 
   kernel->Log(" ");
   kernel->Log(std::string(70, '='));
