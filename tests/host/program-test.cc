@@ -241,5 +241,56 @@ TEST(Program, InheritedInvocationIdIsNoServiceStart) {
   EXPECT_EQ(WaitExit(pid, 5s), 0);
 }
 
+// A desktop instance of a user who may not write the shared data directory (not a member of
+// its group) says so in its start-up report instead of failing silently: the report reaches
+// the terminal even though the log file cannot be written.
+TEST(Program, DesktopWithoutWriteAccessToTheDataDirectorySaysSo) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to start the program as another user";
+  test::SandboxDir dir;
+  const fs::path data = dir.path() / "Vellumora";
+  fs::create_directories(data / "Temp");
+  fs::permissions(data, fs::perms(0755));
+  const fs::path runtime = dir.path() / "run";
+  fs::create_directories(runtime);
+  chown(runtime.c_str(), 65534, 65534);
+  chmod(runtime.c_str(), 0700);
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    std::string exe = VELLUMORA_EXECUTABLE;
+    std::string appData = "VELLUMORA_COMMON_APPDATA=" + dir.path().string();
+    std::string xdg = "XDG_RUNTIME_DIR=" + runtime.string();
+    std::string path = "PATH=/usr/bin:/bin";
+    char* argv[] = {exe.data(), nullptr};
+    char* envp[] = {appData.data(), xdg.data(), path.data(), nullptr};
+    execve(exe.c_str(), argv, envp);
+    _exit(127);
+  }
+  close(out[1]);
+  const std::string expected =
+      "ERROR: Access privilege to folder " + data.string() + " insufficient";
+  std::string seen;
+  auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (seen.find(expected) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{out[0], POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buffer[4096];
+    ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid, 10s), 0);
+  close(out[0]);
+  EXPECT_NE(seen.find(expected), std::string::npos) << seen;
+  EXPECT_FALSE(fs::exists(data / "Vellumora.log"));
+}
+
 }  // namespace
 }  // namespace vellumora
