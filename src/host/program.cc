@@ -108,6 +108,10 @@ void ServiceMain() {
 }
 
 int RunProgram(int argc, char** argv) {
+  return RunProgram(argc, argv, C_VAZService::Environment::OfThisMachine());
+}
+
+int RunProgram(int argc, char** argv, const C_VAZService::Environment& environment) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage();
@@ -123,7 +127,8 @@ int RunProgram(int argc, char** argv) {
 
   auto watermark = std::make_unique<WatermarkBitmap>();
   gWatermarkBitmap = watermark.get();
-  auto service = std::make_unique<C_VAZService>(kProductName, ServiceMain, ControlHandler, true);
+  auto service = std::make_unique<C_VAZService>(kProductName, ServiceMain, ControlHandler, true,
+                                                environment);
   gService = service.get();
 
   std::string appDirectory;
@@ -161,7 +166,7 @@ int RunProgram(int argc, char** argv) {
   // standard output goes to the journal as well, so the terminal echo stays off, banner
   // included; otherwise, with no windows yet, the terminal shows the status lines.
   const bool startedAsService =
-      service->installed && !service->running && StartedByServiceManager();
+      service->installed && !service->running && environment.startedByManager;
   ConsoleWindow console;
   if (startedAsService)
     log->mirror = [svc = service.get()](const std::string& text) {

@@ -11,6 +11,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -19,7 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include "host/program.h"
 #include "host/service.h"
+#include "kernel/kernel.h"
+#include "kernel/klog.h"
+#include "kernel/text-fields.h"
 #include "support/sandbox-dir.h"
 
 extern char** environ;
@@ -412,6 +417,55 @@ TEST_F(ServiceBusTest, ManagerThatCannotBeReachedMeansNotInstalled) {
   EXPECT_FALSE(svc.running);
   EXPECT_FALSE(svc.StartInstalledService());
   EXPECT_EQ(svc.lastError, "Could not open SCManager!");
+}
+
+std::vector<std::string> LogMessages(const fs::path& logFile) {
+  std::vector<std::string> out;
+  C_KLog reader(logFile.string());
+  auto lines = reader.Lines();
+  for (std::size_t i = 2; i < lines.size(); ++i) {
+    std::string line = Utf16ToUtf8(lines[i]);
+    out.push_back(line.size() > 15 ? line.substr(15) : line);  // drop "mm.dd. hh:nn   "
+  }
+  return out;
+}
+
+// A user's start while the service is installed: stopped, the start tries the dispatcher
+// first ("Loading program ....") and then runs the desktop for service setup; running, it
+// goes to the desktop for service setup at once.
+TEST_F(ServiceBusTest, UserStartBesideTheInstalledServiceIsTheDesktopForServiceSetup) {
+  Install("");
+  setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  quitRequested = 1;  // the desktop ends as soon as it has started
+  std::string name = "vellumora";
+  char* argv[] = {name.data(), nullptr};
+  const fs::path logFile = dir.path() / "Vellumora" / "Vellumora.log";
+  const std::string setup = "Vellumora started as desktop application for service setup";
+
+  manager->SetActive("inactive");
+  EXPECT_EQ(RunProgram(1, argv, Systemd()), 0);
+  EXPECT_EQ(serviceSetupMode.load(), 1);
+  auto lines = LogMessages(logFile);
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(lines[2], "Vellumora");
+  EXPECT_EQ(lines[5], "Loading program ....");
+  EXPECT_EQ(lines[6], setup);
+  const std::size_t first = lines.size();
+
+  manager->SetActive("active");
+  EXPECT_EQ(RunProgram(1, argv, Systemd()), 0);
+  EXPECT_EQ(serviceSetupMode.load(), 1);
+  lines = LogMessages(logFile);
+  auto again = std::find(lines.begin() + static_cast<long>(first), lines.end(), "Vellumora");
+  ASSERT_NE(again, lines.end());
+  ASSERT_LT(again + 4, lines.end());
+  EXPECT_EQ(*(again + 3), setup) << "no dispatcher attempt beside a running service";
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Loading program ...."), 1);
+
+  quitRequested = 0;
+  unsetenv("VELLUMORA_COMMON_APPDATA");
+  unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace
