@@ -115,6 +115,7 @@ std::string UnitFileText(const std::string& executable, const std::string& user,
       "ProtectSystem=full\n"
       "PrivateTmp=yes\n"
       "PrivateDevices=yes\n"
+      "PrivateMounts=yes\n"
       "ProtectKernelTunables=yes\n"
       "ProtectKernelModules=yes\n"
       "ProtectKernelLogs=yes\n"
@@ -133,8 +134,9 @@ std::string UnitFileText(const std::string& executable, const std::string& user,
       "SystemCallFilter=@system-service\n"
       "SystemCallFilter=~@privileged\n"
       "SystemCallErrorNumber=EPERM\n"
-      // Root may write into other users' hot folders and bind the mobile server's port.
-      "CapabilityBoundingSet=CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER "
+      // Root may write into other users' hot folders, take the write lease that proves one
+      // of their files complete, and bind the mobile server's port.
+      "CapabilityBoundingSet=CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_LEASE "
       "CAP_NET_BIND_SERVICE\n"
       "\n"
       "[Install]\n"
