@@ -223,6 +223,7 @@ bool C_VAZService::RunDispatcher() {
   BlockStopSignals();
   std::atomic<bool> finished{false};
   std::thread serviceThread([this, &finished] {
+    serviceThread_ = std::this_thread::get_id();
     serviceMain_();
     finished.store(true);
   });
@@ -302,7 +303,9 @@ void C_VAZService::KeepAlive() {
 }
 
 void C_VAZService::ShowStatus(const std::string& text) {
-  if (dispatcherMode) NotifyServiceManager("STATUS=" + OneLine(text));
+  if (!dispatcherMode) return;
+  NotifyServiceManager("STATUS=" + OneLine(text));
+  if (serviceThread_.load() == std::this_thread::get_id()) KeepAlive();
 }
 
 }  // namespace vellumora

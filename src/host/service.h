@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "kernel/service-port.h"
 
@@ -84,7 +85,9 @@ class C_VAZService final : public ServicePort {
   bool StopEventSignalled() override;
   // Tells systemd's watchdog that the engine is alive (rate-limited; nothing without one).
   void KeepAlive() override;
-  // The last status line, as systemd shows it beside the unit (service mode only).
+  // The last status line, as systemd shows it beside the unit (service mode only). A line
+  // the engine's own thread writes also proves to the watchdog that the engine is alive
+  // (start-up checks many printers before the scan loop runs).
   void ShowStatus(const std::string& text);
 
   // The unit file InstallService writes, and its place. Empty with the reason in *error when
@@ -131,6 +134,7 @@ class C_VAZService final : public ServicePort {
   Environment environment_;
   uint64_t watchdogUs_ = 0;
   std::atomic<int64_t> lastKeepAliveUs_{0};
+  std::atomic<std::thread::id> serviceThread_{};
 };
 
 }  // namespace vellumora
