@@ -97,8 +97,9 @@ int ServiceCommand(int argc, char** argv) {
     if (!ShareDataFolder(kernel.dataDir, kDataGroup, {}, &why))
       std::fprintf(stderr, "vellumora-setup: warning: the data directory is not shared: %s\n",
                    why.c_str());
-    std::printf("Service successfully installed: %s (start it with: vellumora-setup service start)\n",
-                service.UnitFilePath().c_str());
+    std::printf(
+        "Service successfully installed: %s (start it with: vellumora-setup service start)\n",
+        service.UnitFilePath().c_str());
     return 0;
   }
   if (action == "remove") {
@@ -118,12 +119,14 @@ int ServiceCommand(int argc, char** argv) {
     return 0;
   }
   if (action == "status") {
-    std::printf("service manager: %s\n", service.isWindowsNT ? "systemd" : "none (systemd is not running)");
+    std::printf("service manager: %s\n",
+                service.isWindowsNT ? "systemd" : "none (systemd is not running)");
     std::printf("installed: %s\n", service.installed ? "yes" : "no");
     std::printf("running: %s\n", service.running ? "yes" : "no");
     if (service.installed) {
       std::printf("executable: %s\n", service.executablePath.c_str());
-      std::printf("account: %s\n", service.accountName.empty() ? "root" : service.accountName.c_str());
+      std::printf("account: %s\n",
+                  service.accountName.empty() ? "root" : service.accountName.c_str());
     }
     std::printf("may manage the service: %s\n", service.adminRights ? "yes" : "no");
     if (!service.lastError.empty()) return fail("");

@@ -127,8 +127,8 @@ int RunProgram(int argc, char** argv, const C_VAZService::Environment& environme
 
   auto watermark = std::make_unique<WatermarkBitmap>();
   gWatermarkBitmap = watermark.get();
-  auto service = std::make_unique<C_VAZService>(kProductName, ServiceMain, ControlHandler, true,
-                                                environment);
+  auto service =
+      std::make_unique<C_VAZService>(kProductName, ServiceMain, ControlHandler, true, environment);
   gService = service.get();
 
   std::string appDirectory;

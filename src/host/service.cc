@@ -92,7 +92,9 @@ C_VAZService::C_VAZService(std::string name, ServiceMainProc serviceMain,
         if (!facts.executable.empty()) executablePath = facts.executable;
         accountName = facts.user;
       } else {
-        const int code = status == ReadStatus::kMissing ? 2 : status == ReadStatus::kNoAccess ? 13 : 5;
+        const int code = status == ReadStatus::kMissing    ? 2
+                         : status == ReadStatus::kNoAccess ? 13
+                                                           : 5;
         char buffer[600];
         std::snprintf(buffer, sizeof buffer, "ERROR %i in %s: %s", code, "QueryServiceConfig",
                       why.c_str());
@@ -141,10 +143,9 @@ bool C_VAZService::InstallService() {
   const std::string text = UnitFileText(&lastErrorCause);
   const std::string file = UnitFilePath();
   const bool written = !text.empty() && ReplaceFile(file, text, &lastErrorCause, true, 0644);
-  const bool enabled =
-      written && bus->Reload(&lastErrorCause) &&
-      (autoStart ? bus->EnableUnitFile(UnitName(), &lastErrorCause)
-                 : bus->DisableUnitFile(UnitName(), &lastErrorCause));
+  const bool enabled = written && bus->Reload(&lastErrorCause) &&
+                       (autoStart ? bus->EnableUnitFile(UnitName(), &lastErrorCause)
+                                  : bus->DisableUnitFile(UnitName(), &lastErrorCause));
   if (!enabled) return Failed("Could not create service!", true);
   installed = true;
   Logged("Service successfully installed");

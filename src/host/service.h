@@ -74,8 +74,8 @@ class C_VAZService final : public ServicePort {
   bool RegisterHandler();
   // Stores `state` in currentState and tells systemd: running is READY=1, stop pending is
   // STOPPING=1 with the wait hint as EXTEND_TIMEOUT_USEC.
-  void ReportStatus(int32_t state, int32_t checkPoint, int32_t waitHintMs,
-                    int32_t controlsAccepted, int32_t exitCode) override;
+  void ReportStatus(int32_t state, int32_t checkPoint, int32_t waitHintMs, int32_t controlsAccepted,
+                    int32_t exitCode) override;
   // The control handler's rules: a repeat of the last code is ignored; stop, pause and
   // continue signal their event; anything else (interrogate) re-reports the current state.
   void HandleControl(int32_t code);

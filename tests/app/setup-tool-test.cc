@@ -117,9 +117,9 @@ TEST_F(SetupToolTest, ServiceUnitAndCommandsWithoutSystemd) {
   const std::string engine = fs::path(VELLUMORA_SETUP_TOOL).parent_path() / "vellumora";
   ToolRun unit = RunSetup(dir.path(), {"service", "unit", "--account", ".\\printer"});
   EXPECT_EQ(unit.status, 0) << unit.err;
-  for (const std::string& line : std::vector<std::string>{"Type=notify", "ExecStart=\"" + engine + "\"", "User=printer",
-                                 "WatchdogSec=60s", "StateDirectory=Vellumora",
-                                 "WantedBy=multi-user.target"})
+  for (const std::string& line : std::vector<std::string>{
+           "Type=notify", "ExecStart=\"" + engine + "\"", "User=printer", "WatchdogSec=60s",
+           "StateDirectory=Vellumora", "WantedBy=multi-user.target"})
     EXPECT_NE(unit.out.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit.out;
   ToolRun root = RunSetup(dir.path(), {"service", "unit", "--account", "LocalSystem"});
   EXPECT_EQ(root.out.find("User="), std::string::npos) << root.out;

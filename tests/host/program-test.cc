@@ -1,17 +1,17 @@
 // The real executable: start banner, single instance, orderly stop on SIGTERM.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -177,9 +177,9 @@ TEST(Program, RunsAsNotifyServiceUntilSigterm) {
   NotifySocket notify(dir.path() / "notify.sock");
   ASSERT_TRUE(notify.bound());
 
-  pid_t pid = StartProgram(dir.path(), {"NOTIFY_SOCKET=" + notify.path(),
-                                        "INVOCATION_ID=0123456789abcdef0123456789abcdef",
-                                        "WATCHDOG_USEC=400000"});
+  pid_t pid = StartProgram(
+      dir.path(), {"NOTIFY_SOCKET=" + notify.path(),
+                   "INVOCATION_ID=0123456789abcdef0123456789abcdef", "WATCHDOG_USEC=400000"});
   // Whatever fails below, the service does not outlive the test.
   struct Reaper {
     pid_t pid;
@@ -244,8 +244,8 @@ TEST(Program, RunsAsNotifyServiceUntilSigterm) {
 TEST(Program, InheritedInvocationIdIsNoServiceStart) {
   test::SandboxDir dir;
   const fs::path logFile = dir.path() / "Vellumora" / "Vellumora.log";
-  pid_t pid = StartProgram(dir.path(), {"INVOCATION_ID=0123456789abcdef0123456789abcdef",
-                                        "SYSTEMD_EXEC_PID=1"});
+  pid_t pid = StartProgram(
+      dir.path(), {"INVOCATION_ID=0123456789abcdef0123456789abcdef", "SYSTEMD_EXEC_PID=1"});
   ASSERT_TRUE(WaitForLog(logFile, "Vellumora startet as desktop application", 1));
   kill(pid, SIGTERM);
   EXPECT_EQ(WaitExit(pid, 5s), 0);

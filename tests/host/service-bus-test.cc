@@ -44,17 +44,18 @@ class PrivateBus {
   explicit PrivateBus(const fs::path& dir) {
     const fs::path socket = dir / "bus";
     const fs::path config = dir / "bus.conf";
-    test::WriteFileBytes(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                                 "Configuration 1.0//EN\"\n"
-                                 " \"http://www.freedesktop.org/standards/dbus/1.0/"
-                                 "busconfig.dtd\">\n<busconfig>\n  <type>session</type>\n"
-                                 "  <listen>unix:path=" +
-                                     socket.string() +
-                                     "</listen>\n  <auth>EXTERNAL</auth>\n"
-                                     "  <policy context=\"default\">\n"
-                                     "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                                     "    <allow eavesdrop=\"true\"/>\n"
-                                     "    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n");
+    test::WriteFileBytes(config,
+                         "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
+                         "Configuration 1.0//EN\"\n"
+                         " \"http://www.freedesktop.org/standards/dbus/1.0/"
+                         "busconfig.dtd\">\n<busconfig>\n  <type>session</type>\n"
+                         "  <listen>unix:path=" +
+                             socket.string() +
+                             "</listen>\n  <auth>EXTERNAL</auth>\n"
+                             "  <policy context=\"default\">\n"
+                             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                             "    <allow eavesdrop=\"true\"/>\n"
+                             "    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n");
     std::string exe = "dbus-daemon";
     std::string configArg = "--config-file=" + config.string();
     std::string nofork = "--nofork";
@@ -87,8 +88,7 @@ class PrivateBus {
 // properties and the JobRemoved signal.
 class StandInManager {
  public:
-  StandInManager(const std::string& address, fs::path unitFile)
-      : unitFile_(std::move(unitFile)) {
+  StandInManager(const std::string& address, fs::path unitFile) : unitFile_(std::move(unitFile)) {
     sd_bus_new(&bus_);
     sd_bus_set_address(bus_, address.c_str());
     sd_bus_set_bus_client(bus_, 1);
@@ -273,11 +273,9 @@ const sd_bus_vtable StandInManager::kManagerVtable[] = {
     SD_BUS_VTABLE_END};
 
 const sd_bus_vtable StandInManager::kUnitVtable[] = {
-    SD_BUS_VTABLE_START(0),
-    SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
+    SD_BUS_VTABLE_START(0), SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
     SD_BUS_PROPERTY("ActiveState", "s", StandInManager::Property, 0, 0),
-    SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0),
-    SD_BUS_VTABLE_END};
+    SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0), SD_BUS_VTABLE_END};
 
 class ServiceBusTest : public ::testing::Test {
  protected:

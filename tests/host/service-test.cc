@@ -1,7 +1,8 @@
 // The service object without systemd, its control handler, the account rule, and the unit
 // file checked by systemd's own tools.
-#include <gtest/gtest.h>
+#include "host/service.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <string>
 
 #include "host/journal-fields.h"
-#include "host/service.h"
 #include "host/unit-file.h"
 #include "platform/service-manager.h"
 #include "support/sandbox-dir.h"
@@ -99,8 +99,12 @@ TEST(UnitFile, AccountRule) {
     const char* account;
     const char* user;
   } cases[] = {
-      {"LocalSystem", ""},       {".\\LocalSystem", ""}, {"DOMAIN\\LocalSystem", ""},
-      {"localsystem", "localsystem"}, {"", ""},          {"printer", "printer"},
+      {"LocalSystem", ""},
+      {".\\LocalSystem", ""},
+      {"DOMAIN\\LocalSystem", ""},
+      {"localsystem", "localsystem"},
+      {"", ""},
+      {"printer", "printer"},
       {".\\printer", "printer"},
   };
   for (const auto& c : cases) EXPECT_EQ(ServiceUser(c.account), c.user) << c.account;
@@ -118,7 +122,8 @@ TEST(UnitFile, RefusesWhatWouldInjectDirectives) {
 }
 
 TEST(UnitFile, ExecutableAndUserReadBack) {
-  for (const std::string path : {"/opt/vellumora/bin/vellumora", "/opt/Hot Folder/vell\"u%m$o\\ra"}) {
+  for (const std::string path :
+       {"/opt/vellumora/bin/vellumora", "/opt/Hot Folder/vell\"u%m$o\\ra"}) {
     std::string error;
     const std::string text = UnitFileText(path, "printer", &error);
     ASSERT_NE(text, "") << error;
@@ -187,8 +192,8 @@ TEST(Journal, PriorityFromPrefixAndChannelFromTheLine) {
       {"DELAY in print channel 3 --- Too many (2) jobs in spooler", 3, JournalPriority::kInfo, 3},
       {"Print channel 12 ==> office", 0, JournalPriority::kInfo, 12},
       {"Input file /srv/in/channel 7.pdf found", 4, JournalPriority::kInfo, 4},
-      {"ERROR: Folder /srv/channel 99999999999 can't be found any more", 0,
-       JournalPriority::kError, 0},
+      {"ERROR: Folder /srv/channel 99999999999 can't be found any more", 0, JournalPriority::kError,
+       0},
       {"Print channel scanning started", 0, JournalPriority::kInfo, 0},
   };
   for (const auto& c : cases) {

@@ -105,8 +105,8 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
   return ok;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error,
-                 bool durable, unsigned newFileMode) {
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error, bool durable,
+                 unsigned newFileMode) {
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);

@@ -1,6 +1,7 @@
-// SIGINT/SIGTERM handlers that only store into lock-free atomics (async-signal-safe).
-#include <csignal>
+// SIGINT/SIGTERM: handlers that only store into lock-free atomics (async-signal-safe), and a
+// service main thread's synchronous wait for them.
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 
 #include "platform/stop-signals.h"

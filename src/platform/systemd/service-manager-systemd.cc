@@ -76,8 +76,8 @@ void SendToJournal(JournalPriority priority, std::string_view message, int32_t c
   const int length = static_cast<int>(std::min<std::size_t>(message.size(), 1 << 20));
   if (channel > 0)
     sd_journal_send("MESSAGE=%.*s", length, message.data(), "PRIORITY=%d", level,
-                    "SYSLOG_IDENTIFIER=vellumora", "VELLUMORA_CHANNEL=%d", static_cast<int>(channel),
-                    nullptr);
+                    "SYSLOG_IDENTIFIER=vellumora", "VELLUMORA_CHANNEL=%d",
+                    static_cast<int>(channel), nullptr);
   else
     sd_journal_send("MESSAGE=%.*s", length, message.data(), "PRIORITY=%d", level,
                     "SYSLOG_IDENTIFIER=vellumora", nullptr);
@@ -162,10 +162,9 @@ bool ServiceManagerBus::PolkitAllowsManagingUnits() {
   const char* unique = nullptr;
   if (sd_bus_get_unique_name(impl_->bus, &unique) < 0 || unique == nullptr) return false;
   sd_bus_message* m = nullptr;
-  int r = sd_bus_message_new_method_call(impl_->bus, &m, "org.freedesktop.PolicyKit1",
-                                         "/org/freedesktop/PolicyKit1/Authority",
-                                         "org.freedesktop.PolicyKit1.Authority",
-                                         "CheckAuthorization");
+  int r = sd_bus_message_new_method_call(
+      impl_->bus, &m, "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+      "org.freedesktop.PolicyKit1.Authority", "CheckAuthorization");
   if (r >= 0) r = sd_bus_message_open_container(m, 'r', "sa{sv}");
   if (r >= 0) r = sd_bus_message_append(m, "s", "system-bus-name");
   if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
@@ -257,8 +256,8 @@ int OnJobRemoved(sd_bus_message* m, void* userdata, sd_bus_error*) {
 
 }  // namespace
 
-JobOutcome ServiceManagerBus::RunJob(const char* method, const std::string& name,
-                                     int32_t timeoutMs, const std::function<void()>& whileWaiting,
+JobOutcome ServiceManagerBus::RunJob(const char* method, const std::string& name, int32_t timeoutMs,
+                                     const std::function<void()>& whileWaiting,
                                      std::string* error) {
   sd_bus* bus = impl_->bus;
   RemovedJobs removed;
