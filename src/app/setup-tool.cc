@@ -6,10 +6,13 @@
 #include <cstring>
 #include <string>
 
+#include "host/service.h"
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -24,7 +27,13 @@ int Usage() {
       "data directory (/var/lib/Vellumora/ or $VELLUMORA_COMMON_APPDATA/Vellumora/).\n"
       "--allow-raw also lets files of unknown types through as raw printer data;\n"
       "--if-none adds the channel only when no channel exists yet;\n"
-      "--pdf-* set how the channel prints PDF files (see the README).\n");
+      "--pdf-* set how the channel prints PDF files (see the README).\n"
+      "\n"
+      "       vellumora-setup service install [--account USER] [--executable PATH]\n"
+      "       vellumora-setup service remove | start | stop | status\n"
+      "       vellumora-setup service unit [--account USER] [--executable PATH]\n"
+      "Installs, removes, starts and stops the systemd service vellumora.service, or prints\n"
+      "the unit file that install would write.\n");
   return 2;
 }
 
@@ -35,10 +44,104 @@ int Number(const std::string& text) {
   return ec == std::errc() && end == text.data() + text.size() ? value : -1;
 }
 
+// vellumora-setup service ...: the system service for servers without a window, through the
+// same service object the desktop's setup dialog uses.
+int ServiceCommand(int argc, char** argv) {
+  using namespace vellumora;
+  if (argc < 3) return Usage();
+  const std::string action = argv[2];
+  std::string account, executable;
+  bool accountGiven = false;
+  for (int i = 3; i < argc; ++i) {
+    const std::string a = argv[i];
+    if ((a == "--account" || a == "--executable") && i + 1 < argc &&
+        (action == "install" || action == "unit")) {
+      (a == "--account" ? account : executable) = argv[++i];
+      accountGiven = accountGiven || a == "--account";
+    } else {
+      return Usage();
+    }
+  }
+
+  C_VAZService service("Vellumora", nullptr, nullptr, true);
+  auto fail = [&](const char* what) {
+    std::string text = service.lastError.empty() ? std::string(what) : service.lastError;
+    if (!service.lastErrorCause.empty()) text += " (" + service.lastErrorCause + ")";
+    std::fprintf(stderr, "vellumora-setup: %s\n", text.c_str());
+    return 1;
+  };
+
+  if (action == "install" || action == "unit") {
+    // The service runs the engine, which lives beside this tool.
+    if (executable.empty()) executable = ExecutableDirectory() + "/vellumora";
+    service.executablePath = executable;
+    // A new install runs as root unless an account is named.
+    service.accountName = accountGiven ? account : std::string();
+    if (action == "unit") {
+      std::string error;
+      const std::string text = service.UnitFileText(&error);
+      if (text.empty()) {
+        std::fprintf(stderr, "vellumora-setup: %s\n", error.c_str());
+        return 1;
+      }
+      std::fputs(text.c_str(), stdout);
+      return 0;
+    }
+    if (!FileExists(executable)) {
+      std::fprintf(stderr, "vellumora-setup: %s does not exist\n", executable.c_str());
+      return 1;
+    }
+    service.autoStart = true;
+    if (!service.InstallService()) return fail("Could not create service!");
+    // The data directory, shared with the print administrators' desktops.
+    C_Kernel kernel;
+    std::string why;
+    if (!ShareDataFolder(kernel.dataDir, kDataGroup, {}, &why))
+      std::fprintf(stderr, "vellumora-setup: warning: the data directory is not shared: %s\n",
+                   why.c_str());
+    std::printf(
+        "Service successfully installed: %s (start it with: vellumora-setup service start)\n",
+        service.UnitFilePath().c_str());
+    return 0;
+  }
+  if (action == "remove") {
+    if (!service.RemoveService()) return fail("Could not delete service");
+    std::printf("Service successfully deleted\n");
+    return 0;
+  }
+  if (action == "start") {
+    if (!service.StartInstalledService()) return fail("Could not start service!");
+    service.running = true;
+    std::printf("Service is running\n");
+    return 0;
+  }
+  if (action == "stop") {
+    if (!service.StopInstalledService()) return fail("Could not stop service !");
+    std::printf("Service stopped\n");
+    return 0;
+  }
+  if (action == "status") {
+    std::printf("service manager: %s\n",
+                service.isWindowsNT ? "systemd" : "none (systemd is not running)");
+    std::printf("installed: %s\n", service.installed ? "yes" : "no");
+    std::printf("running: %s\n", service.running ? "yes" : "no");
+    if (service.installed) {
+      std::printf("executable: %s\n", service.executablePath.c_str());
+      std::printf("account: %s\n",
+                  service.accountName.empty() ? "root" : service.accountName.c_str());
+    }
+    std::printf("may manage the service: %s\n", service.adminRights ? "yes" : "no");
+    if (!service.lastError.empty()) return fail("");
+    return 0;
+  }
+  return Usage();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace vellumora;
+  if (argc >= 2 && std::strcmp(argv[1], "service") == 0) return ServiceCommand(argc, argv);
   if (argc < 2 || std::strcmp(argv[1], "add-channel") != 0) return Usage();
   std::string folder, printer, archive;
   int freq = 2, copies = 1;

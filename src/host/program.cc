@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "host/journal-fields.h"
 #include "host/service.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
@@ -14,6 +15,7 @@
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
 #include "platform/instance-lock.h"
+#include "platform/service-manager.h"
 #include "platform/stop-signals.h"
 
 #ifndef VELLUMORA_VERSION
@@ -74,17 +76,42 @@ void RunDesktop() {
   if (quitRequested.load() == 0) gKernel->StartScanning();
 }
 
+// Each line of a service's log also goes to the journal.
+void JournalLine(const std::string& text) {
+  const int32_t busy = kernelIdle.load() == 0 && gKernel ? gKernel->currentChannelIndex + 1 : 0;
+  const JournalFields f = JournalFieldsOf(text, busy);
+  SendToJournal(f.priority, text, f.channel);
+}
+
 }  // namespace
+
+void ControlHandler(int32_t code) {
+  if (gService) gService->HandleControl(code);
+}
 
 void ServiceMain() {
   if (!gService->running && gService->dispatcherMode) {
-    // Service branch: arrives with the service manager integration.
+    // Service branch, on the service thread: the engine runs until systemd's stop.
+    if (!gService->RegisterHandler()) {
+      gKernel->Log(gService->lastError);
+      return;
+    }
+    if (gService->running) {
+      gKernel->service = gService;
+      gKernel->StartScanning();
+    }
+    if (gService->running) gService->ReportStatus(kServiceStopped, 0, 0, 1, 0);
+    gKernel->service = nullptr;
     return;
   }
   RunDesktop();
 }
 
 int RunProgram(int argc, char** argv) {
+  return RunProgram(argc, argv, C_VAZService::Environment::OfThisMachine());
+}
+
+int RunProgram(int argc, char** argv, const C_VAZService::Environment& environment) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage();
@@ -100,7 +127,8 @@ int RunProgram(int argc, char** argv) {
 
   auto watermark = std::make_unique<WatermarkBitmap>();
   gWatermarkBitmap = watermark.get();
-  auto service = std::make_unique<C_VAZService>(kProductName, true);
+  auto service =
+      std::make_unique<C_VAZService>(kProductName, ServiceMain, ControlHandler, true, environment);
   gService = service.get();
 
   std::string appDirectory;
@@ -134,9 +162,19 @@ int RunProgram(int argc, char** argv) {
     return g;
   };
 
-  // No windows yet: the terminal shows the status lines instead.
+  // A service's lines also go to the journal, and the last one is its status in systemd. Its
+  // standard output goes to the journal as well, so the terminal echo stays off, banner
+  // included; otherwise, with no windows yet, the terminal shows the status lines.
+  const bool startedAsService =
+      service->installed && !service->running && environment.startedByManager;
   ConsoleWindow console;
-  statusLine->SetWindow(&console);
+  if (startedAsService)
+    log->mirror = [svc = service.get()](const std::string& text) {
+      JournalLine(text);
+      svc->ShowStatus(text);
+    };
+  else
+    statusLine->SetWindow(&console);
 
   kernel->Log(" ");
   kernel->Log(std::string(70, '='));
@@ -172,6 +210,7 @@ int RunProgram(int argc, char** argv) {
   watermark.reset();
   kernel->logCallback = nullptr;
   kernel->log = nullptr;
+  log->mirror = nullptr;
   service->log = nullptr;
   statusLine->SetWindow(nullptr);
   statusLine.reset();

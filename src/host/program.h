@@ -4,10 +4,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "host/service.h"
+
 namespace vellumora {
 
 class C_KLog;
-class C_VAZService;
 class WatermarkBitmap;
 
 // 1 when this desktop instance runs beside an installed service.
@@ -21,8 +22,12 @@ extern C_KLog* gLog;
 // Creates the process-wide objects, writes the start banner, runs the service or the desktop
 // branch and shuts down in order. Returns the process exit code.
 int RunProgram(int argc, char** argv);
+// The same with the service manager found where `environment` says (tests use a private bus).
+int RunProgram(int argc, char** argv, const C_VAZService::Environment& environment);
 
 // The body shared by the service and the desktop application.
 void ServiceMain();
+// The service's control handler: the stop control (systemd's SIGTERM) and the others.
+void ControlHandler(int32_t code);
 
 }  // namespace vellumora

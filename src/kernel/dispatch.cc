@@ -230,7 +230,12 @@ OutputReport C_Kernel::PrintRecorded(int fd, const FileIdentity& identity, const
   job.copies = copies;
   job.ownThread = settings.UsePDFThread && !InServiceMode();
   job.log = [this](const std::string& line) { Log(line); };
-  job.stopRequested = [this] { return StopAsked(); };
+  // The outputs ask this between pages, rows and chunks: a long job that makes progress keeps
+  // the service's watchdog content (from any of the output's threads).
+  job.stopRequested = [this] {
+    if (service) service->KeepAlive();
+    return StopAsked();
+  };
   job.jobCreated = [&, this](const std::string& printer, int32_t id, int32_t jobCopies) {
     LedgerEntry* e = ledger_.Find(identity);
     if (!e) {

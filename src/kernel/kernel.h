@@ -224,6 +224,10 @@ class C_Kernel {
                                           TextEncoding::Utf8};
 };
 
+// The group that shares the data directory with the service: the one CUPS trusts to
+// administer printers.
+inline constexpr char kDataGroup[] = "lpadmin";
+
 // The ledger of printed files not yet disposed of, in the data directory.
 inline constexpr char kLedgerFileName[] = "Vellumora.ledger";
 

@@ -70,6 +70,7 @@ bool C_KLog::WriteWholeFile() {
 }
 
 void C_KLog::AddLine(const std::string& text) {
+  if (mirror) mirror(text);
   std::u16string line =
       text.empty() ? std::u16string(u" ") : Utf8ToUtf16(DateTimePrefix(clock_()) + "   " + text);
 

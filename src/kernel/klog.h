@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ class C_KLog {
 
   const std::string logFileName;
   std::atomic<int32_t> maxLines{1000};
+  // Sees every message as AddLine writes it (a service also sends its lines to the journal).
+  // Set before other threads log; called outside the log's lock.
+  std::function<void(const std::string& text)> mirror;
 
   // A copy of the lines held in memory (for tests and the main window).
   std::vector<std::u16string> Lines() const;

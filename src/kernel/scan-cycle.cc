@@ -104,6 +104,9 @@ bool C_Kernel::StopAsked() const {
 }
 
 void C_Kernel::PumpMessages() {
+  // Every wait of the engine passes here, so a service's watchdog hears from it while a long
+  // job prints, and stops hearing from it when the engine hangs.
+  if (service) service->KeepAlive();
   if (pumpMessages) pumpMessages();
 }
 

@@ -21,6 +21,9 @@ class ServicePort {
   virtual bool StopEventSignalled() = 0;
   virtual void ReportStatus(int32_t state, int32_t checkPoint, int32_t waitHintMs,
                             int32_t controlsAccepted, int32_t exitCode) = 0;
+  // Tells the service manager's watchdog that the engine is alive. The scan loop and every
+  // wait call it often; the service object decides how often that reaches the manager.
+  virtual void KeepAlive() {}
 };
 
 }  // namespace vellumora

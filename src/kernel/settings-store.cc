@@ -122,7 +122,9 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
 
 bool C_Kernel::WriteSettingsFile(const std::string& name, const std::string& bytes) {
   std::string error;
-  if (ReplaceFile(dataDir + name, bytes, &error)) return true;
+  // Group-writable: the data directory is shared with the print administrators (group
+  // lpadmin), whose desktop edits the files the service reloads.
+  if (ReplaceFile(dataDir + name, bytes, &error, true, 0664)) return true;
   Log("ERROR Settings not saved, " + error);
   return false;
 }

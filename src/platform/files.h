@@ -39,9 +39,9 @@ int64_t FileTimeNs(const std::string& path);
 // disk and renamed over the old file, so readers see either the old or the new content and a
 // failure leaves the old file as it was. On failure returns false and describes it in *error.
 // Without `durable` the data and the rename are not flushed: cheaper, for files whose loss in
-// a crash is harmless.
+// a crash is harmless. A new file gets `newFileMode`; a replaced one keeps its permissions.
 bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error,
-                 bool durable = true);
+                 bool durable = true, unsigned newFileMode = 0644);
 
 // True when the file has no write permission bit at all: it counts as read-only even for root.
 bool IsReadOnlyFile(const std::string& path);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vellumora {
 
@@ -16,6 +17,8 @@ std::string CurrentDirectory();
 
 // The directory that holds the running executable, or empty when it cannot be read.
 std::string ExecutableDirectory();
+// The running executable's own path, or empty when it cannot be read.
+std::string ExecutablePath();
 
 // Folder for run-time files such as the single-instance lock, one that nobody else may
 // write to (in a folder anyone may write to, anyone could take the lock first and keep the
@@ -28,5 +31,14 @@ std::optional<std::filesystem::path> RuntimeFolder(std::string* error);
 // to, creating it with `mode` when it is missing (its parent must exist). False, with the
 // reason in *error, when it is a link, no directory, another user's, or writable by others.
 bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* error);
+
+// Shares the data folder `folder` with the members of `group` (when we run as root; otherwise
+// it is not ours to change and nothing happens): the folder and its Temp folder are made when
+// missing and get that group and mode 2775 (set-group-ID, so files made in it keep the group),
+// and each of `files` in it that is a regular file gets the group and mode 0664. Links are not
+// followed. A folder that belongs to another user (a service account, a private install) is
+// left alone. False, with the reason in *error, when something could not be done.
+bool ShareDataFolder(const std::string& folder, const std::string& group,
+                     const std::vector<std::string>& files, std::string* error);
 
 }  // namespace vellumora

@@ -10,4 +10,12 @@ namespace vellumora {
 // The flags must live for the rest of the process.
 void InstallStopSignals(std::atomic<int32_t>* first, std::atomic<int32_t>* second = nullptr);
 
+// Blocks SIGINT and SIGTERM in the calling thread and in the threads it starts afterwards, so
+// that they are taken only by WaitForStopSignal (a service's main thread waiting for its stop).
+void BlockStopSignals();
+// Undoes BlockStopSignals for the calling thread.
+void UnblockStopSignals();
+// Waits up to timeoutMs for a blocked SIGINT or SIGTERM; true when one was taken.
+bool WaitForStopSignal(int32_t timeoutMs);
+
 }  // namespace vellumora

@@ -111,5 +111,43 @@ TEST_F(SetupToolTest, FailedSaveExitsNonZeroAndNamesNoChannel) {
   EXPECT_EQ(test::ReadFileBytes(Vch()), before);
 }
 
+// The service face for servers: the unit it would install, and, without systemd on this
+// machine, failures with the service object's texts and a non-zero exit.
+TEST_F(SetupToolTest, ServiceUnitAndCommandsWithoutSystemd) {
+  const std::string engine = fs::path(VELLUMORA_SETUP_TOOL).parent_path() / "vellumora";
+  ToolRun unit = RunSetup(dir.path(), {"service", "unit", "--account", ".\\printer"});
+  EXPECT_EQ(unit.status, 0) << unit.err;
+  for (const std::string& line : std::vector<std::string>{
+           "Type=notify", "ExecStart=\"" + engine + "\"", "User=printer", "WatchdogSec=60s",
+           "StateDirectory=Vellumora", "WantedBy=multi-user.target"})
+    EXPECT_NE(unit.out.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit.out;
+  ToolRun root = RunSetup(dir.path(), {"service", "unit", "--account", "LocalSystem"});
+  EXPECT_EQ(root.out.find("User="), std::string::npos) << root.out;
+  ToolRun bad = RunSetup(dir.path(), {"service", "unit", "--account", "lp\nUser=root"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "");
+
+  if (fs::is_directory("/run/systemd/system")) GTEST_SKIP() << "systemd runs here";
+  const struct {
+    const char* action;
+    const char* error;
+  } cases[] = {
+      {"install", "Could not open SCManager to create service!"},
+      {"remove", "Could not open SCManager to delete!"},
+      {"start", "Could not open SCManager!"},
+      {"stop", "Could not open SCManager!"},
+  };
+  for (const auto& c : cases) {
+    ToolRun run = RunSetup(dir.path(), {"service", c.action});
+    EXPECT_EQ(run.status, 1) << c.action;
+    EXPECT_EQ(run.err, std::string("vellumora-setup: ") + c.error + "\n") << c.action;
+  }
+  ToolRun status = RunSetup(dir.path(), {"service", "status"});
+  EXPECT_EQ(status.status, 0);
+  EXPECT_NE(status.out.find("installed: no\nrunning: no\n"), std::string::npos) << status.out;
+  EXPECT_EQ(RunSetup(dir.path(), {"service", "restart"}).status, 2);
+  EXPECT_EQ(RunSetup(dir.path(), {"service", "start", "--account", "lp"}).status, 2);
+}
+
 }  // namespace
 }  // namespace vellumora

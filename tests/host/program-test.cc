@@ -1,13 +1,17 @@
 // The real executable: start banner, single instance, orderly stop on SIGTERM.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -24,9 +28,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // Starts the program with its data and runtime folders inside the sandbox.
-pid_t StartProgram(const fs::path& sandbox) {
+pid_t StartProgram(const fs::path& sandbox, const std::vector<std::string>& extraEnv = {}) {
   std::vector<std::string> env = {"VELLUMORA_COMMON_APPDATA=" + sandbox.string(),
                                   "XDG_RUNTIME_DIR=" + sandbox.string(), "PATH=/usr/bin:/bin"};
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -112,6 +117,189 @@ TEST(Program, BannerSingleInstanceAndOrderlyStop) {
 
   kill(first, SIGTERM);
   EXPECT_EQ(WaitExit(first, 5s), 0);
+}
+
+// The notification socket systemd would own: a Unix datagram socket in the sandbox.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const fs::path& path) : path_(path.string()) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+    bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~NotifySocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool bound() const { return bound_; }
+  const std::string& path() const { return path_; }
+
+  // Reads messages for up to `limit`, splitting each into its assignments, until `until`
+  // has been seen (or for the whole time when it is empty).
+  void Collect(std::chrono::milliseconds limit, const std::string& until = {}) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) continue;
+      std::string message(buffer, static_cast<std::size_t>(n));
+      for (std::size_t pos = 0; pos < message.size();) {
+        auto end = message.find('\n', pos);
+        if (end == std::string::npos) end = message.size();
+        assignments.push_back(message.substr(pos, end - pos));
+        pos = end + 1;
+      }
+      if (!until.empty() && Index(until) >= 0) return;
+    }
+  }
+  // Position of the first assignment equal to `text`, or -1.
+  long Index(const std::string& text) const {
+    auto it = std::find(assignments.begin(), assignments.end(), text);
+    return it == assignments.end() ? -1 : it - assignments.begin();
+  }
+
+  std::vector<std::string> assignments;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+// Started by systemd (NOTIFY_SOCKET and INVOCATION_ID set): the service branch runs the
+// engine as a notify service until SIGTERM, and stops in order.
+TEST(Program, RunsAsNotifyServiceUntilSigterm) {
+  test::SandboxDir dir;
+  const fs::path logFile = dir.path() / "Vellumora" / "Vellumora.log";
+  NotifySocket notify(dir.path() / "notify.sock");
+  ASSERT_TRUE(notify.bound());
+
+  pid_t pid = StartProgram(
+      dir.path(), {"NOTIFY_SOCKET=" + notify.path(),
+                   "INVOCATION_ID=0123456789abcdef0123456789abcdef", "WATCHDOG_USEC=400000"});
+  // Whatever fails below, the service does not outlive the test.
+  struct Reaper {
+    pid_t pid;
+    bool reaped = false;
+    ~Reaper() {
+      if (reaped) return;
+      kill(pid, SIGKILL);
+      WaitExit(pid, 5s);
+    }
+  } reaper{pid};
+  notify.Collect(20s, "READY=1");
+  ASSERT_GE(notify.Index("READY=1"), 0) << "no READY=1";
+  // The watchdog hears from the scan loop once it runs.
+  notify.Collect(30s, "WATCHDOG=1");
+  ASSERT_GE(notify.Index("WATCHDOG=1"), 0) << "no WATCHDOG=1";
+  const int early = WaitExit(pid, 0ms);
+  reaper.reaped = early != -1;
+  ASSERT_EQ(early, -1) << "the service must still run";
+
+  kill(pid, SIGTERM);
+  // Keep reading, as systemd does: a full socket queue would block the sender. The stop must
+  // end well within the 25 s the service asks for.
+  int exitStatus = -1;
+  for (int i = 0; i < 200 && exitStatus == -1; ++i) {
+    notify.Collect(50ms);
+    exitStatus = WaitExit(pid, 0ms);
+  }
+  reaper.reaped = exitStatus != -1;
+  EXPECT_EQ(exitStatus, 0);
+  notify.Collect(300ms);
+
+  const long ready = notify.Index("READY=1");
+  const long running = notify.Index("STATUS=... service is running");
+  const long watchdog = notify.Index("WATCHDOG=1");
+  const long stopping = notify.Index("STOPPING=1");
+  const long extend = notify.Index("EXTEND_TIMEOUT_USEC=25000000");
+  const long stopLine = notify.Index("STATUS=Stop message sent to service ...");
+  EXPECT_GE(ready, 0);
+  EXPECT_GT(running, ready);
+  EXPECT_GT(watchdog, ready);
+  EXPECT_GT(stopping, watchdog);
+  EXPECT_GT(extend, stopping);
+  EXPECT_GT(stopLine, extend);
+  EXPECT_EQ(std::count(notify.assignments.begin(), notify.assignments.end(), "STOPPING=1"), 1);
+
+  // The log: banner, then the service's start lines, then its stop; no desktop start.
+  auto lines = LogMessages(logFile);
+  auto at = [&](const std::string& m) { return std::find(lines.begin(), lines.end(), m); };
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "Vellumora");
+  ASSERT_NE(at("Loading program ...."), lines.end());
+  EXPECT_EQ(at("Loading program ....") - lines.begin(), 5);
+  EXPECT_LT(at("Loading program ...."), at("... service is running"));
+  EXPECT_LT(at("... service is running"), at("Stop message sent to service ..."));
+  EXPECT_LT(at("Stop message sent to service ..."), at("Print channel scanning stopped"));
+  EXPECT_EQ(at("Vellumora started as desktop application for service setup"), lines.end());
+  EXPECT_EQ(at("Vellumora startet as desktop application"), lines.end());
+}
+
+// A process that merely inherited systemd's variables from a service it was started inside
+// (a shell in a terminal that runs as a user service) is a desktop start.
+TEST(Program, InheritedInvocationIdIsNoServiceStart) {
+  test::SandboxDir dir;
+  const fs::path logFile = dir.path() / "Vellumora" / "Vellumora.log";
+  pid_t pid = StartProgram(
+      dir.path(), {"INVOCATION_ID=0123456789abcdef0123456789abcdef", "SYSTEMD_EXEC_PID=1"});
+  ASSERT_TRUE(WaitForLog(logFile, "Vellumora startet as desktop application", 1));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid, 5s), 0);
+}
+
+// A desktop instance of a user who may not write the shared data directory (not a member of
+// its group) says so in its start-up report instead of failing silently: the report reaches
+// the terminal even though the log file cannot be written.
+TEST(Program, DesktopWithoutWriteAccessToTheDataDirectorySaysSo) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to start the program as another user";
+  test::SandboxDir dir;
+  const fs::path data = dir.path() / "Vellumora";
+  fs::create_directories(data / "Temp");
+  fs::permissions(data, fs::perms(0755));
+  const fs::path runtime = dir.path() / "run";
+  fs::create_directories(runtime);
+  chown(runtime.c_str(), 65534, 65534);
+  chmod(runtime.c_str(), 0700);
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    std::string exe = VELLUMORA_EXECUTABLE;
+    std::string appData = "VELLUMORA_COMMON_APPDATA=" + dir.path().string();
+    std::string xdg = "XDG_RUNTIME_DIR=" + runtime.string();
+    std::string path = "PATH=/usr/bin:/bin";
+    char* argv[] = {exe.data(), nullptr};
+    char* envp[] = {appData.data(), xdg.data(), path.data(), nullptr};
+    execve(exe.c_str(), argv, envp);
+    _exit(127);
+  }
+  close(out[1]);
+  const std::string expected =
+      "ERROR: Access privilege to folder " + data.string() + " insufficient";
+  std::string seen;
+  auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (seen.find(expected) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{out[0], POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buffer[4096];
+    ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid, 10s), 0);
+  close(out[0]);
+  EXPECT_NE(seen.find(expected), std::string::npos) << seen;
+  EXPECT_FALSE(fs::exists(data / "Vellumora.log"));
 }
 
 }  // namespace

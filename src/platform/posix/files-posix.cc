@@ -105,16 +105,16 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
   return ok;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error,
-                 bool durable) {
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string* error, bool durable,
+                 unsigned newFileMode) {
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);
-  // Keep the old file's permissions when there is one; otherwise rw-r--r--. A link in its
+  // Keep the old file's permissions when there is one; otherwise newFileMode. A link in its
   // place is replaced, not followed, so the permissions of whatever it points to do not count.
   struct stat st {};
   const bool regular = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  ::fchmod(fd, regular ? (st.st_mode & 07777) : 0644);
+  ::fchmod(fd, regular ? (st.st_mode & 07777) : static_cast<mode_t>(newFileMode & 0777));
 
   if (!WriteAll(fd, bytes)) {
     int saved = errno;

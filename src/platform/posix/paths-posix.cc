@@ -1,4 +1,6 @@
 // Folder lookups on Linux.
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +33,73 @@ std::string ExecutableDirectory() {
   std::error_code ec;
   fs::path p = fs::read_symlink("/proc/self/exe", ec);
   return ec ? std::string() : p.parent_path().string();
+}
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : p.string();
+}
+
+namespace {
+
+// Gives the open file `fd` the group and mode; a planted link was refused by O_NOFOLLOW.
+bool ShareOpenFile(int fd, gid_t gid, mode_t mode, const std::string& name, std::string* error) {
+  if (::fchown(fd, static_cast<uid_t>(-1), gid) != 0 || ::fchmod(fd, mode) != 0) {
+    if (error) *error = name + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// The folder `name` below `parent` (or `name` itself when parent < 0), made when missing.
+int OpenSharedFolder(int parent, const std::string& name) {
+  ::mkdirat(parent < 0 ? AT_FDCWD : parent, name.c_str(), 02775);
+  return ::openat(parent < 0 ? AT_FDCWD : parent, name.c_str(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+}  // namespace
+
+bool ShareDataFolder(const std::string& folder, const std::string& group,
+                     const std::vector<std::string>& files, std::string* error) {
+  if (::geteuid() != 0) return true;
+  struct group entry {};
+  struct group* found = nullptr;
+  char buffer[4096];
+  if (::getgrnam_r(group.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found) {
+    if (error) *error = "there is no group " + group;
+    return false;
+  }
+  const gid_t gid = found->gr_gid;
+  const int dir = OpenSharedFolder(-1, folder);
+  if (dir < 0) {
+    if (error) *error = folder + ": " + std::strerror(errno);
+    return false;
+  }
+  // Only root's folder is ours to share: a folder someone else owns (a service account that
+  // systemd gave it to, a user's private install) is left as its owner set it.
+  struct stat dirStat {};
+  if (::fstat(dir, &dirStat) != 0 || !S_ISDIR(dirStat.st_mode) || dirStat.st_uid != 0) {
+    ::close(dir);
+    return true;
+  }
+  bool ok = ShareOpenFile(dir, gid, 02775, folder, error);
+  const int temp = OpenSharedFolder(dir, "Temp");
+  if (temp >= 0) {
+    ok = ShareOpenFile(temp, gid, 02775, folder + "/Temp", error) && ok;
+    ::close(temp);
+  }
+  for (const auto& name : files) {
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;  // not there yet: it is made group-writable when it is written
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+      ok = ShareOpenFile(fd, gid, 0664, folder + "/" + name, error) && ok;
+    ::close(fd);
+  }
+  ::close(dir);
+  return ok;
 }
 
 bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* error) {
