@@ -33,6 +33,7 @@ class UploadPrintTest : public test::MobileFixture {};
 TEST_F(UploadPrintTest, AcceptedFromTheCommandLineAndPrintedByTheChannel) {
   CupsSandbox& cups = CupsSandbox::Get();
   ASSERT_TRUE(kernel->SaveSettings(false));  // vellumora-setup sees the same channels
+  options.idleTimeoutMs = 30'000;            // the device waits for its acceptance
   StartServer();
   WireClient a(portA);
   ASSERT_TRUE(a.Send("HelloVellumora Field Phone#??????"));
