@@ -1,6 +1,7 @@
 // vellumora-setup: writes settings and channel definitions from the command line with the
 // engine's own settings store, for scripted installs and the demo run. The desktop's setup
 // dialog does the same interactively.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,9 @@
 #include "host/service.h"
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
+#include "mobile/client-registry.h"
+#include "mobile/snq-server.h"
+#include "platform/files.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
 #include "platform/files.h"
@@ -137,11 +141,159 @@ int ServiceCommand(int argc, char** argv) {
   return Usage();
 }
 
+int MobileUsage() {
+  std::fprintf(
+      stderr,
+      "Usage: vellumora-setup clients list\n"
+      "       vellumora-setup clients accept NAME [--channels 1,3]\n"
+      "       vellumora-setup clients decline NAME\n"
+      "       vellumora-setup clients remove NAME\n"
+      "       vellumora-setup clients channels NAME 1,3\n"
+      "       vellumora-setup server on|off [--port N]\n"
+      "Decides the mobile clients' registration requests and sets their channels (a running\n"
+      "Vellumora picks the change up within ten seconds and sends an accepted client that is\n"
+      "still connected its PIN); switches the mobile server and sets its port A (15000 to\n"
+      "65534; port B is port A + 1).\n");
+  return 2;
+}
+
+// A kernel on the data directory with the settings, channels and client lists loaded; only
+// errors reach the terminal.
+void LoadForMobile(vellumora::C_Kernel& kernel) {
+  kernel.logCallback = [](const std::string& text, bool) {
+    if (text.rfind("ERROR", 0) == 0 && text.find("Ini-file not found") == std::string::npos)
+      std::fprintf(stderr, "%s\n", text.c_str());
+  };
+  kernel.ReadSettings(false);
+}
+
+// A channel list "1,3" of channels that exist, or "" with a message.
+bool ValidChannels(const vellumora::C_Kernel& kernel, const std::string& text, std::string* list) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const int n = Number(text.substr(start, comma - start));
+    if (n < 1 || n > kernel.channelCount) {
+      std::fprintf(stderr, "vellumora-setup: no print channel \"%s\" (channels 1 to %d exist)\n",
+                   text.substr(start, comma - start).c_str(), kernel.channelCount);
+      return false;
+    }
+    if (!out.empty()) out += ",";
+    out += std::to_string(n);
+    start = comma + 1;
+  }
+  *list = out;
+  return true;
+}
+
+// clients list|accept|decline|remove|channels: the registry through the engine's own code.
+int ClientsCommand(int argc, char** argv) {
+  using namespace vellumora;
+  if (argc < 3) return MobileUsage();
+  const std::string verb = argv[2];
+  C_Kernel kernel;
+  LoadForMobile(kernel);
+  ClientRegistry registry(kernel);
+
+  if (verb == "list") {
+    if (argc != 3) return MobileUsage();
+    // The running server keeps the last address of every client beside the lists.
+    std::string bytes;
+    ReadRegularFile(kernel.dataDir + kClientAddressesFile, &bytes, nullptr, 1u << 20);
+    std::printf("%-24s %-10s %-6s %-39s %s\n", "NAME", "STATE", "PIN", "ADDRESS", "CHANNELS");
+    for (const ClientRecord& c : registry.Snapshot()) {
+      std::string address;
+      for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = bytes.find("\r\n", at);
+        if (end == std::string::npos) end = bytes.size();
+        const std::string line = bytes.substr(at, end - at);
+        const std::size_t tab = line.find('\t');
+        if (tab != std::string::npos && SameTextIgnoringCase(line.substr(0, tab), c.name))
+          address = line.substr(tab + 1);
+        at = end + 2;
+      }
+      std::printf("%-24s %-10s %-6s %-39s %s\n", c.name.c_str(), StateName(StateOfPin(c.pin)),
+                  c.pin.c_str(), address.empty() ? "-" : address.c_str(), c.channels.c_str());
+    }
+    return 0;
+  }
+  if (argc < 4) return MobileUsage();
+  const std::string name = argv[3];
+  const int32_t row = registry.Find(name);
+  if (row < 0) {
+    std::fprintf(stderr, "vellumora-setup: no mobile client \"%s\"\n", name.c_str());
+    return 1;
+  }
+  std::string channels;
+  bool ok = false;
+  if (verb == "accept") {
+    if (argc == 6 && std::strcmp(argv[4], "--channels") == 0) {
+      if (!ValidChannels(kernel, argv[5], &channels)) return 1;
+      registry.SetChannels(row, channels);
+    } else if (argc != 4) {
+      return MobileUsage();
+    }
+    ok = registry.IssueNewPin(row);
+  } else if (verb == "decline" && argc == 4) {
+    ok = registry.Decline(row);
+  } else if (verb == "remove" && argc == 4) {
+    ok = registry.Remove(row);
+  } else if (verb == "channels" && argc == 5) {
+    if (!ValidChannels(kernel, argv[4], &channels)) return 1;
+    ok = registry.SetChannels(row, channels);
+  } else {
+    return MobileUsage();
+  }
+  if (!ok || !kernel.SaveClientLists()) {
+    std::fprintf(stderr, "vellumora-setup: the client lists could not be written to %s\n",
+                 kernel.dataDir.c_str());
+    return 1;
+  }
+  if (verb == "remove") {
+    std::printf("%s removed\n", name.c_str());
+  } else {
+    const ClientRecord c = registry.Snapshot().at(static_cast<std::size_t>(row));
+    std::printf("%s: %s, PIN %s, channels %s\n", c.name.c_str(), StateName(StateOfPin(c.pin)),
+                c.pin.c_str(), c.channels.empty() ? "none" : c.channels.c_str());
+  }
+  return 0;
+}
+
+// server on|off [--port N]: the mobile server's switch and port A in the settings file.
+int ServerCommand(int argc, char** argv) {
+  using namespace vellumora;
+  if (argc < 3) return MobileUsage();
+  const std::string state = argv[2];
+  if (state != "on" && state != "off") return MobileUsage();
+  int port = -1;
+  if (argc == 5 && std::strcmp(argv[3], "--port") == 0) {
+    port = Number(argv[4]);
+    if (port < 15000 || port > 65534) return MobileUsage();
+  } else if (argc != 3) {
+    return MobileUsage();
+  }
+  C_Kernel kernel;
+  LoadForMobile(kernel);
+  kernel.settings.Active = state == "on";
+  if (port > 0) kernel.settings.PortA = port;
+  if (!kernel.SaveSettings(false)) {
+    std::fprintf(stderr, "vellumora-setup: the settings could not be written to %s\n",
+                 kernel.dataDir.c_str());
+    return 1;
+  }
+  std::printf("Mobile server %s, port A %d, port B %d (settings in %s)\n", state.c_str(),
+              kernel.settings.PortA, kernel.settings.PortA + 1, kernel.dataDir.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace vellumora;
   if (argc >= 2 && std::strcmp(argv[1], "service") == 0) return ServiceCommand(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "clients") == 0) return ClientsCommand(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "server") == 0) return ServerCommand(argc, argv);
   if (argc < 2 || std::strcmp(argv[1], "add-channel") != 0) return Usage();
   std::string folder, printer, archive;
   int freq = 2, copies = 1;

@@ -12,6 +12,7 @@
 #include "kernel/klog.h"
 #include "kernel/readable-text.h"
 #include "kernel/status-line.h"
+#include "mobile/snq-server.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
 #include "platform/instance-lock.h"
@@ -139,6 +140,8 @@ int RunProgram(int argc, char** argv, const C_VAZService::Environment& environme
   }
   auto kernel = std::make_unique<C_Kernel>(appDirectory);
   gKernel = kernel.get();
+  // The mobile client server, started by the first settings load.
+  kernel->server = std::make_unique<THREAD_SNQserver>(*kernel);
 
   auto log = std::make_unique<C_KLog>(kernel->dataDir + "Vellumora.log");
   gLog = log.get();
@@ -200,8 +203,9 @@ int RunProgram(int argc, char** argv, const C_VAZService::Environment& environme
     ServiceMain();
   }
 
-  // Shutdown, in order: the outputs that use them, then the watermark bitmap, the log, the
-  // service object, the kernel.
+  // Shutdown, in order: the mobile server (its threads log), the outputs that use them, then
+  // the watermark bitmap, the log, the service object, the kernel.
+  kernel->server.reset();
   kernel->output = nullptr;
   kernel->onScanningStarts = nullptr;
   kernel->readPrinterMetrics = nullptr;

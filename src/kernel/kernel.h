@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -146,6 +147,13 @@ class C_Kernel {
   std::vector<std::string> clientPins;
   std::vector<std::string> clientChannels;
   std::vector<std::string> clientStates;
+  // Guards the four client lists and serverCommand, and the replacement of settings and
+  // channels on a reload: the mobile server's threads read them beside the kernel's thread.
+  mutable std::mutex registryLock;
+  // Re-reads the client list files whose time stamps changed since this process last read or
+  // wrote them; a client keeps its address by name. Returns the indexes of clients whose PIN
+  // became a new login PIN (accepted by another program), whose user data is now due.
+  std::vector<int32_t> ReloadClientLists();
 
   std::unique_ptr<ServerThread> server;
   std::string serverCommand;
@@ -220,6 +228,8 @@ class C_Kernel {
   PrintLedger ledger_;                     // printed files not yet disposed of
 
   bool clientListsLoaded_ = false;
+  int64_t clientListAges_[3] = {0, 0, 0};
+  void LoadClientListsLocked(bool onlyIfChanged, std::vector<int32_t>* accepted);
   TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8,
                                           TextEncoding::Utf8};
 };
@@ -230,6 +240,10 @@ inline constexpr char kDataGroup[] = "lpadmin";
 
 // The ledger of printed files not yet disposed of, in the data directory.
 inline constexpr char kLedgerFileName[] = "Vellumora.ledger";
+
+// Uploads arrive under this hidden prefix and get their own name once complete; the scan
+// never takes such a file, whatever the channel's types.
+inline constexpr char kUploadTempPrefix[] = ".vellumora-upload-";
 
 // The process-wide kernel, set by the start-up for the life of the process.
 extern C_Kernel* gKernel;

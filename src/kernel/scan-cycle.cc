@@ -273,6 +273,7 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
   for (const FolderEntry& e : entries) {
     if (settings.NoRawFilePrinting && !ExtensionInList(kQualifyingExtensions, e.name)) continue;
     if (e.name == "Thumbs.db") continue;
+    if (e.name.rfind(kUploadTempPrefix, 0) == 0) continue;  // an upload still arriving
     keys.insert(settings.SortByDate ? TimeKey(e.modified) + e.name : e.name);
   }
   entries.clear();

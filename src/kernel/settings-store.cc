@@ -1,5 +1,8 @@
 // ReadSettings and SaveSettings: moving the settings, channel and client list files between
 // dataDir and the kernel.
+#include <algorithm>
+#include <chrono>
+
 #include "kernel/channel-file.h"
 #include "kernel/client-lists.h"
 #include "kernel/ini-file.h"
@@ -18,12 +21,33 @@ constexpr const char* kClientListFiles[3] = {kClientNamesFile, kClientPinsFile,
                                              kClientChannelsFile};
 // Far more than any settings file or client list needs; the rest of a larger file is not read.
 constexpr std::size_t kMaxTextFileSize = 16u << 20;
+constexpr int64_t kClientListSettleNs = 1'000'000'000;
 
 // The file's content; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path) {
   std::string bytes;
   ReadRegularFile(path, &bytes, nullptr, kMaxTextFileSize);
   return bytes;
+}
+
+// Client names compare without regard to ASCII case.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Six decimal digits from 100000 to 999999: "???" asks for registration, "000000" declines.
+bool IsLoginPin(const std::string& pin) {
+  if (pin.size() != 6 || pin[0] < '1' || pin[0] > '9') return false;
+  for (char c : pin)
+    if (c < '0' || c > '9') return false;
+  return true;
 }
 
 }  // namespace
@@ -47,7 +71,14 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
       } else {
         if (iniFileAge != 0) Log("Read updated ini-file data");
         iniFileAge = iniAge;
-        settings = ParseIniSettings(bytes);
+        SystemSettings loaded = ParseIniSettings(bytes);
+        std::lock_guard lock(registryLock);
+        // A switched server or a new port reaches a running server without a setup dialog
+        // too (vellumora-setup server on|off writes the file).
+        if (clientListsLoaded_ &&
+            (loaded.Active != settings.Active || loaded.PortA != settings.PortA))
+          serverCommand = "ReadSettings";
+        settings = std::move(loaded);
         if (log) log->maxLines = settings.MaxLogSize < 100 ? 100 : settings.MaxLogSize;
         result = 1;
       }
@@ -55,24 +86,13 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
 
     // The client lists, once per process, then the mobile server may start.
     if (!clientListsLoaded_) {
-      std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
-      for (int i = 0; i < 3; ++i) {
-        const std::string path = dataDir + kClientListFiles[i];
-        std::string bytes, error;
-        const ReadStatus status = ReadRegularFile(path, &bytes, &error, kMaxTextFileSize);
-        if (status == ReadStatus::kMissing) continue;
-        if (status != ReadStatus::kRead) {
-          Log("ERROR Client list cannot be read: " + ReadableText(path) + " (" + error + ")");
-          continue;
-        }
-        ClientListFile file = ParseClientList(bytes);
-        *lists[i] = std::move(file.entries);
-        clientListEncodings_[i] = file.encoding;
+      {
+        std::lock_guard lock(registryLock);
+        LoadClientListsLocked(false, nullptr);
+        clientListsLoaded_ = true;
+        serverCommand = "ReadSettings";
       }
-      clientStates.assign(clientNames.size(), std::string());
-      clientListsLoaded_ = true;
       if (server) server->Start();
-      serverCommand = "ReadSettings";
     }
 
     // The channel definitions.
@@ -93,15 +113,19 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
         ChannelFileContents contents = ReadChannelFile(bytes, readPrinterMetrics);
         bytes = std::string();
         if (contents.valid) {
-          channelCount = contents.count;
+          {
+            std::lock_guard lock(registryLock);
+            channelCount = contents.count;
+            channels = std::move(contents.channels);
+          }
           Log(std::to_string(channelCount) + " Print channel settings imported");
-          channels = std::move(contents.channels);
           converted = contents.converted;
           if (converted) Log("VCH structure updated to version 603");
         } else {
           error = std::move(contents.error);
         }
       }
+      std::lock_guard lock(registryLock);
       if (status == ReadStatus::kMissing || status == ReadStatus::kNoAccess) {
         channelCount = 0;
         channels.clear();
@@ -154,13 +178,83 @@ bool C_Kernel::SaveSettings(bool appendChannel) {
 
 bool C_Kernel::SaveClientLists() {
   if (dataDir.empty()) return false;
+  std::lock_guard lock(registryLock);
   const std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
   bool ok = true;
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 3; ++i) {
     ok = WriteSettingsFile(kClientListFiles[i],
                            ClientListBytes(*lists[i], clientListEncodings_[i])) &&
          ok;
+    // What this process wrote is not news to it.
+    clientListAges_[i] = FileTimeNs(dataDir + kClientListFiles[i]);
+  }
   return ok;
+}
+
+void C_Kernel::LoadClientListsLocked(bool onlyIfChanged, std::vector<int32_t>* accepted) {
+  int64_t ages[3];
+  bool changed = false;
+  for (int i = 0; i < 3; ++i) {
+    ages[i] = FileTimeNs(dataDir + kClientListFiles[i]);
+    changed = changed || ages[i] != clientListAges_[i];
+  }
+  if (onlyIfChanged) {
+    if (!changed) return;
+    // Another program writes the three files one after the other: take them only once the
+    // newest is a second old, so that they belong together.
+    const int64_t newest = std::max({ages[0], ages[1], ages[2]});
+    const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    if (nowNs - newest < kClientListSettleNs) return;
+  }
+  std::vector<std::string> loaded[3];
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = dataDir + kClientListFiles[i];
+    std::string bytes, error;
+    const ReadStatus status = ReadRegularFile(path, &bytes, &error, kMaxTextFileSize);
+    if (status == ReadStatus::kMissing) continue;
+    if (status != ReadStatus::kRead) {
+      Log("ERROR Client list cannot be read: " + ReadableText(path) + " (" + error + ")");
+      // A reload keeps the registry it has rather than half of one.
+      if (onlyIfChanged) return;
+      continue;
+    }
+    ClientListFile file = ParseClientList(bytes);
+    loaded[i] = std::move(file.entries);
+    clientListEncodings_[i] = file.encoding;
+  }
+  // The lists stay index-aligned whatever the files hold: every client has all three entries.
+  const std::size_t count = loaded[0].size();
+  loaded[1].resize(count);
+  loaded[2].resize(count);
+  std::vector<std::string> states(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    // A client keeps the address it last said hello from; a PIN that changed into a login PIN
+    // was issued by another program, so this one sends it.
+    std::size_t before = 0;
+    while (before < clientNames.size() && !SameName(clientNames[before], loaded[0][i])) ++before;
+    if (before < clientNames.size()) {
+      if (before < clientStates.size()) states[i] = clientStates[before];
+      const bool newPin =
+          before >= clientPins.size() || clientPins[before] != loaded[1][i];
+      if (accepted && newPin && IsLoginPin(loaded[1][i]))
+        accepted->push_back(static_cast<int32_t>(i));
+    }
+  }
+  for (int i = 0; i < 3; ++i) clientListAges_[i] = ages[i];
+  clientNames = std::move(loaded[0]);
+  clientPins = std::move(loaded[1]);
+  clientChannels = std::move(loaded[2]);
+  clientStates = std::move(states);
+}
+
+std::vector<int32_t> C_Kernel::ReloadClientLists() {
+  std::vector<int32_t> accepted;
+  if (dataDir.empty()) return accepted;
+  std::lock_guard lock(registryLock);
+  LoadClientListsLocked(true, &accepted);
+  return accepted;
 }
 
 }  // namespace vellumora
