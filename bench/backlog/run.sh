@@ -12,19 +12,9 @@ build=${1:-build/release}
 files=${2:-10000}
 burst=200
 
-work=$(mktemp -d /tmp/vellumora-backlog.XXXXXX)
-chmod 755 "$work"
-cleanup() {
-  [ -n "${vpid:-}" ] && kill "$vpid" 2>/dev/null && wait "$vpid" 2>/dev/null
-  scripts/cups-sandbox stop "$work/cups" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir "$work/cups"
-scripts/cups-sandbox start --dir "$work/cups" --owner $$ >/dev/null
-# shellcheck disable=SC1091
-source "$work/cups/env"
-cupsdisable capture
+work_name=backlog
+# shellcheck source=bench/sandbox.sh
+source bench/sandbox.sh
 
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }

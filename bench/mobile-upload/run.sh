@@ -11,19 +11,9 @@ clients=${2:-100}
 files=${3:-20}
 bytes=${4:-200000}
 
-work=$(mktemp -d /tmp/vellumora-mobilebench.XXXXXX)
-chmod 755 "$work"
-cleanup() {
-  [ -n "${vpid:-}" ] && kill "$vpid" 2>/dev/null && wait "$vpid" 2>/dev/null
-  scripts/cups-sandbox stop "$work/cups" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir "$work/cups"
-scripts/cups-sandbox start --dir "$work/cups" --owner $$ >/dev/null
-# shellcheck disable=SC1091
-source "$work/cups/env"
-cupsdisable capture
+work_name=mobilebench
+# shellcheck source=bench/sandbox.sh
+source bench/sandbox.sh
 
 mkdir -p "$work/in/Uploads" "$work/data" "$work/run"
 export VELLUMORA_COMMON_APPDATA="$work/data" XDG_RUNTIME_DIR="$work/run"

@@ -12,19 +12,9 @@ build=${1:-build/release}
 pairs=${2:-3}
 files=200
 
-work=$(mktemp -d /tmp/vellumora-rawburst.XXXXXX)
-chmod 755 "$work"
-cleanup() {
-  [ -n "${vpid:-}" ] && kill "$vpid" 2>/dev/null && wait "$vpid" 2>/dev/null
-  scripts/cups-sandbox stop "$work/cups" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir "$work/cups"
-scripts/cups-sandbox start --dir "$work/cups" --owner $$ >/dev/null
-# shellcheck disable=SC1091
-source "$work/cups/env"
-cupsdisable capture
+work_name=rawburst
+# shellcheck source=bench/sandbox.sh
+source bench/sandbox.sh
 
 mkdir -p "$work/src" "$work/in" "$work/data" "$work/run"
 for i in $(seq -w 1 $files); do head -c 10240 /dev/urandom > "$work/src/file$i.prn"; done

@@ -9,25 +9,32 @@ namespace {
 constexpr char kTestFileName[] = "/test2205.tmp";
 }
 
-int32_t C_Kernel::TestFolderAccess(const std::string& folder, bool quiet) {
+int32_t C_Kernel::TestFolderAccess(const std::string& folder, bool quiet,
+                                   FolderIdentity* identity) {
   // Reported without a trailing slash, except for the root folder itself.
   std::string display = folder;
   if (display.size() > 1 && display.back() == '/') display.pop_back();
-  const std::string shown = ReadableText(display);
+  const std::string testFile = folder + kTestFileName;
 
-  if (!IsDirectory(display)) {
-    Log("ERROR: Folder " + shown + " can't be found any more");
-    return 0;
-  }
   // The scan tests its folder every cycle: there the permission check stands in for the test
   // file where it is reliable, which keeps an idle scan nearly free. The report and the
   // setup dialog always create the file.
-  const std::string testFile = folder + kTestFileName;
-  if (!(quiet ? CanCreateFilesIn(display, testFile) : CreateAndRemoveFile(display, testFile))) {
-    Log("ERROR: Access privilege to folder " + shown + " insufficient");
+  FolderCheck check;
+  if (quiet) {
+    check = CheckInputFolder(display, testFile);
+  } else if ((check.isDirectory = IsDirectory(display))) {
+    check.canCreateFiles = CreateAndRemoveFile(display, testFile);
+  }
+  if (identity) *identity = check.identity;
+  if (!check.isDirectory) {
+    Log("ERROR: Folder " + ReadableText(display) + " can't be found any more");
+    return 0;
+  }
+  if (!check.canCreateFiles) {
+    Log("ERROR: Access privilege to folder " + ReadableText(display) + " insufficient");
     return 1;
   }
-  if (!quiet) Log("OK:    Full access to folder " + shown + " verified");
+  if (!quiet) Log("OK:    Full access to folder " + ReadableText(display) + " verified");
   return 2;
 }
 

@@ -35,10 +35,10 @@ namespace {
 constexpr int32_t kPassMs = 100;
 constexpr int64_t kSecondMs = 1000;
 constexpr int64_t kReloadMs = 10000;
-// Between channels the loop yields: it pumps, and sleeps this long whenever the pass is that
-// far ahead of its budget, which spreads the scans over the first 900 ms of the second.
-constexpr int32_t kChannelGapMs = 10;
-constexpr int64_t kPassBudgetMs = 900;
+// Between channels the loop yields to the windows by pumping their messages. It does not
+// sleep: a pause after every channel made a pass over n channels last n pauses, and every
+// wake-up costs more processor time than the scan of an untouched empty folder. The process
+// runs below normal priority, so a long pass never holds back other programs.
 
 constexpr std::size_t kTimeKeySize = 20;  // "yyyy-mm-dd-hh-nn-zzz"
 
@@ -154,8 +154,6 @@ void C_Kernel::StartScanning() {
 }
 
 void C_Kernel::CountDownChannels() {
-  const int64_t start = monotonicMs();
-  const int32_t count = channelCount;
   // The channel array may be replaced by messages pumped in between: index afresh.
   for (int32_t i = 0; i < channelCount && i < static_cast<int32_t>(channels.size()); ++i) {
     // No decrement below 0: a damaged record's countdown must not overflow.
@@ -163,9 +161,6 @@ void C_Kernel::CountDownChannels() {
     if (channels[i].active == 1 && InScheduleNow(i)) ScanChannel(i, false);
     if (i < static_cast<int32_t>(channels.size())) channels[i].countdown = channels[i].freq;
     PumpMessages();
-    // The share of the budget the channels up to this one may have used.
-    const int64_t due = start + kPassBudgetMs * (i + 1) / std::max(count, 1);
-    if (due - monotonicMs() >= kChannelGapMs) sleepMs(kChannelGapMs);
   }
 }
 
@@ -244,7 +239,8 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
   if (folder.empty()) return;
 
   ++scansMade;
-  if (TestFolderAccess(sourceFolder, true) != 2) return;
+  FolderIdentity identity;
+  if (TestFolderAccess(sourceFolder, true, &identity) != 2) return;
 
   // A folder that held no file to take at its last listing, and in which nothing has happened
   // since, would be listed to the same nothing: it is not. Which files count depends on the
@@ -254,14 +250,14 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
     folderWatch_ = std::make_unique<FolderWatch>();
     watchedNoRawFilePrinting_ = noRaw;
   }
-  if (folderWatch_->Quiet(scanFolder)) {
+  if (folderWatch_->Quiet(scanFolder, identity)) {
     ++listingsSkipped;
     return;
   }
   kernelIdle = 0;
 
   // Watched from before the listing: whatever arrives while it runs is seen at the next scan.
-  const bool watched = folderWatch_->Arm(scanFolder);
+  const bool watched = folderWatch_->Arm(scanFolder, identity);
   std::vector<FolderEntry> entries;
   if (!ListRegularFiles(scanFolder, &entries, settings.SortByDate != 0)) {
     if (watched) folderWatch_->Forget(scanFolder);

@@ -1,6 +1,7 @@
 // Looking into input folders: which regular files they hold, and whether we may write there.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,21 @@ bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile)
 // check for the effective user, plus the write permission bit rule above. Elsewhere (network
 // shares, whose servers decide for themselves) it creates and removes `testFile`.
 bool CanCreateFilesIn(const std::string& folder, const std::string& testFile);
+
+// Which directory a path names: its device and inode.
+struct FolderIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FolderIdentity&) const = default;
+};
+
+// IsDirectory and CanCreateFilesIn in one, as each scan asks them, with the directory's
+// identity: a local folder costs three system calls.
+struct FolderCheck {
+  bool isDirectory = false;
+  bool canCreateFiles = false;  // only asked when it is a directory
+  FolderIdentity identity;
+};
+FolderCheck CheckInputFolder(const std::string& folder, const std::string& testFile);
 
 }  // namespace vellumora

@@ -17,6 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Which directory `folder` names now.
+FolderIdentity Id(const fs::path& folder) {
+  return CheckInputFolder(folder.string(), (folder / "probe.tmp").string()).identity;
+}
+
 TEST(FolderWatchTest, AnythingThatHappensInTheFolderEndsItsQuiet) {
   test::SandboxDir dir;
   struct Case {
@@ -33,22 +38,30 @@ TEST(FolderWatchTest, AnythingThatHappensInTheFolderEndsItsQuiet) {
        [](const fs::path& in) { fs::permissions(in, fs::perms::owner_all); }},
       {"the folder moved away", [](const fs::path& in) { fs::rename(in, in.string() + "-old"); }},
       {"the folder removed", [](const fs::path& in) { fs::remove_all(in); }},
+      {"its parent renamed and the folder made anew",
+       [&](const fs::path& in) {
+         fs::rename(dir.path() / "parent", dir.path() / "parent-old");
+         fs::create_directories(in);
+       }},
   };
   FolderWatch watch;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const fs::path in = dir.path() / "in";
-    fs::remove_all(in);
+    const fs::path in = dir.path() / "parent" / "in";
+    fs::remove_all(dir.path() / "parent");
+    fs::remove_all(dir.path() / "parent-old");
     fs::remove_all(in.string() + "-old");
     fs::create_directories(in);
     std::ofstream(in / "old.txt") << "old";
     std::ofstream(dir.path() / "outside.pdf") << "x";
-    ASSERT_TRUE(watch.Arm(in.string()));
-    EXPECT_TRUE(watch.Quiet(in.string()));
-    EXPECT_TRUE(watch.Quiet(in.string())) << "asking twice changes nothing";
+    const FolderIdentity before = Id(in);
+    ASSERT_TRUE(watch.Arm(in.string(), before));
+    EXPECT_TRUE(watch.Quiet(in.string(), before));
+    EXPECT_TRUE(watch.Quiet(in.string(), before)) << "asking twice changes nothing";
     c.act(in);
-    EXPECT_FALSE(watch.Quiet(in.string()));
-    EXPECT_FALSE(watch.Quiet(in.string())) << "stays touched until armed again";
+    const FolderIdentity now = fs::exists(in) ? Id(in) : FolderIdentity{};
+    EXPECT_FALSE(watch.Quiet(in.string(), now));
+    EXPECT_FALSE(watch.Quiet(in.string(), now)) << "stays touched until armed again";
   }
 }
 
@@ -58,8 +71,8 @@ TEST(FolderWatchTest, LostEventsAndUnwatchableFoldersAreNeverQuiet) {
   fs::create_directories(busy);
   fs::create_directories(idle);
   FolderWatch watch;
-  ASSERT_TRUE(watch.Arm(busy.string()));
-  ASSERT_TRUE(watch.Arm(idle.string()));
+  ASSERT_TRUE(watch.Arm(busy.string(), Id(busy)));
+  ASSERT_TRUE(watch.Arm(idle.string(), Id(idle)));
   // More events than the kernel queues (alternating files, so none is merged with the one
   // before): the lost ones could have been the idle folder's.
   long queued = 16384;
@@ -70,15 +83,15 @@ TEST(FolderWatchTest, LostEventsAndUnwatchableFoldersAreNeverQuiet) {
       (i % 2 ? a : b) << 'x' << std::flush;
     }
   }
-  EXPECT_FALSE(watch.Quiet(idle.string()));
+  EXPECT_FALSE(watch.Quiet(idle.string(), Id(idle)));
 
   // Never armed, forgotten, or where changes raise no event (here: /proc).
-  EXPECT_FALSE(watch.Quiet((dir.path() / "never").string()));
-  ASSERT_TRUE(watch.Arm(idle.string()));
+  EXPECT_FALSE(watch.Quiet((dir.path() / "never").string(), Id(dir.path())));
+  ASSERT_TRUE(watch.Arm(idle.string(), Id(idle)));
   watch.Forget(idle.string());
-  EXPECT_FALSE(watch.Quiet(idle.string()));
-  EXPECT_FALSE(watch.Arm("/proc/self"));
-  EXPECT_FALSE(watch.Quiet("/proc/self"));
+  EXPECT_FALSE(watch.Quiet(idle.string(), Id(idle)));
+  EXPECT_FALSE(watch.Arm("/proc/self", Id("/proc/self")));
+  EXPECT_FALSE(watch.Quiet("/proc/self", Id("/proc/self")));
 }
 
 }  // namespace

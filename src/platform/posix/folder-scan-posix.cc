@@ -68,7 +68,11 @@ bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile)
   return ::unlink(made.c_str()) == 0;
 }
 
-bool CanCreateFilesIn(const std::string& folder, const std::string& testFile) {
+namespace {
+
+// The answer of CanCreateFilesIn for a folder whose status is `st`.
+bool CanCreateFilesIn(const std::string& folder, const std::string& testFile,
+                      const struct stat& st) {
   struct statfs fs {};
   if (::statfs(folder.c_str(), &fs) != 0) return false;
   constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E,
@@ -76,11 +80,27 @@ bool CanCreateFilesIn(const std::string& folder, const std::string& testFile) {
   const auto type = static_cast<unsigned long>(fs.f_type);
   if (type != kExt && type != kXfs && type != kBtrfs && type != kTmpfs)
     return CreateAndRemoveFile(folder, testFile);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) return false;
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
   // Covers permissions, ACLs, read-only mounts (EROFS) and immutable folders (EPERM).
   return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace
+
+bool CanCreateFilesIn(const std::string& folder, const std::string& testFile) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  return CanCreateFilesIn(folder, testFile, st);
+}
+
+FolderCheck CheckInputFolder(const std::string& folder, const std::string& testFile) {
+  FolderCheck check;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return check;
+  check.isDirectory = true;
+  check.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  check.canCreateFiles = CanCreateFilesIn(folder, testFile, st);
+  return check;
 }
 
 }  // namespace vellumora

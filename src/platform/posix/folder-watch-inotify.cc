@@ -34,7 +34,9 @@ struct FolderWatch::State {
   struct Folder {
     int wd = -1;
     bool armed = false;
+    FolderIdentity identity;
   };
+
   std::unordered_map<std::string, Folder> folders;
   std::unordered_map<int, std::string> byWatch;
 
@@ -73,7 +75,7 @@ FolderWatch::~FolderWatch() {
   if (state_->fd >= 0) ::close(state_->fd);
 }
 
-bool FolderWatch::Arm(const std::string& folder) {
+bool FolderWatch::Arm(const std::string& folder, const FolderIdentity& identity) {
   State& s = *state_;
   if (s.fd < 0) return false;
   s.Drain();
@@ -90,14 +92,19 @@ bool FolderWatch::Arm(const std::string& folder) {
     s.byWatch[wd] = folder;
   }
   f.armed = true;
+  f.identity = identity;
   return true;
 }
 
-bool FolderWatch::Quiet(const std::string& folder) {
+bool FolderWatch::Quiet(const std::string& folder, const FolderIdentity& identity) {
   State& s = *state_;
   if (s.fd < 0) return false;
   auto it = s.folders.find(folder);
   if (it == s.folders.end() || !it->second.armed) return false;
+  if (!(it->second.identity == identity)) {
+    it->second.armed = false;
+    return false;
+  }
   s.Drain();
   return it->second.armed;
 }
