@@ -178,16 +178,35 @@ bool C_VAZService::RemoveService() {
   return true;
 }
 
+namespace {
+
+// The service manager's bus and the state of the installed unit `name`, for starting and
+// stopping it. Null when the manager cannot be asked (*managerAnswered false) or the unit is
+// not installed, with the reason in *cause.
+std::unique_ptr<ServiceManagerBus> OpenInstalledUnit(const std::string& busAddress,
+                                                     const std::string& name, UnitInfo* unit,
+                                                     bool* managerAnswered, std::string* cause) {
+  auto bus = ServiceManagerBus::Open(busAddress, true, cause);
+  *managerAnswered = bus != nullptr;
+  if (!bus) return nullptr;
+  if (!bus->GetUnit(name, unit, cause) || unit->loadState != "loaded") {
+    if (cause->empty()) *cause = name + " is not installed";
+    return nullptr;
+  }
+  return bus;
+}
+
+}  // namespace
+
 bool C_VAZService::StartInstalledService() {
   lastErrorCause.clear();
   if (!isWindowsNT) return Failed("Could not open SCManager!", false);
-  auto bus = ServiceManagerBus::Open(environment_.busAddress, true, &lastErrorCause);
-  if (!bus) return Failed("Could not open SCManager!", false);
   UnitInfo unit;
-  if (!bus->GetUnit(UnitName(), &unit, &lastErrorCause) || unit.loadState != "loaded") {
-    if (lastErrorCause.empty()) lastErrorCause = UnitName() + " is not installed";
-    return false;
-  }
+  bool answered = false;
+  auto bus =
+      OpenInstalledUnit(environment_.busAddress, UnitName(), &unit, &answered, &lastErrorCause);
+  if (!answered) return Failed("Could not open SCManager!", false);
+  if (!bus) return false;
   if (unit.activeState == "active") return true;
   const JobOutcome outcome = bus->StartUnit(UnitName(), startTimeoutMs, nullptr, &lastErrorCause);
   if (outcome != JobOutcome::kDone) return Failed("Could not start service!", false);
@@ -197,13 +216,12 @@ bool C_VAZService::StartInstalledService() {
 bool C_VAZService::StopInstalledService() {
   lastErrorCause.clear();
   if (!isWindowsNT) return Failed("Could not open SCManager!", false);
-  auto bus = ServiceManagerBus::Open(environment_.busAddress, true, &lastErrorCause);
-  if (!bus) return Failed("Could not open SCManager!", false);
   UnitInfo unit;
-  if (!bus->GetUnit(UnitName(), &unit, &lastErrorCause) || unit.loadState != "loaded") {
-    if (lastErrorCause.empty()) lastErrorCause = UnitName() + " is not installed";
-    return Failed("Could not stop service !", false);
-  }
+  bool answered = false;
+  auto bus =
+      OpenInstalledUnit(environment_.busAddress, UnitName(), &unit, &answered, &lastErrorCause);
+  if (!answered) return Failed("Could not open SCManager!", false);
+  if (!bus) return Failed("Could not stop service !", false);
   if (unit.activeState != "inactive" && unit.activeState != "failed") {
     const JobOutcome outcome = bus->StopUnit(UnitName(), stopTimeoutMs, nullptr, &lastErrorCause);
     if (outcome != JobOutcome::kDone) return Failed("Could not stop service !", false);
