@@ -223,7 +223,7 @@ class C_Kernel {
   // Input folders found without a file to take, watched for anything that happens in them; and
   // the raw-printing setting they were judged by.
 
-  std::unique_ptr<FolderWatch> folderWatch_ = std::make_unique<FolderWatch>();
+  std::unique_ptr<FolderWatch> folderWatch_;  // made by the first scan
 
   int32_t watchedNoRawFilePrinting_ = -1;
   CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems

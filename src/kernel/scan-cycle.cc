@@ -246,7 +246,7 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
   // since, would be listed to the same nothing: it is not. Which files count depends on the
   // raw-printing setting, so a change of it makes every folder count as unknown again.
   const int32_t noRaw = settings.NoRawFilePrinting ? 1 : 0;
-  if (watchedNoRawFilePrinting_ != noRaw) {
+  if (!folderWatch_ || watchedNoRawFilePrinting_ != noRaw) {
     folderWatch_ = std::make_unique<FolderWatch>();
     watchedNoRawFilePrinting_ = noRaw;
   }
