@@ -18,6 +18,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
+#include "platform/stop-signals.h"
 
 using namespace vellumora;
 
@@ -63,12 +64,15 @@ int main(int argc, char** argv) {
   }
   kernel.channelCount = channels;
   kernel.iniFileAge = 1;  // no settings file: keep the ten-second reload quiet
+  // As the program runs without windows: one wait until the next second.
+  kernel.idleWaitMs = WaitForStopWake;
   std::thread stopper([&] {
     for (int s = 0; s < seconds; ++s) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
       if ((s + 1) % 30 == 0) std::fprintf(stderr, "t=%ds rss=%ldkB\n", s + 1, RssKb());
     }
     stopRequested = 1;
+    WakeStopWaiters();
   });
   const long rssStart = RssKb();
   const double cpuStart = CpuSeconds();

@@ -140,6 +140,9 @@ int RunProgram(int argc, char** argv, const C_VAZService::Environment& environme
   }
   auto kernel = std::make_unique<C_Kernel>(appDirectory);
   gKernel = kernel.get();
+  // Without windows the scan loop waits for its next second at once; a stop signal or the
+  // service's stop control wakes it.
+  kernel->idleWaitMs = WaitForStopWake;
   // The mobile client server, started by the first settings load.
   kernel->server = std::make_unique<THREAD_SNQserver>(*kernel);
 

@@ -289,6 +289,7 @@ void C_VAZService::HandleControl(int32_t code) {
     case kControlStop:
       lastControl = code;
       stopEvent.Set();
+      WakeStopWaiters();  // the scan loop may be waiting for its next second
       break;
     case kControlPause:
       lastControl = code;

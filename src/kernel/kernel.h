@@ -180,7 +180,11 @@ class C_Kernel {
   LocalClock localClock = NowLocal;                              // schedules, archive names
   std::function<int64_t()> monotonicMs = MonotonicMilliseconds;  // settle times
   std::function<void(int32_t)> sleepMs = SleepMilliseconds;      // every wait of the scan loop
-  std::function<void()> pumpMessages;                            // the windows' message pump
+  // Set where no windows need their messages pumped (headless runs, the service): the loop then
+  // waits for its next second in one wait that a stop cuts short, instead of ticking every
+  // 100 ms. Called with the milliseconds to wait at most.
+  std::function<void(int32_t)> idleWaitMs;
+  std::function<void()> pumpMessages;  // the windows' message pump
   std::function<std::optional<CpuTimes>()> readCpuTimes = ReadCpuTimes;
 
   // Hooks of the output layer around a run of the scan loop: loading the watermark, starting

@@ -147,8 +147,14 @@ void C_Kernel::StartScanning() {
       nextReload = monotonicMs() + kReloadMs;
     }
     PumpMessages();
-    // A tick, or less when the next second comes sooner.
-    sleepMs(static_cast<int32_t>(std::clamp<int64_t>(nextSecond - monotonicMs(), 1, kPassMs)));
+    const int64_t untilNext = std::min(nextSecond, nextReload) - monotonicMs();
+    if (idleWaitMs && !pumpMessages) {
+      // Nothing to pump: one wait until the next second, cut short by a stop.
+      idleWaitMs(static_cast<int32_t>(std::clamp<int64_t>(untilNext, 1, kSecondMs)));
+    } else {
+      // A tick, or less when the next second comes sooner.
+      sleepMs(static_cast<int32_t>(std::clamp<int64_t>(untilNext, 1, kPassMs)));
+    }
   }
   StopScanning();
 }

@@ -18,4 +18,11 @@ void UnblockStopSignals();
 // Waits up to timeoutMs for a blocked SIGINT or SIGTERM; true when one was taken.
 bool WaitForStopSignal(int32_t timeoutMs);
 
+// An idle wait that a stop cuts short: WaitForStopWake waits up to timeoutMs, and returns early
+// once WakeStopWaiters has been called since its last return. The stop signals installed by
+// InstallStopSignals wake it too. Without InstallStopSignals it is a plain sleep.
+void WaitForStopWake(int32_t timeoutMs);
+// Async-signal-safe; from any thread.
+void WakeStopWaiters();
+
 }  // namespace vellumora
