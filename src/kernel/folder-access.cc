@@ -9,8 +9,7 @@ namespace {
 constexpr char kTestFileName[] = "/test2205.tmp";
 }
 
-int32_t C_Kernel::TestFolderAccess(const std::string& folder, bool quiet,
-                                   FolderIdentity* identity) {
+int32_t C_Kernel::TestFolderAccess(const std::string& folder, bool quiet, FolderCheck* found) {
   // Reported without a trailing slash, except for the root folder itself.
   std::string display = folder;
   if (display.size() > 1 && display.back() == '/') display.pop_back();
@@ -25,7 +24,7 @@ int32_t C_Kernel::TestFolderAccess(const std::string& folder, bool quiet,
   } else if ((check.isDirectory = IsDirectory(display))) {
     check.canCreateFiles = CreateAndRemoveFile(display, testFile);
   }
-  if (identity) *identity = check.identity;
+  if (found) *found = check;
   if (!check.isDirectory) {
     Log("ERROR: Folder " + ReadableText(display) + " can't be found any more");
     return 0;

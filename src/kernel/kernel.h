@@ -89,9 +89,8 @@ class C_Kernel {
   void InitialSystemCheck();
   // 0 when the folder does not exist, 1 when no file can be created in it, 2 when a test file
   // was created and removed. Errors are always logged, success only when not quiet.
-  // `identity`, when given, receives which directory the folder is (scans only).
-  int32_t TestFolderAccess(const std::string& folder, bool quiet,
-                           FolderIdentity* identity = nullptr);
+  // `check`, when given, receives what the scan's check found of the folder (quiet only).
+  int32_t TestFolderAccess(const std::string& folder, bool quiet, FolderCheck* check = nullptr);
 
   // The scan loop: runs until stopRequested, quitRequested or the service's stop event, then
   // calls StopScanning. Lowers the process priority.

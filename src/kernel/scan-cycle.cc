@@ -245,8 +245,8 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
   if (folder.empty()) return;
 
   ++scansMade;
-  FolderIdentity identity;
-  if (TestFolderAccess(sourceFolder, true, &identity) != 2) return;
+  FolderCheck check;
+  if (TestFolderAccess(sourceFolder, true, &check) != 2) return;
 
   // A folder that held no file to take at its last listing, and in which nothing has happened
   // since, would be listed to the same nothing: it is not. Which files count depends on the
@@ -256,14 +256,14 @@ void C_Kernel::ScanChannel(int32_t index, bool testMode) {
     folderWatch_ = std::make_unique<FolderWatch>();
     watchedNoRawFilePrinting_ = noRaw;
   }
-  if (folderWatch_->Quiet(scanFolder, identity)) {
+  if (folderWatch_->Quiet(scanFolder, check.identity)) {
     ++listingsSkipped;
     return;
   }
   kernelIdle = 0;
 
   // Watched from before the listing: whatever arrives while it runs is seen at the next scan.
-  const bool watched = folderWatch_->Arm(scanFolder, identity);
+  const bool watched = folderWatch_->Arm(scanFolder, check);
   std::vector<FolderEntry> entries;
   if (!ListRegularFiles(scanFolder, &entries, settings.SortByDate != 0)) {
     if (watched) folderWatch_->Forget(scanFolder);

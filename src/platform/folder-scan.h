@@ -50,6 +50,9 @@ struct FolderIdentity {
 struct FolderCheck {
   bool isDirectory = false;
   bool canCreateFiles = false;  // only asked when it is a directory
+  // On a local file system (ext2/3/4, XFS, Btrfs, tmpfs), where the kernel's answers, and
+  // its change notifications, are the whole truth.
+  bool localFileSystem = false;
   FolderIdentity identity;
 };
 FolderCheck CheckInputFolder(const std::string& folder, const std::string& testFile);

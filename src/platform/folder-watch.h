@@ -16,11 +16,11 @@ class FolderWatch {
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 
-  // Starts (or restarts) watching `folder`, the directory `identity`, from this moment: called
-  // before the folder is listed, so that nothing that happens after the listing began goes
-  // unseen. False when the folder cannot be watched reliably (not a local file system, no
-  // watch to be had): such a folder is never Quiet().
-  bool Arm(const std::string& folder, const FolderIdentity& identity);
+  // Starts (or restarts) watching `folder`, whose CheckInputFolder answer is `check`, from
+  // this moment: called before the folder is listed, so that nothing that happens after the
+  // listing began goes unseen. False when the folder cannot be watched reliably (not a local
+  // file system, no watch to be had): such a folder is never Quiet().
+  bool Arm(const std::string& folder, const FolderCheck& check);
 
   // True only when `folder` is armed, still names the directory it named then (`identity`:
   // a folder whose parent was renamed and made anew is another directory), and since then

@@ -14,7 +14,7 @@
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
 #include "kernel/units.h"
-#include "output/outputs-fixture.h"
+#include "output/capture-queue-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
 #include "output/test-preview.h"
@@ -37,7 +37,6 @@ using test::TestPreview;
 constexpr Rgb kRed{220, 20, 20};
 constexpr Rgb kGreen{20, 200, 20};
 constexpr Rgb kBlue{20, 20, 220};
-constexpr const char* kQueue = CupsSandbox::kRawQueue;
 constexpr int32_t kPageWidth = 2480;  // A4 at 300 dpi
 constexpr int32_t kPageHeight = 3508;
 
@@ -47,14 +46,12 @@ LocalTime March7() {
   return t;
 }
 
-class BitmapPrintTest : public test::OutputsFixture {
+class BitmapPrintTest : public test::CaptureQueueFixture {
  protected:
   void SetUp() override {
-    stopRequested = 0;
-    // Jobs of earlier tests may have left a user-defined paper as the queue's default.
-    ASSERT_EQ(printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm"), printers::WriteResult::kOk);
+    CaptureQueueFixture::SetUp();
+    if (HasFatalFailure()) return;
     kernel->localClock = March7;
-    ASSERT_TRUE(outputs->SelectPrinter(kQueue));
 
     channel = EmptyChannel();
     WriteField(channel.printerName, kQueue);
@@ -65,12 +62,6 @@ class BitmapPrintTest : public test::OutputsFixture {
     ASSERT_EQ(channel.geometry.paperRect.right, kPageWidth);
     ASSERT_EQ(channel.geometry.paperRect.bottom, kPageHeight);
     channel.geometry.borderRect = channel.geometry.paperRect;
-  }
-
-  void TearDown() override {
-    stopRequested = 0;
-    outputs.reset();
-    printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm");
   }
 
   OutputResult Print(const std::string& name, int32_t copies = 1, int32_t total = 0,

@@ -11,7 +11,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
-#include "output/outputs-fixture.h"
+#include "output/capture-queue-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
 #include "output/test-preview.h"
@@ -26,8 +26,6 @@ using test::Box;
 using test::CupsSandbox;
 using test::Raster;
 using test::Rgb;
-
-constexpr const char* kQueue = CupsSandbox::kRawQueue;
 
 const fs::path kSamples = fs::path(VELLUMORA_TEST_DATA) / "pictures";
 
@@ -148,18 +146,8 @@ Raster FromBitmap(const Bitmap& b) {
   return r;
 }
 
-class PictureFidelityTest : public test::OutputsFixture {
+class PictureFidelityTest : public test::CaptureQueueFixture {
  protected:
-  void SetUp() override {
-    stopRequested = 0;
-    ASSERT_EQ(printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm"), printers::WriteResult::kOk);
-    ASSERT_TRUE(outputs->SelectPrinter(kQueue));
-  }
-  void TearDown() override {
-    outputs.reset();
-    printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm");
-  }
-
   // The channel an administrator's script adds with vellumora-setup, as the engine reads it.
   PrintChannel SetupChannel() {
     const std::string command = std::string("'") + VELLUMORA_SETUP_TOOL +

@@ -10,7 +10,7 @@
 
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
-#include "output/outputs-fixture.h"
+#include "output/capture-queue-fixture.h"
 #include "output/outputs.h"
 #include "output/picture-files.h"
 #include "platform/cairo/cairo-canvas.h"
@@ -26,7 +26,6 @@ using test::CupsSandbox;
 using test::Raster;
 using test::Rgb;
 
-constexpr const char* kQueue = CupsSandbox::kRawQueue;
 constexpr int32_t kMargin = 118;  // 10 mm at 300 dpi
 
 LocalTime March7() {
@@ -55,13 +54,12 @@ std::vector<std::string> TextLines(const std::string& page) {
   return lines;
 }
 
-class TextPrintTest : public test::OutputsFixture {
+class TextPrintTest : public test::CaptureQueueFixture {
  protected:
   void SetUp() override {
-    stopRequested = 0;
-    ASSERT_EQ(printers::SetDefaultMedia(kQueue, "iso_a4_210x297mm"), printers::WriteResult::kOk);
+    CaptureQueueFixture::SetUp();
+    if (HasFatalFailure()) return;
     kernel->localClock = March7;
-    ASSERT_TRUE(outputs->SelectPrinter(kQueue));
     channel = EmptyChannel();
     WriteField(channel.printerName, kQueue);
     WriteField(channel.fontName, "Arial");
@@ -74,7 +72,6 @@ class TextPrintTest : public test::OutputsFixture {
     channel.notePosition = 'F';
     channel.geometry = kernel->printerGeometry;
   }
-  void TearDown() override { stopRequested = 0; }
 
   OutputReport Print(const std::string& name, const std::string& bytes, int32_t copies = 1) {
     test::WriteFileBytes(Path(name), bytes);

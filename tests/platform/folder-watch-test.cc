@@ -17,9 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Which directory `folder` names now.
+// What a scan's check finds of `folder` now, and which directory it names.
+FolderCheck Check(const fs::path& folder) {
+  return CheckInputFolder(folder.string(), (folder / "probe.tmp").string());
+}
 FolderIdentity Id(const fs::path& folder) {
-  return CheckInputFolder(folder.string(), (folder / "probe.tmp").string()).identity;
+  return Check(folder).identity;
 }
 
 TEST(FolderWatchTest, AnythingThatHappensInTheFolderEndsItsQuiet) {
@@ -55,7 +58,7 @@ TEST(FolderWatchTest, AnythingThatHappensInTheFolderEndsItsQuiet) {
     std::ofstream(in / "old.txt") << "old";
     std::ofstream(dir.path() / "outside.pdf") << "x";
     const FolderIdentity before = Id(in);
-    ASSERT_TRUE(watch.Arm(in.string(), before));
+    ASSERT_TRUE(watch.Arm(in.string(), Check(in)));
     EXPECT_TRUE(watch.Quiet(in.string(), before));
     EXPECT_TRUE(watch.Quiet(in.string(), before)) << "asking twice changes nothing";
     c.act(in);
@@ -71,8 +74,8 @@ TEST(FolderWatchTest, LostEventsAndUnwatchableFoldersAreNeverQuiet) {
   fs::create_directories(busy);
   fs::create_directories(idle);
   FolderWatch watch;
-  ASSERT_TRUE(watch.Arm(busy.string(), Id(busy)));
-  ASSERT_TRUE(watch.Arm(idle.string(), Id(idle)));
+  ASSERT_TRUE(watch.Arm(busy.string(), Check(busy)));
+  ASSERT_TRUE(watch.Arm(idle.string(), Check(idle)));
   // More events than the kernel queues (alternating files, so none is merged with the one
   // before): the lost ones could have been the idle folder's.
   long queued = 16384;
@@ -87,10 +90,10 @@ TEST(FolderWatchTest, LostEventsAndUnwatchableFoldersAreNeverQuiet) {
 
   // Never armed, forgotten, or where changes raise no event (here: /proc).
   EXPECT_FALSE(watch.Quiet((dir.path() / "never").string(), Id(dir.path())));
-  ASSERT_TRUE(watch.Arm(idle.string(), Id(idle)));
+  ASSERT_TRUE(watch.Arm(idle.string(), Check(idle)));
   watch.Forget(idle.string());
   EXPECT_FALSE(watch.Quiet(idle.string(), Id(idle)));
-  EXPECT_FALSE(watch.Arm("/proc/self", Id("/proc/self")));
+  EXPECT_FALSE(watch.Arm("/proc/self", Check("/proc/self")));
   EXPECT_FALSE(watch.Quiet("/proc/self", Id("/proc/self")));
 }
 

@@ -673,6 +673,7 @@ struct TiffPage {
   // as if the file had said so: only a stored resolution counts, and only in inches or
   // centimetres (a resolution "without unit" gives proportions, no size).
   bool hasResolution = false;
+  int32_t dpiX = 0, dpiY = 0;  // the stored resolution in dots per inch, with hasResolution
   uint16_t orientation = kOrientationNormal;
 };
 
@@ -722,7 +723,6 @@ class OpenTiff {
 
   int Count() const { return count_; }
   FIMULTIBITMAP* Multi() const { return multi_; }
-  TIFF* Libtiff() const { return tiff_; }
 
   // The directory of page `frame` (from 1).
   TiffPage Page(int32_t frame) {
@@ -737,6 +737,11 @@ class OpenTiff {
       page.hasResolution = TIFFGetField(tiff_, TIFFTAG_XRESOLUTION, &x) &&
                            TIFFGetField(tiff_, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0 &&
                            unit != RESUNIT_NONE;
+      if (page.hasResolution) {
+        const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
+        page.dpiX = static_cast<int32_t>(std::lround(std::min(x * perInch, 65535.0)));
+        page.dpiY = static_cast<int32_t>(std::lround(std::min(y * perInch, 65535.0)));
+      }
       uint16_t orientation = kOrientationNormal;
       if (TIFFGetField(tiff_, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 &&
           orientation <= 8)
@@ -797,16 +802,8 @@ FrameResult LoadMultiPage(const PictureFile& file, int32_t frame, Bitmap& out) {
         r.error.clear();
         r.decoded = true;
         r.frameCount = count;
-        if (hasResolution) {
-          float x = 0, y = 0;
-          TIFFGetField(tiff.Libtiff(), TIFFTAG_XRESOLUTION, &x);
-          TIFFGetField(tiff.Libtiff(), TIFFTAG_YRESOLUTION, &y);
-          uint16_t unit = RESUNIT_INCH;
-          TIFFGetFieldDefaulted(tiff.Libtiff(), TIFFTAG_RESOLUTIONUNIT, &unit);
-          const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
-          r.dpiX = static_cast<int32_t>(std::lround(std::min(x * perInch, 65535.0)));
-          r.dpiY = static_cast<int32_t>(std::lround(std::min(y * perInch, 65535.0)));
-        }
+        r.dpiX = page.dpiX;
+        r.dpiY = page.dpiY;
       } else {
         r.error = tWatch.damaged          ? tWatch.message
                   : freeImageSaid.damaged ? freeImageSaid.message

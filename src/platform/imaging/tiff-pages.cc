@@ -22,13 +22,12 @@ double Clamp01(double v) {
   return std::isnan(v) ? 0.0 : std::clamp(v, 0.0, 1.0);
 }
 
-bool AllocateBitmap(Bitmap& b, uint32_t width, uint32_t height) {
+void AllocateBitmap(Bitmap& b, uint32_t width, uint32_t height) {
   b.width = static_cast<int32_t>(width);
   b.height = static_cast<int32_t>(height);
   b.stride = b.width * 4;
   b.jpegFile.reset();
   b.bgra.assign(static_cast<std::size_t>(b.stride) * b.height, 255);
-  return true;
 }
 
 // Grey or RGB, with or without an alpha sample, in 32- or 64-bit IEEE floating point, pixels

@@ -70,16 +70,17 @@ bool CreateAndRemoveFile(const std::string& folder, const std::string& testFile)
 
 namespace {
 
-// The answer of CanCreateFilesIn for a folder whose status is `st`.
-bool CanCreateFilesIn(const std::string& folder, const std::string& testFile,
-                      const struct stat& st) {
+// The answer of CanCreateFilesIn for a folder whose status is `st`; *local tells whether it
+// lies on a local file system.
+bool CanCreateFilesIn(const std::string& folder, const std::string& testFile, const struct stat& st,
+                      bool* local) {
   struct statfs fs {};
   if (::statfs(folder.c_str(), &fs) != 0) return false;
   constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E,
                           kTmpfs = 0x01021994;
   const auto type = static_cast<unsigned long>(fs.f_type);
-  if (type != kExt && type != kXfs && type != kBtrfs && type != kTmpfs)
-    return CreateAndRemoveFile(folder, testFile);
+  *local = type == kExt || type == kXfs || type == kBtrfs || type == kTmpfs;
+  if (!*local) return CreateAndRemoveFile(folder, testFile);
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
   // Covers permissions, ACLs, read-only mounts (EROFS) and immutable folders (EPERM).
   return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
@@ -90,7 +91,8 @@ bool CanCreateFilesIn(const std::string& folder, const std::string& testFile,
 bool CanCreateFilesIn(const std::string& folder, const std::string& testFile) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return false;
-  return CanCreateFilesIn(folder, testFile, st);
+  bool local = false;
+  return CanCreateFilesIn(folder, testFile, st, &local);
 }
 
 FolderCheck CheckInputFolder(const std::string& folder, const std::string& testFile) {
@@ -99,7 +101,7 @@ FolderCheck CheckInputFolder(const std::string& folder, const std::string& testF
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return check;
   check.isDirectory = true;
   check.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-  check.canCreateFiles = CanCreateFilesIn(folder, testFile, st);
+  check.canCreateFiles = CanCreateFilesIn(folder, testFile, st, &check.localFileSystem);
   return check;
 }
 

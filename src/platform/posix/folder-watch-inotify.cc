@@ -2,7 +2,6 @@
 // a folder's quiet is asked for.
 #include <errno.h>
 #include <sys/inotify.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <unordered_map>
@@ -12,17 +11,6 @@
 namespace vellumora {
 
 namespace {
-
-// Local file systems, whose changes inotify sees; on network shares changes made by other
-// machines raise no event.
-bool OnLocalFileSystem(const std::string& folder) {
-  struct statfs fs {};
-  if (::statfs(folder.c_str(), &fs) != 0) return false;
-  constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E,
-                          kTmpfs = 0x01021994;
-  const auto type = static_cast<unsigned long>(fs.f_type);
-  return type == kExt || type == kXfs || type == kBtrfs || type == kTmpfs;
-}
 
 constexpr uint32_t kEvents = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
                              IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
@@ -75,13 +63,14 @@ FolderWatch::~FolderWatch() {
   if (state_->fd >= 0) ::close(state_->fd);
 }
 
-bool FolderWatch::Arm(const std::string& folder, const FolderIdentity& identity) {
+bool FolderWatch::Arm(const std::string& folder, const FolderCheck& check) {
   State& s = *state_;
   if (s.fd < 0) return false;
   s.Drain();
   auto& f = s.folders[folder];
   f.armed = false;
-  if (!OnLocalFileSystem(folder)) return false;
+  // On network shares changes made by other machines raise no event.
+  if (!check.isDirectory || !check.localFileSystem) return false;
   // inotify_add_watch on a watched inode returns the same watch; on a folder that replaced the
   // watched one, a new one (the old one's events have disarmed it already).
   const int wd = ::inotify_add_watch(s.fd, folder.c_str(), kEvents);
@@ -92,7 +81,7 @@ bool FolderWatch::Arm(const std::string& folder, const FolderIdentity& identity)
     s.byWatch[wd] = folder;
   }
   f.armed = true;
-  f.identity = identity;
+  f.identity = check.identity;
   return true;
 }
 
