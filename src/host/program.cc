@@ -2,9 +2,11 @@
 #include "host/program.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "host/journal-fields.h"
 #include "host/service.h"
@@ -32,6 +34,14 @@ C_KLog* gLog = nullptr;
 
 namespace {
 
+DesktopFace& InstalledFace() {
+  static DesktopFace face;
+  return face;
+}
+
+// The objects RunProgram made, for the desktop branch.
+DesktopContext* gDesktopContext = nullptr;
+
 constexpr char kProductName[] = "Vellumora";
 constexpr char kInstanceLockName[] = "Vellumora.MUTEX";
 
@@ -55,9 +65,9 @@ void PrintUsage() {
       "Without a display it runs headless until SIGINT (Ctrl-C) or SIGTERM.\n");
 }
 
-// The desktop application. Until the windows exist it runs headless: it holds the
-// single-instance lock and runs the scan loop as the main window's start would, until asked
-// to stop.
+// The desktop application: behind the single-instance lock, the windows when a face is
+// installed and a display exists; otherwise headless, running the scan loop as the main
+// window's start would, until asked to stop.
 void RunDesktop() {
   LockRefusal refusal;
   auto lock = InstanceLock::TryAcquire(kInstanceLockName, &refusal);
@@ -72,6 +82,13 @@ void RunDesktop() {
     return;
   }
 
+  if (InstalledFace() && gDesktopContext && DisplayAvailable()) {
+    // The windows show the lines from here on; the terminal no longer does.
+    gDesktopContext->statusLine.SetWindow(nullptr);
+    InstalledFace()(*gDesktopContext);
+    gDesktopContext->statusLine.SetWindow(nullptr);
+    return;
+  }
   gKernel->ReadSettings(false);
   // What the main window's start does: scan until SIGINT/SIGTERM (quitRequested) ends the loop.
   if (quitRequested.load() == 0) gKernel->StartScanning();
@@ -85,6 +102,18 @@ void JournalLine(const std::string& text) {
 }
 
 }  // namespace
+
+void SetDesktopFace(DesktopFace face) { InstalledFace() = std::move(face); }
+
+bool DisplayAvailable() {
+  auto set = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0';
+  };
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && std::strcmp(platform, "offscreen") == 0) return true;
+  return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
 
 void ControlHandler(int32_t code) {
   if (gService) gService->HandleControl(code);
@@ -188,6 +217,9 @@ int RunProgram(int argc, char** argv, const C_VAZService::Environment& environme
   kernel->Log(std::string(70, '='));
   kernel->Log(service->lastError.empty() ? kernel->dataDir : service->lastError);
 
+  DesktopContext desktop{*kernel, *service, *log, *statusLine, *outputs, *watermark};
+  gDesktopContext = &desktop;
+
   serviceSetupMode = service->running ? 1 : 0;
   bool ranAsService = false;
   if (service->installed && serviceSetupMode == 0) {
@@ -206,6 +238,7 @@ int RunProgram(int argc, char** argv, const C_VAZService::Environment& environme
     ServiceMain();
   }
 
+  gDesktopContext = nullptr;
   // Shutdown, in order: the mobile server (its threads log), the outputs that use them, then
   // the watermark bitmap, the log, the service object, the kernel.
   kernel->server.reset();

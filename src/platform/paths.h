@@ -19,6 +19,11 @@ std::string CurrentDirectory();
 std::string ExecutableDirectory();
 // The running executable's own path, or empty when it cannot be read.
 std::string ExecutablePath();
+// The folder of the program's shared files ("License.txt", the help text, the samples, the
+// icon): "share/vellumora" in the executable's folder or one of its three parents, so that
+// /usr/bin finds /usr/share/vellumora and a build tree its own copy. Ends in '/'; empty when
+// none is found.
+std::string ShareDirectory();
 
 // Folder for run-time files such as the single-instance lock, one that nobody else may
 // write to (in a folder anyone may write to, anyone could take the lock first and keep the

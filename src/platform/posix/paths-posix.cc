@@ -41,6 +41,20 @@ std::string ExecutablePath() {
   return ec ? std::string() : p.string();
 }
 
+std::string ShareDirectory() {
+  std::error_code ec;
+  fs::path dir = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  dir = dir.parent_path();
+  for (int up = 0; up < 4 && !dir.empty(); ++up) {
+    const fs::path candidate = dir / "share" / "vellumora";
+    if (fs::is_directory(candidate, ec)) return candidate.string() + "/";
+    if (dir == dir.root_path()) break;
+    dir = dir.parent_path();
+  }
+  return {};
+}
+
 namespace {
 
 // Gives the open file `fd` the group and mode; a planted link was refused by O_NOFOLLOW.
