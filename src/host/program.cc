@@ -103,7 +103,9 @@ void JournalLine(const std::string& text) {
 
 }  // namespace
 
-void SetDesktopFace(DesktopFace face) { InstalledFace() = std::move(face); }
+void SetDesktopFace(DesktopFace face) {
+  InstalledFace() = std::move(face);
+}
 
 bool DisplayAvailable() {
   auto set = [](const char* name) {

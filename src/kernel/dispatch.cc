@@ -57,7 +57,7 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
           statusMessage = "Screen is not accessible in service modus.";
           jobFailed = true;
         } else if (ExtensionInList(kBitmapExtensions, path)) {
-          if (!windows->ShowPicture(path)) {
+          if (!windows->ShowPicture(check.file.get(), path)) {
             windows->HidePicture();
             Log("ERROR Corrupted graphic file " + ReadableText(path));
           }

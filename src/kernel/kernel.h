@@ -142,7 +142,8 @@ class C_Kernel {
   int32_t jobStatus = 0;
   int32_t imageDpiX = 0;
   int32_t imageDpiY = 0;
-  int32_t cpuLoad = 0;
+  // Written by the scan loop, read by the main window's load gauge on its own thread.
+  std::atomic<int32_t> cpuLoad{0};
 
   std::vector<std::string> clientNames;
   std::vector<std::string> clientPins;

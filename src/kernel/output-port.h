@@ -113,8 +113,10 @@ class WindowPort {
   // processed, enables them again afterwards.
   virtual void SetProcessing(bool processing) = 0;
   virtual void ClearPreview() = 0;
-  // The full-screen picture window: shows the picture; false when it cannot be loaded.
-  virtual bool ShowPicture(const std::string& path) = 0;
+  // The full-screen picture window: shows the picture read from `fd` (the input file's
+  // descriptor; `path` names it in messages and picks its decoder); false when it cannot be
+  // decoded.
+  virtual bool ShowPicture(int fd, const std::string& path) = 0;
   virtual void HidePicture() = 0;
 };
 

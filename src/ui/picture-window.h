@@ -16,8 +16,8 @@ class TForm3 : public QWidget {
   void ShowPicture(const QImage& picture);
 
  protected:
-  void showEvent(QShowEvent* event) override;        // FormShow: the screen's full size
-  void keyReleaseEvent(QKeyEvent* event) override;   // FormKeyUp: any key closes
+  void showEvent(QShowEvent* event) override;           // FormShow: the screen's full size
+  void keyReleaseEvent(QKeyEvent* event) override;      // FormKeyUp: any key closes
   void mouseReleaseEvent(QMouseEvent* event) override;  // ImageClick: a click closes
   void resizeEvent(QResizeEvent* event) override;
 

@@ -167,7 +167,7 @@ TEST_P(LoadGateTest, ChannelsWaitWhileTheLoadIsAtOrAboveTheLimit) {
   EXPECT_EQ(Count(MissingLine("gated")), c.expectedScans);
   EXPECT_EQ(samples > 0, c.measured);
   if (c.measured) {
-    EXPECT_EQ(kernel->cpuLoad, c.busyPercent);
+    EXPECT_EQ(kernel->cpuLoad.load(), c.busyPercent);
   }
 }
 
@@ -184,7 +184,7 @@ TEST_F(ScanLoopTest, MeasureCpuLoadComparesWithThePreviousSample) {
   EXPECT_EQ(kernel->MeasureCpuLoad(), 55);
   EXPECT_EQ(kernel->MeasureCpuLoad(), 66);
   EXPECT_EQ(kernel->MeasureCpuLoad(), 0) << "unreadable counters";
-  EXPECT_EQ(kernel->cpuLoad, 0);
+  EXPECT_EQ(kernel->cpuLoad.load(), 0);
 }
 
 TEST_F(ScanLoopTest, ChangedSettingsAreReadEveryTenSeconds) {

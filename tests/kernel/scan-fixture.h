@@ -117,7 +117,7 @@ class FakeWindows final : public WindowPort {
  public:
   void SetProcessing(bool processing) override { processingCalls.push_back(processing); }
   void ClearPreview() override { ++clearPreviewCalls; }
-  bool ShowPicture(const std::string& path) override {
+  bool ShowPicture(int, const std::string& path) override {
     shown.push_back(path);
     return pictureLoads;
   }

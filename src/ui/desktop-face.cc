@@ -1,0 +1,71 @@
+// The desktop application: windows, engine thread and message loop.
+#include "ui/desktop-face.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
+
+#include "kernel/kernel.h"
+#include "kernel/status-line.h"
+#include "output/outputs.h"
+#include "platform/paths.h"
+#include "ui/about-window.h"
+#include "ui/desktop-engine.h"
+#include "ui/info-window.h"
+#include "ui/main-window.h"
+#include "ui/picture-window.h"
+
+namespace vellumora::ui {
+
+DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDirectory)
+    : context_(context) {
+  main_ = std::make_unique<TForm0>(context, shareDirectory);
+  about_ = std::make_unique<TForm2>(shareDirectory);
+  picture_ = std::make_unique<TForm3>();
+  info_ = std::make_unique<TFormInfo>();
+  engine_ = std::make_unique<DesktopEngine>(context.kernel, context.watermark, *main_, *picture_);
+  main_->SetPeers(engine_.get(), about_.get(), picture_.get(), info_.get());
+  context.kernel.windows = engine_.get();
+  context.outputs.preview = engine_.get();
+  context.statusLine.SetWindow(engine_.get());
+}
+
+DesktopApplication::~DesktopApplication() {
+  engine_->RequestStop();
+  engine_->Join();
+  // Once SetWindow returns no thread is inside the engine's ShowLine any more.
+  context_.statusLine.SetWindow(nullptr);
+  context_.kernel.windows = nullptr;
+  context_.outputs.preview = nullptr;
+  main_->SetPeers(nullptr, nullptr, nullptr, nullptr);
+  engine_.reset();
+  info_.reset();
+  picture_.reset();
+  about_.reset();
+  main_.reset();
+}
+
+void RunDesktopFace(DesktopContext& context) {
+  static int argc = 1;
+  static char name[] = "vellumora";
+  static char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Vellumora"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Vellumora"));
+  QApplication::setDesktopFileName(QStringLiteral("vellumora"));
+  // The tray and the picture window outlive a hidden main window.
+  QApplication::setQuitOnLastWindowClosed(false);
+  const QString share = QString::fromStdString(ShareDirectory());
+  const QString iconFile = share + QStringLiteral("vellumora.svg");
+  if (!share.isEmpty() && QFileInfo::exists(iconFile)) QApplication::setWindowIcon(QIcon(iconFile));
+
+  DesktopApplication desktop(context, share);
+  desktop.mainWindow().show();
+  QApplication::exec();
+}
+
+void InstallDesktopFace() {
+  SetDesktopFace(RunDesktopFace);
+}
+
+}  // namespace vellumora::ui
