@@ -8,11 +8,11 @@
 #include <string>
 
 #include "host/service.h"
+#include "kernel/default-channels.h"
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
 #include "mobile/client-registry.h"
 #include "mobile/snq-server.h"
-#include "platform/files.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
 #include "platform/files.h"
@@ -342,18 +342,12 @@ int main(int argc, char** argv) {
   }
   if (allowRaw) kernel.settings.NoRawFilePrinting = false;
 
-  PrintChannel& c = kernel.channels.back();  // the spare slot
-  c = EmptyChannel();
-  WriteField(c.sourceFolder, folder);
-  WriteField(c.printerName, printer);
+  PrintChannel& c = SpareChannelSlot(kernel);
+  c = NewChannelRecord(folder, printer, freq);
   WriteField(c.moveDir, archive);
   c.moveFile = archive.empty() ? 0 : 1;
   c.deleteFile = archive.empty() ? 1 : 0;
-  c.active = 1;
-  c.freq = freq;
-  c.countdown = freq;
   c.copies = copies;
-  c.notePosition = 'F';
   // The printer's page, measured now as the setup dialog does: pictures that store their own
   // size are drawn at the channel's resolution. No borders: the picture area is the sheet.
   // A printer that cannot be asked now is measured when the channel first prints.
@@ -377,10 +371,6 @@ int main(int argc, char** argv) {
   c.pdfHighRes = pdfHighRes;
   c.pdfNoFit = pdfNoFit;
   c.pdfUseDocDefaults = pdfDocDefaults;
-  for (int day = 0; day < kScheduleDays; ++day) {
-    std::memcpy(c.schedule[day], "00:00 00:00 ", kScheduleEntrySize);  // start = stop: all day
-    c.dayActive[day] = 1;
-  }
   if (!kernel.SaveSettings(true) || kernel.channelCount < 1) {
     std::fprintf(stderr, "vellumora-setup: the settings could not be written to %s\n",
                  kernel.dataDir.c_str());
