@@ -14,6 +14,7 @@
 #include "ui/info-window.h"
 #include "ui/main-window.h"
 #include "ui/picture-window.h"
+#include "ui/ui-script.h"
 
 namespace vellumora::ui {
 
@@ -61,6 +62,8 @@ void RunDesktopFace(DesktopContext& context) {
 
   DesktopApplication desktop(context, share);
   desktop.mainWindow().show();
+  if (UiScript* script = UiScript::FromEnvironment(desktop.mainWindow(), desktop.infoWindow()))
+    script->Start();
   QApplication::exec();
 }
 

@@ -211,11 +211,13 @@ void TForm0::BuildControls() {
   BNsetup_->setToolTip(QStringLiteral("Stop scanning before setup"));
   // The setup dialog is not part of this program yet: the button stays off.
   BNsetup_->setEnabled(false);
+  BNsetup_->setFixedWidth(64);
   top->addWidget(BNsetup_);
   top->addStretch();
   PNtopRight_ = Named(new QFrame, "PNtopRight");
   auto* topRight = new QHBoxLayout(PNtopRight_);
   topRight->setContentsMargins(0, 0, 0, 0);
+  topRight->setSpacing(4);
   topRight->addWidget(Named(new QLabel(QStringLiteral("Always start minimized")), "Label4"));
   CBminimize_ = Named(new QCheckBox, "CBminimize");
   topRight->addWidget(CBminimize_);
@@ -249,6 +251,7 @@ void TForm0::BuildControls() {
   auto* state = new QVBoxLayout(shape7);
   Panel_ = Named(new QLabel, "Panel");
   Panel_->setAlignment(Qt::AlignCenter);
+  Panel_->setWordWrap(true);
   Panel_->setMinimumHeight(34);
   state->addWidget(Panel_);
   auto* buttons = new QHBoxLayout;
@@ -420,7 +423,7 @@ void TForm0::SaveSettings() {
 
 void TForm0::FirstStart() {
   C_Kernel& k = context_.kernel;
-  const std::string base = DefaultFilesFolder();
+  const std::string base = defaultFilesFolder ? defaultFilesFolder() : DefaultFilesFolder();
   const QString baseText = QString::fromStdString(base);
   const char answer = info_->Ask(
       QStringLiteral("Welcome to Vellumora! Do you allow me to create your first 2 default print "

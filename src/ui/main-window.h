@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "host/program.h"
@@ -73,6 +74,8 @@ class TForm0 : public QWidget {
   // The preview's state, as the window shows it.
   bool previewWaiting() const { return previewWaiting_; }
   bool startupDone() const { return startupDone_; }
+  // Where the first start puts the default channels' folders (tests point it elsewhere).
+  std::function<std::string()> defaultFilesFolder;
   // Set by the window tests: the log file's age is compared at this interval instead of 3 s.
   void SetLogCheckInterval(int milliseconds);
 

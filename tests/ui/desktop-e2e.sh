@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The real vellumora program under a virtual X display: it starts with one channel to the
+# private print server's "capture" queue, a picture is dropped into the channel's folder, the
+# operator's Print is pressed by object name in the preview, and the job arrives at the queue.
+#   desktop-e2e.sh VELLUMORA VELLUMORA_SETUP CUPS_ENV_FILE PICTURE
+# With VELLUMORA_SCREENSHOT set, the picture of the waiting window is copied there.
+set -euo pipefail
+program=$1 setup=$2 cups_env=$3 picture=$4
+# shellcheck disable=SC1090
+source "$cups_env"
+work=$(mktemp -d /tmp/vellumora-e2e.XXXXXX)
+display_pid=""
+cleanup() {
+  [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null || true
+  if [ "${status:-1}" -eq 0 ]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
+}
+trap cleanup EXIT
+status=1
+
+# A display of our own: the first free number from 90 on.
+for n in $(seq 90 140); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
+done
+Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+display_pid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
+export VELLUMORA_COMMON_APPDATA=$work/data
+mkdir -p "$VELLUMORA_COMMON_APPDATA" "$work/in"
+"$setup" add-channel --folder "$work/in" --printer capture --freq 1 >/dev/null
+before=$(find "$VELLUMORA_CAPTURE_DIR" -name 'job-*' 2>/dev/null | wc -l)
+
+cat >"$work/script" <<STEPS
+wait-enabled BNstartStop
+wait-enabled BNprint
+screenshot TForm0 $work/waiting.png
+click BNprint
+wait-file-gone $work/in/photo.jpg
+click BNstartStop
+click BNquit
+STEPS
+export VELLUMORA_UI_SCRIPT=$work/script
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export DISPLAY=$display
+# The picture arrives once the program scans.
+(sleep 3; cp "$picture" "$work/in/photo.jpg") &
+timeout 120 "$program" >"$work/program.log" 2>&1 || { echo "vellumora did not end by itself" >&2; cat "$work/program.log" >&2; exit 1; }
+
+log=$(iconv -f UTF-16LE -t UTF-8 "$VELLUMORA_COMMON_APPDATA/Vellumora/Vellumora.log" | tr -d '\r')
+echo "$log" | tail -n 20
+grep -q "File was successfully sent to printer" <<<"$log" || { echo "no print reported" >&2; exit 1; }
+grep -q "ERROR UI script" <<<"$log" && { echo "the UI script failed" >&2; exit 1; }
+for _ in $(seq 100); do
+  after=$(find "$VELLUMORA_CAPTURE_DIR" -name 'job-*' 2>/dev/null | wc -l)
+  [ "$after" -gt "$before" ] && break
+  sleep 0.1
+done
+[ "$after" -gt "$before" ] || { echo "no job reached the capture queue" >&2; exit 1; }
+# The preview waited for the operator: the window was pictured with Print enabled.
+[ -s "$work/waiting.png" ] || { echo "the preview never waited for Print" >&2; exit 1; }
+[ -n "${VELLUMORA_SCREENSHOT:-}" ] && cp "$work/waiting.png" "$VELLUMORA_SCREENSHOT"
+status=0
+echo "desktop end-to-end: the picture was previewed, printed on Print, and captured"
