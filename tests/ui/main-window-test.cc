@@ -1,15 +1,23 @@
 // The main window driven offscreen by object name: state line, log view, preview and its
 // decision, the service's log followed.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTextBlock>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "kernel/text-fields.h"
 #include "ui/desktop-fixture.h"
+#include "ui/info-window.h"
+#include "ui/picture-window.h"
 
 namespace vellumora::test {
 namespace {
@@ -153,6 +161,24 @@ TEST_F(MainWindowTest, TheDecisionEndsTheWait) {
   stopRequested = 0;
 }
 
+// The screen output: the engine decodes the picture from the input file's descriptor and the
+// picture window shows it; a file that does not decode is refused.
+TEST_F(MainWindowTest, TheScreenOutputShowsWhatDecodes) {
+  const std::string good = (dir.path() / "show.png").string();
+  const std::string bad = (dir.path() / "broken.jpg").string();
+  ASSERT_TRUE(QImage(QSize(64, 48), QImage::Format_RGB32).save(QString::fromStdString(good)));
+  WriteFileBytes(bad, "\xFF\xD8\xFF not really a JPEG");
+  auto open = [](const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); };
+  const int goodFd = open(good), badFd = open(bad);
+  EXPECT_FALSE(engine().ShowPicture(badFd, bad));
+  EXPECT_TRUE(engine().ShowPicture(goodFd, good));
+  ::close(goodFd);
+  ::close(badFd);
+  ASSERT_TRUE(PumpUntil([&] { return desktop->pictureWindow().isVisible(); }));
+  engine().HidePicture();
+  ASSERT_TRUE(PumpUntil([&] { return !desktop->pictureWindow().isVisible(); }));
+}
+
 TEST_F(MainWindowTest, HiddenWindowPreviewsNothing) {
   window().show();
   EXPECT_TRUE(engine().Visible());
@@ -174,6 +200,52 @@ TEST_F(MainWindowTest, WhileTheServiceRunsTheViewFollowsItsLogFile) {
       [&] { return LogView()->toPlainText().contains(QLatin1String("the service goes on")); }));
   service->installed = service->running = false;
   window().UpdateStateDisplay();
+}
+
+// The first start: without channels the two questions are asked; YES to both makes the two
+// default channels and switches the mobile server on; NO to both leaves everything as it was.
+TEST_F(MainWindowTest, FirstStartOffersTheDefaultChannelsAndTheServer) {
+  struct Case {
+    char channels, server;
+    int32_t count;
+    bool active;
+  } cases[] = {{ui::kAnswerYes, ui::kAnswerYes, 2, true}, {ui::kAnswerNo, ui::kAnswerNo, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    desktop.reset();
+    std::filesystem::remove_all(kernel->dataDir);
+    kernel = std::make_unique<C_Kernel>(dir.path().string() + "/");
+    kernel->log = log.get();
+    kernel->logCallback = [this](const std::string& t, bool r) { statusLine->Show(t, r); };
+    context = std::make_unique<DesktopContext>(
+        DesktopContext{*kernel, *service, *log, *statusLine, *outputs, watermark});
+    desktop = std::make_unique<ui::DesktopApplication>(*context, QString());
+    const std::string files = (dir.path() / ("files" + std::to_string(c.count))).string();
+    window().defaultFilesFolder = [files] { return files; };
+    std::vector<std::string> questions;
+    std::vector<char> answers{c.channels, c.server};
+    desktop->infoWindow().answerHook = [&](ui::TFormInfo&) {
+      const char a = answers.empty() ? ui::kAnswerNo : answers.front();
+      if (!answers.empty()) answers.erase(answers.begin());
+      questions.push_back(std::string(1, a));
+      return a;
+    };
+    window().TimerStartTimer();
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_EQ(kernel->channelCount, c.count);
+    EXPECT_EQ(kernel->settings.Active, c.active);
+    EXPECT_EQ(scanningActive.load(), 0);  // a first start never scans on its own
+    EXPECT_TRUE(ui::suppressAutoStart.load());
+    // What was saved is what a fresh start reads.
+    C_Kernel reread(dir.path().string() + "/");
+    reread.ReadSettings(false);
+    EXPECT_EQ(reread.channelCount, c.count);
+    EXPECT_EQ(reread.settings.Active, c.active);
+    if (c.count == 2) {
+      EXPECT_TRUE(std::filesystem::is_directory(files + "/Screen"));
+      EXPECT_EQ(ReadField(reread.channels[0].printerName), "SCREEN");
+    }
+  }
 }
 
 }  // namespace
