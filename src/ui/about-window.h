@@ -3,11 +3,16 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QString>
 
 namespace vellumora::ui {
+
+// The program's icon, "vellumora.svg" in `shareDirectory` (ends in '/'), for the windows and
+// the about window's logo. Null when the file is missing or cannot be read as a picture.
+QIcon ProgramIcon(const QString& shareDirectory);
 
 class TForm2 : public QDialog {
  public:
@@ -19,14 +24,23 @@ class TForm2 : public QDialog {
   void SetProduct(const QString& productName, const QString& versionText);
 
  protected:
-  void showEvent(QShowEvent* event) override;  // FormShow: loads the two texts
+  void showEvent(QShowEvent* event) override;                  // FormShow: loads the two texts
+  bool eventFilter(QObject* watched, QEvent* event) override;  // clicks on the link labels
 
  private:
+  void Label4Click();
+  void Label7Click();
+  void Label11Click();
+
   QString shareDirectory_;
   QLabel* LBname_;
   QLabel* LBversion_;
   QPlainTextEdit* Memo1_;
   QPlainTextEdit* Memo2_;
+  QLabel* Image1_;
+  QLabel* Label4_;
+  QLabel* Label7_;
+  QLabel* Label11_;
 };
 
 }  // namespace vellumora::ui

@@ -44,6 +44,9 @@ class TFormInfo : public QWidget {
   void BNcloseClick();
   void TimerTimer();
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;  // closed by the window manager: as BNclose
+
  private:
   QLabel* Label1_;
   QLabel* Label2_;
