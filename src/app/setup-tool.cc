@@ -356,10 +356,7 @@ int main(int argc, char** argv) {
     Outputs outputs(kernel, watermark);
     PageGeometry g;
     if (outputs.ReadPrinterMetrics(printer, g)) {
-      g.borderRect = g.paperRect;
-      c.geometry = g;
-      c.dpiX = g.dpiX;
-      c.dpiY = g.dpiY;
+      TakeMeasuredPage(c, g);
     } else {
       std::fprintf(stderr,
                    "vellumora-setup: the page of printer %s cannot be read now; it is measured "

@@ -11,6 +11,7 @@
 #include "kernel/kernel.h"
 #include "kernel/readable-text.h"
 #include "kernel/text-fields.h"
+#include "kernel/units.h"
 #include "platform/folder-scan.h"
 #include "platform/paths.h"
 
@@ -123,6 +124,15 @@ PrintChannel NewChannelRecord(const std::string& folder, const std::string& prin
   return c;
 }
 
+void TakeMeasuredPage(PrintChannel& channel, const PageGeometry& page) {
+  channel.geometry = page;
+  channel.geometry.borderRect = page.paperRect;
+  channel.dpiX = page.dpiX;
+  channel.dpiY = page.dpiY;
+  channel.widthMM = DotsToMm(page.paperRect.right - page.paperRect.left, page.dpiX);
+  channel.heightMM = DotsToMm(page.paperRect.bottom - page.paperRect.top, page.dpiY);
+}
+
 PrintChannel& SpareChannelSlot(C_Kernel& kernel) {
   const std::size_t slot =
       static_cast<std::size_t>(kernel.channelCount < 0 ? 0 : kernel.channelCount);
@@ -180,10 +190,7 @@ bool CreateFirstChannels(C_Kernel& kernel, const std::string& baseFolder,
     // resolution. No borders: the picture area is the sheet. A printer that cannot be asked
     // now is measured when the channel first prints.
     if (const auto g = kernel.readPrinterMetrics(defaultPrinter)) {
-      printer.geometry = *g;
-      printer.geometry.borderRect = g->paperRect;
-      printer.dpiX = g->dpiX;
-      printer.dpiY = g->dpiY;
+      TakeMeasuredPage(printer, *g);
     }
   }
   if (!AppendChannel(kernel, printer,

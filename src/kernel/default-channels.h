@@ -17,6 +17,11 @@ class C_Kernel;
 // page is measured by whoever knows the printer).
 PrintChannel NewChannelRecord(const std::string& folder, const std::string& printer, int32_t freq);
 
+// Takes the printer's measured page into the channel: its geometry with no borders (the
+// picture area is the sheet), its resolution, and the sheet's size in millimetres, which is
+// also the page that text files are set on.
+void TakeMeasuredPage(PrintChannel& channel, const PageGeometry& page);
+
 // The record slot after the last channel, where a new channel is written before
 // SaveSettings(true) appends it. The array is grown to hold it when a reload did not provide
 // one (two saves within one file time stamp are seen as one, and the reload is skipped).
