@@ -15,21 +15,18 @@
 #include <thread>
 
 #include "kernel/kernel.h"
+#include "ui/qt-bitmap.h"
 
 namespace vellumora::ui {
 
 namespace {
 
 // Windows colour values are 0x00BBGGRR.
-QColor FromColorRef(int bgr) {
-  return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
-
-const QColor kBackground = FromColorRef(8355711);  // dark grey
-const QColor kPleaseWait = FromColorRef(6447871);  // light red
-const QColor kComment = FromColorRef(13302015);    // pale yellow
-const QColor kMessageError = FromColorRef(255);    // red
-const QColor kMessageNote = FromColorRef(65535);   // yellow
+const QColor kBackground = WinColor(8355711);  // dark grey
+const QColor kPleaseWait = WinColor(6447871);  // light red
+const QColor kComment = WinColor(13302015);    // pale yellow
+const QColor kMessageError = WinColor(255);    // red
+const QColor kMessageNote = WinColor(65535);   // yellow
 const QColor kMessagePlain = Qt::white;
 
 constexpr int kDesignWidth = 495;
