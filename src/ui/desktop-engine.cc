@@ -56,6 +56,7 @@ DesktopEngine::~DesktopEngine() {
 void DesktopEngine::Start() {
   if (running_.load()) return;
   Join();
+  stopAsked_ = false;
   running_ = true;
   scanningActive = 1;  // the window shows "scanning" at once; StartScanning keeps it set
   thread_ = std::thread([this] {
@@ -71,6 +72,7 @@ void DesktopEngine::Start() {
 }
 
 void DesktopEngine::RequestStop() {
+  stopAsked_ = true;
   stopRequested = 1;
   WakeStopWaiters();
   std::lock_guard lock(mutex_);

@@ -56,6 +56,9 @@ class DesktopEngine final : public PreviewPort, public WindowPort, public Status
   void RequestStop();
   void Join();
   bool Running() const;
+  // A stop was asked since the last Start: the scan loop, which clears the process-wide flag
+  // as it begins, is told again once it has (through the kernel's start hook).
+  bool StopAsked() const { return stopAsked_.load(); }
 
   // Window thread: the operator's answer to preview `sequence` (2 Print, 0 Skip).
   void Decide(uint64_t sequence, int32_t decision);
@@ -103,6 +106,7 @@ class DesktopEngine final : public PreviewPort, public WindowPort, public Status
 
   std::thread thread_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> stopAsked_{false};
 
   // The page being drawn (engine thread only).
   std::unique_ptr<ImageCanvas> canvas_;

@@ -26,6 +26,13 @@ DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDir
   info_ = std::make_unique<TFormInfo>();
   engine_ = std::make_unique<DesktopEngine>(context.kernel, context.watermark, *main_, *picture_);
   main_->SetPeers(engine_.get(), about_.get(), picture_.get(), info_.get());
+  // A stop asked while the engine thread was starting is not lost when the scan loop clears
+  // the stop flag as it begins.
+  previousStartHook_ = context.kernel.onScanningStarts;
+  context.kernel.onScanningStarts = [this] {
+    if (previousStartHook_) previousStartHook_();
+    if (engine_->StopAsked()) stopRequested = 1;
+  };
   context.kernel.windows = engine_.get();
   context.outputs.preview = engine_.get();
   context.statusLine.SetWindow(engine_.get());
@@ -37,6 +44,7 @@ DesktopApplication::~DesktopApplication() {
   // Once SetWindow returns no thread is inside the engine's ShowLine any more.
   context_.statusLine.SetWindow(nullptr);
   context_.kernel.windows = nullptr;
+  context_.kernel.onScanningStarts = previousStartHook_;
   context_.outputs.preview = nullptr;
   main_->SetPeers(nullptr, nullptr, nullptr, nullptr);
   engine_.reset();

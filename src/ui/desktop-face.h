@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "host/program.h"
@@ -39,6 +40,7 @@ class DesktopApplication {
   std::unique_ptr<TForm3> picture_;
   std::unique_ptr<TFormInfo> info_;
   std::unique_ptr<DesktopEngine> engine_;
+  std::function<void()> previousStartHook_;
 };
 
 // The desktop branch with windows: runs the application until the main window closes.

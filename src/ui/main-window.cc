@@ -125,6 +125,16 @@ TForm0::TForm0(DesktopContext& context, QString shareDirectory)
   connect(signalBlink_, &QTimer::timeout, this,
           [this] { SHsignal_->setVisible(!SHsignal_->isVisible()); });
 
+  // SIGINT and SIGTERM (a logout, kill) close the window as its quit button does.
+  quitWatch_ = new QTimer(this);
+  quitWatch_->setInterval(200);
+  connect(quitWatch_, &QTimer::timeout, this, [this] {
+    if (quitRequested.load() == 0 || quitting_) return;
+    quitWatch_->stop();
+    close();
+  });
+  quitWatch_->start();
+
   TrayIcon1_ = Named(new QSystemTrayIcon(this), "TrayIcon1");
   TrayIcon1_->setIcon(windowIcon());
   connect(TrayIcon1_, &QSystemTrayIcon::activated, this, [this] { TrayIcon1Click(); });
@@ -370,6 +380,7 @@ void TForm0::TimerStartTimer() {
 
   TrayIcon1_->hide();
   startupDone_ = true;
+  UpdateStateDisplay();
   if (CBminimize_->isChecked()) BNminimizeClick();
 
   if (context_.service.running && serviceSetupMode.load() == 1) {
@@ -414,6 +425,8 @@ void TForm0::StoreWindowSettings() {
 void TForm0::SaveSettings() {
   // Never while the engine runs: it may be reloading the same settings.
   if (engine_ && engine_->Running()) return;
+  // What another program (vellumora-setup) changed since the last load is kept.
+  context_.kernel.ReadSettings(true);
   {
     std::lock_guard lock(context_.kernel.registryLock);
     StoreWindowSettings();
@@ -478,7 +491,9 @@ void TForm0::UpdateStateDisplay() {
   } else {
     BNstartStop_->setText(QStringLiteral("Start scanning"));
     SetStateLine(QString::fromLatin1(kStateInactive), kColourInactive);
-    BNquit_->setEnabled(true);
+    // Until the start has loaded the settings (and asked its first-start questions) the
+    // channels are not ready to scan, nor the settings to be saved.
+    BNquit_->setEnabled(startupDone_);
     BNsetup_->setEnabled(false);  // until the setup dialog exists
   }
   BNrestartService2_->setVisible(service.installed);
@@ -488,11 +503,11 @@ void TForm0::UpdateStateDisplay() {
     BNrestartService2_->setText(QStringLiteral("Stop Win Service"));
     SetStateLine(QString::fromLatin1(kStateService), kColourService);
     if (!TimerLogCheck_->isActive()) TimerLogCheck_->start();
-    BNquit_->setEnabled(true);
+    BNquit_->setEnabled(startupDone_);
     Quittungen_->setStyleSheet(QStringLiteral("color: %1;").arg(Css(kLogTextService)));
   } else {
     TimerLogCheck_->stop();
-    BNstartStop_->setEnabled(!processing_ && !previewWaiting_);
+    BNstartStop_->setEnabled(startupDone_ && !processing_ && !previewWaiting_);
     Quittungen_->setStyleSheet(QStringLiteral("color: black;"));
   }
   if (!service.adminRights) BNrestartService2_->hide();
@@ -556,7 +571,7 @@ void TForm0::TimerCheckChangesTimer() {
 // --- scanning --------------------------------------------------------------------------------
 
 void TForm0::StartScanning() {
-  if (engine_ == nullptr || engine_->Running()) return;
+  if (!startupDone_ || engine_ == nullptr || engine_->Running()) return;
   engine_->Start();
   UpdateStateDisplay();
 }
@@ -565,7 +580,7 @@ void TForm0::ScanningEnded() {
   if (engine_) engine_->Join();
   processing_ = false;
   UpdateStateDisplay();
-  if (quitting_) {
+  if (quitting_ || quitRequested.load() != 0) {
     quitting_ = false;
     close();
   }
@@ -711,7 +726,12 @@ void TForm0::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  SaveSettings();
+  if (!startupDone_ && quitRequested.load() == 0) {
+    event->ignore();  // the start is still asking its questions
+    return;
+  }
+  if (info_) info_->hide();  // a question still waiting ends unanswered
+  if (startupDone_) SaveSettings();
   TrayIcon1_->hide();
   if (picture_) picture_->hide();
   if (about_) about_->hide();

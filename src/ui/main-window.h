@@ -147,6 +147,7 @@ class TForm0 : public QWidget {
   QTimer* TimerCheckChanges_;
   QTimer* TimerLogCheck_;
   QTimer* signalBlink_;
+  QTimer* quitWatch_;
   QSystemTrayIcon* TrayIcon1_;
 
   bool previewWaiting_ = false;

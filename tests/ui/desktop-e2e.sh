@@ -10,20 +10,21 @@ program=$1 setup=$2 cups_env=$3 picture=$4
 source "$cups_env"
 work=$(mktemp -d /tmp/vellumora-e2e.XXXXXX)
 display_pid=""
+copier=""
 cleanup() {
+  [ -n "$copier" ] && wait "$copier" 2>/dev/null || true
   [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null || true
   if [ "${status:-1}" -eq 0 ]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
 }
 trap cleanup EXIT
 status=1
 
-# A display of our own: the first free number from 90 on.
-for n in $(seq 90 140); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-done
-Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# A display of our own: Xvfb picks a free number and writes it to descriptor 3.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 display_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+display=:$(head -n 1 "$work/display")
 
 export VELLUMORA_COMMON_APPDATA=$work/data
 mkdir -p "$VELLUMORA_COMMON_APPDATA" "$work/in"
@@ -46,7 +47,8 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 export DISPLAY=$display
 # The picture arrives once the program scans.
 (sleep 3; cp "$picture" "$work/in/photo.jpg") &
-timeout 120 "$program" >"$work/program.log" 2>&1 || { echo "vellumora did not end by itself" >&2; cat "$work/program.log" >&2; exit 1; }
+copier=$!
+timeout -k 10 150 "$program" >"$work/program.log" 2>&1 || { echo "vellumora did not end by itself" >&2; cat "$work/program.log" >&2; exit 1; }
 
 log=$(iconv -f UTF-16LE -t UTF-8 "$VELLUMORA_COMMON_APPDATA/Vellumora/Vellumora.log" | tr -d '\r')
 echo "$log" | tail -n 20

@@ -27,6 +27,7 @@
 #include "support/sandbox-dir.h"
 #include "ui/desktop-engine.h"
 #include "ui/desktop-face.h"
+#include "ui/info-window.h"
 #include "ui/main-window.h"
 
 namespace vellumora::test {
@@ -81,6 +82,10 @@ class DesktopFixture : public ::testing::Test {
         DesktopContext{*kernel, *service, *log, *statusLine, *outputs, watermark});
     desktop = std::make_unique<ui::DesktopApplication>(*context,
                                                        QString::fromStdString(ShareDirectory()));
+    // The window's start, as its timer runs it: no channels yet, and NO to the first start's
+    // questions.
+    desktop->infoWindow().answerHook = [](ui::TFormInfo&) { return ui::kAnswerNo; };
+    window().TimerStartTimer();
   }
   ~DesktopFixture() override {
     stopRequested = 1;
