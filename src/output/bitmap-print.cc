@@ -16,36 +16,12 @@
 
 namespace vellumora {
 
-namespace {
-
-// The decoder follows the first of these texts found anywhere in the upper-cased path (".TIFF"
-// files are found by ".TIF").
-struct DecoderName {
-  const char* text;
-  pictures::Format format;
-};
-constexpr DecoderName kDecoders[] = {
-    {".GIF", pictures::Format::kGif},  {".TIF", pictures::Format::kTiff},
-    {".JPG", pictures::Format::kJpeg}, {".JPEG", pictures::Format::kJpeg},
-    {".BMP", pictures::Format::kBmp},  {".PNG", pictures::Format::kPng},
-};
-
-const pictures::Format* DecoderFor(const std::string& path) {
-  std::string upper = path;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const DecoderName& d : kDecoders)
-    if (upper.find(d.text) != std::string::npos) return &d.format;
-  return nullptr;
-}
-
-}  // namespace
-
 int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
                                   bool pixelsOptional) {
   C_Kernel& k = kernel_;
   k.imageDpiX = 0;
   k.imageDpiY = 0;
-  const pictures::Format* format = DecoderFor(path);
+  const pictures::Format* format = pictures::DecoderFor(path);
   pictures::FrameResult r;
   if (format) {
     r = pictures::LoadFrame(*format, fd, frame, bitmap, pixelsOptional);

@@ -29,6 +29,11 @@ struct FrameResult {
   uint64_t declaredHeight = 0;
 };
 
+// The decoder a picture file's name asks for: the first of ".GIF", ".TIF", ".JPG", ".JPEG",
+// ".BMP" and ".PNG" found anywhere in the upper-cased path (".TIFF" files are found by ".TIF");
+// nullptr for none.
+const Format* DecoderFor(const std::string& path);
+
 // Pictures above this many pixels are never decoded (600 megapixels: 2.4 GB at 4 bytes each).
 inline constexpr uint64_t kMaxPixels = 600'000'000;
 

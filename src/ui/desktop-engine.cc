@@ -4,7 +4,6 @@
 
 #include <QMetaObject>
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 
 #include "kernel/kernel.h"
@@ -19,24 +18,6 @@
 namespace vellumora::ui {
 
 namespace {
-
-// The decoder a picture file's name asks for, as picture printing chooses it.
-const pictures::Format* DecoderFor(const std::string& path) {
-  struct Name {
-    const char* text;
-    pictures::Format format;
-  };
-  static constexpr Name kNames[] = {
-      {".GIF", pictures::Format::kGif},  {".TIF", pictures::Format::kTiff},
-      {".JPG", pictures::Format::kJpeg}, {".JPEG", pictures::Format::kJpeg},
-      {".BMP", pictures::Format::kBmp},  {".PNG", pictures::Format::kPng},
-  };
-  std::string upper = path;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const Name& n : kNames)
-    if (upper.find(n.text) != std::string::npos) return &n.format;
-  return nullptr;
-}
 
 // The title bar above the page picture, and the margin kept around it.
 constexpr int32_t kTitleBarHeight = 35;
@@ -220,7 +201,7 @@ void DesktopEngine::ClearPreview() {
 }
 
 bool DesktopEngine::ShowPicture(int fd, const std::string& path) {
-  const pictures::Format* format = DecoderFor(path);
+  const pictures::Format* format = pictures::DecoderFor(path);
   if (format == nullptr || picture_.isNull()) return false;
   Bitmap decoded;
   if (pictures::LoadFrame(*format, fd, 1, decoded).frameCount < 1) return false;

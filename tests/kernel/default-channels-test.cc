@@ -189,15 +189,11 @@ TEST_F(DefaultChannelsTest, AFolderThatCannotBeMadeSavesNoChannel) {
 // The file size limit lets the first channel's definitions through and stops the second's:
 // channel 1 stays saved, channel 2 is reported as not created.
 TEST_F(DefaultChannelsTest, AFailedSaveKeepsTheChannelSavedBefore) {
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 64 * 1024;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const bool created = CreateFirstChannels(*kernel, base.string(), "office");
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  bool created;
+  {
+    test::FileSizeLimit limit(64 * 1024);
+    created = CreateFirstChannels(*kernel, base.string(), "office");
+  }
 
   EXPECT_FALSE(created);
   const std::string errors = ErrorLines();

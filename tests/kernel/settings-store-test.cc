@@ -447,16 +447,11 @@ TEST_F(SettingsStoreTest, FailedSaveLeavesThePreviousFileLoadable) {
   kernel->channels[0].copies = 9;
 
   // A file size limit makes every write beyond 64 kB fail, like a full disk.
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 64 * 1024;
-  setrlimit(RLIMIT_FSIZE, &small);
   messages.clear();
-  EXPECT_FALSE(kernel->SaveSettings(true));
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  {
+    test::FileSizeLimit limit(64 * 1024);
+    EXPECT_FALSE(kernel->SaveSettings(true));
+  }
 
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().rfind("ERROR Settings not saved, cannot write ", 0), 0u)

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -68,6 +70,25 @@ void WriteFileBytes(const fs::path& file, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) ADD_FAILURE() << "cannot write " << file;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes) {
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  oldSoft_ = old.rlim_cur;
+  oldHard_ = old.rlim_max;
+  oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &small);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  struct rlimit old {};
+  old.rlim_cur = oldSoft_;
+  old.rlim_max = oldHard_;
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler_);
 }
 
 }  // namespace vellumora::test

@@ -26,6 +26,20 @@ class SandboxDir {
   bool keep_ = false;
 };
 
+// While it lives, every write of this process past `bytes` in a file fails (EFBIG instead of
+// SIGXFSZ), as on a full disk; the limit before it is restored afterwards.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(unsigned long long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  unsigned long long oldSoft_ = 0, oldHard_ = 0;
+  void (*oldHandler_)(int) = nullptr;
+};
+
 // Whole-file helpers that fail the current test (non-fatally) when the file system refuses.
 std::string ReadFileBytes(const std::filesystem::path& file);
 void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes);

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -29,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -1177,6 +1179,25 @@ bool WriteTiff(const Bitmap& picture, int32_t dpi, const std::string& path, std:
     if (error) *error = "the TIFF file could not be written";
   }
   return ok;
+}
+
+namespace {
+struct DecoderName {
+  const char* text;
+  Format format;
+};
+constexpr DecoderName kDecoders[] = {
+    {".GIF", Format::kGif},   {".TIF", Format::kTiff}, {".JPG", Format::kJpeg},
+    {".JPEG", Format::kJpeg}, {".BMP", Format::kBmp},  {".PNG", Format::kPng},
+};
+}  // namespace
+
+const Format* DecoderFor(const std::string& path) {
+  std::string upper = path;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const DecoderName& d : kDecoders)
+    if (upper.find(d.text) != std::string::npos) return &d.format;
+  return nullptr;
 }
 
 }  // namespace vellumora::pictures
