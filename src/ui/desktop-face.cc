@@ -14,6 +14,7 @@
 #include "ui/info-window.h"
 #include "ui/main-window.h"
 #include "ui/picture-window.h"
+#include "ui/setup-dialog.h"
 #include "ui/ui-script.h"
 
 namespace vellumora::ui {
@@ -21,6 +22,9 @@ namespace vellumora::ui {
 DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDirectory)
     : context_(context) {
   main_ = std::make_unique<TForm0>(context, shareDirectory);
+  setup_ = std::make_unique<TForm1>(context, shareDirectory);
+  setup_->SetMainWindow(main_.get());
+  main_->SetSetupDialog(setup_.get());
   about_ = std::make_unique<TForm2>(shareDirectory);
   picture_ = std::make_unique<TForm3>();
   info_ = std::make_unique<TFormInfo>();
@@ -47,10 +51,12 @@ DesktopApplication::~DesktopApplication() {
   context_.kernel.onScanningStarts = previousStartHook_;
   context_.outputs.preview = nullptr;
   main_->SetPeers(nullptr, nullptr, nullptr, nullptr);
+  main_->SetSetupDialog(nullptr);
   engine_.reset();
   info_.reset();
   picture_.reset();
   about_.reset();
+  setup_.reset();
   main_.reset();
 }
 

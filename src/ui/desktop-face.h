@@ -12,13 +12,15 @@ namespace vellumora::ui {
 
 class DesktopEngine;
 class TForm0;
+class TForm1;
 class TForm2;
 class TForm3;
 class TFormInfo;
 
 class DesktopApplication {
  public:
-  // Makes the windows (main window, about window, picture window, information window) and
+  // Makes the windows (main window, setup dialog, about window, picture window, information
+  // window) and
   // installs the engine's ports: status lines, preview and screen output reach the windows
   // from here on. A QApplication must exist.
   DesktopApplication(DesktopContext& context, QString shareDirectory);
@@ -28,6 +30,7 @@ class DesktopApplication {
   DesktopApplication& operator=(const DesktopApplication&) = delete;
 
   TForm0& mainWindow() { return *main_; }
+  TForm1& setupDialog() { return *setup_; }
   TForm2& aboutWindow() { return *about_; }
   TForm3& pictureWindow() { return *picture_; }
   TFormInfo& infoWindow() { return *info_; }
@@ -36,6 +39,7 @@ class DesktopApplication {
  private:
   DesktopContext& context_;
   std::unique_ptr<TForm0> main_;
+  std::unique_ptr<TForm1> setup_;
   std::unique_ptr<TForm2> about_;
   std::unique_ptr<TForm3> picture_;
   std::unique_ptr<TFormInfo> info_;

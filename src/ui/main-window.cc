@@ -30,8 +30,10 @@
 #include "mobile/snq-server.h"
 #include "platform/printers.h"
 #include "ui/about-window.h"
+#include "ui/control-hints.h"
 #include "ui/info-window.h"
 #include "ui/picture-window.h"
+#include "ui/setup-dialog.h"
 #include "ui/qt-bitmap.h"
 
 #ifndef VELLUMORA_VERSION
@@ -64,12 +66,6 @@ constexpr qint64 kLogFileReadLimit = 32 << 20;
 
 QString Css(uint32_t winColour) {
   return WinColor(winColour).name();
-}
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
 }
 
 // The log file's text: UTF-16LE (with or without its byte-order mark), as the log writes it.
@@ -218,10 +214,10 @@ void TForm0::BuildControls() {
 
   auto* top = new QHBoxLayout;
   BNsetup_ = Named(new QPushButton(QStringLiteral("Setup")), "BNsetup");
-  BNsetup_->setToolTip(QStringLiteral("Stop scanning before setup"));
-  // The setup dialog is not part of this program yet: the button stays off.
-  BNsetup_->setEnabled(false);
+  SetHint(BNsetup_, QStringLiteral("Stop scanning before setup"));
+  BNsetup_->setEnabled(false);  // until the start has loaded the settings
   BNsetup_->setFixedWidth(64);
+  connect(BNsetup_, &QPushButton::clicked, this, &TForm0::BNsetupClick);
   top->addWidget(BNsetup_);
   top->addStretch();
   PNtopRight_ = Named(new QFrame, "PNtopRight");
@@ -233,12 +229,12 @@ void TForm0::BuildControls() {
   topRight->addWidget(CBminimize_);
   BNminimize_ = Named(new QPushButton, "BNminimize");
   BNminimize_->setIcon(style()->standardIcon(QStyle::SP_TitleBarMinButton));
-  BNminimize_->setToolTip(QStringLiteral("Minimize to tray"));
+  SetHint(BNminimize_, QStringLiteral("Minimize to tray"));
   connect(BNminimize_, &QPushButton::clicked, this, &TForm0::BNminimizeClick);
   topRight->addWidget(BNminimize_);
   BNquit_ = Named(new QPushButton, "BNquit");
   BNquit_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
-  BNquit_->setToolTip(QStringLiteral("Stop scanning before closing Vellumora"));
+  SetHint(BNquit_, QStringLiteral("Stop scanning before closing Vellumora"));
   connect(BNquit_, &QPushButton::clicked, this, &TForm0::BNquitClick);
   topRight->addWidget(BNquit_);
   top->addWidget(PNtopRight_);
@@ -361,6 +357,8 @@ void TForm0::TimerStartTimer() {
   setWindowTitle(QStringLiteral("Vellumora ") + ApplicationVersionText());
   about_->SetProduct(QStringLiteral("Vellumora"), ApplicationVersionText());
 
+  if (setup_) setup_->PrepareAtStart(read > 0);
+
   // Every desktop start rewrites the settings and the channel definitions once.
   k.SaveSettings(false);
 
@@ -422,16 +420,17 @@ void TForm0::StoreWindowSettings() {
   s.AlwaysPrint = CBalwaysPrint_->isChecked();
 }
 
-void TForm0::SaveSettings() {
+void TForm0::SaveSettings(bool appendChannel) {
   // Never while the engine runs: it may be reloading the same settings.
   if (engine_ && engine_->Running()) return;
-  // What another program (vellumora-setup) changed since the last load is kept.
-  context_.kernel.ReadSettings(true);
+  // What another program (vellumora-setup) changed since the last load is kept. Not before
+  // an append: the reload would drop the channel waiting in the spare slot.
+  if (!appendChannel) context_.kernel.ReadSettings(true);
   {
     std::lock_guard lock(context_.kernel.registryLock);
     StoreWindowSettings();
   }
-  context_.kernel.SaveSettings(false);
+  context_.kernel.SaveSettings(appendChannel);
 }
 
 void TForm0::FirstStart() {
@@ -494,7 +493,7 @@ void TForm0::UpdateStateDisplay() {
     // Until the start has loaded the settings (and asked its first-start questions) the
     // channels are not ready to scan, nor the settings to be saved.
     BNquit_->setEnabled(startupDone_);
-    BNsetup_->setEnabled(false);  // until the setup dialog exists
+    BNsetup_->setEnabled(startupDone_ && setup_ != nullptr);
   }
   BNrestartService2_->setVisible(service.installed);
   if (service.installed) BNrestartService2_->setText(QStringLiteral("Start Win Service"));
@@ -514,6 +513,7 @@ void TForm0::UpdateStateDisplay() {
 }
 
 void TForm0::ShowStatusLine(const QString& displayLine, bool replaceLast) {
+  if (setup_) setup_->ShowStatus(displayLine);
   // While the service runs, the view follows its log file instead.
   if (context_.service.running || context_.service.dispatcherMode) return;
   QTextDocument* doc = Quittungen_->document();
@@ -731,10 +731,11 @@ void TForm0::closeEvent(QCloseEvent* event) {
     return;
   }
   if (info_) info_->hide();  // a question still waiting ends unanswered
-  if (startupDone_) SaveSettings();
+  if (startupDone_) SaveSettings(false);
   TrayIcon1_->hide();
   if (picture_) picture_->hide();
   if (about_) about_->hide();
+  if (setup_) setup_->hide();
   event->accept();
   QApplication::quit();
 }
@@ -742,6 +743,11 @@ void TForm0::closeEvent(QCloseEvent* event) {
 void TForm0::BNopenLogfileClick() {
   QDesktopServices::openUrl(
       QUrl::fromLocalFile(QString::fromStdString(context_.kernel.dataDir + "Vellumora.log")));
+}
+
+void TForm0::BNsetupClick() {
+  if (setup_ == nullptr || scanningActive.load() != 0 || !startupDone_) return;
+  setup_->Open();
 }
 
 void TForm0::BNaboutClick() {

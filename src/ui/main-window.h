@@ -23,6 +23,7 @@
 
 namespace vellumora::ui {
 
+class TForm1;
 class TForm2;
 class TForm3;
 class TFormInfo;
@@ -43,6 +44,7 @@ class TForm0 : public QWidget {
 
   // The other windows and the engine, made after this one.
   void SetPeers(DesktopEngine* engine, TForm2* about, TForm3* picture, TFormInfo* info);
+  void SetSetupDialog(TForm1* setup) { setup_ = setup; }
 
   // From the engine (queued onto this thread).
   void ShowStatusLine(const QString& displayLine, bool replaceLast);
@@ -69,6 +71,10 @@ class TForm0 : public QWidget {
   void BNskipClick();
   void BNopenLogfileClick();
   void BNaboutClick();
+  void BNsetupClick();
+  // Writes the settings files: the dialog's and this window's settings, and the channels
+  // (appendChannel: with the one in the spare slot as a new last channel).
+  void SaveSettings(bool appendChannel);
   void PNpreviewResize();
 
   // The preview's state, as the window shows it.
@@ -93,7 +99,6 @@ class TForm0 : public QWidget {
   void FirstStart();
   void ApplySettingsToWindow();
   void StoreWindowSettings();
-  void SaveSettings();
   void StartScanning();
   void SetStateLine(const QString& text, uint32_t winColor);
   void ShowWindowAgain();
@@ -107,6 +112,7 @@ class TForm0 : public QWidget {
   TForm2* about_ = nullptr;
   TForm3* picture_ = nullptr;
   TFormInfo* info_ = nullptr;
+  TForm1* setup_ = nullptr;
 
   QSplitter* Splitter1_;
   QFrame* PNpreview_;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QWidget>
 
 #include "kernel/kernel.h"
@@ -108,6 +109,15 @@ bool UiScript::RunStep(const QStringList& w) {
     auto* button = qobject_cast<QAbstractButton*>(FindWidget(w[1]));
     if (!ShownAndEnabled(button)) return false;
     button->click();
+    return true;
+  }
+  if (verb == QLatin1String("tab") && w.size() == 3) {  // a page chosen as the user would
+    auto* pages = qobject_cast<QTabWidget*>(FindWidget(w[1]));
+    bool ok = false;
+    const int index = w[2].toInt(&ok);
+    if (!ok || pages == nullptr || !pages->isVisible() || index < 0 || index >= pages->count())
+      return false;
+    pages->setCurrentIndex(index);
     return true;
   }
   if (verb == QLatin1String("wait-enabled") && w.size() == 2)

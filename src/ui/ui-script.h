@@ -18,6 +18,7 @@ class TForm0;
 // Steps, one a line ('#' begins a comment):
 //   answer y|n            the next question of the information window gets this answer
 //   click NAME            waits until the button NAME is shown and enabled, then presses it
+//   tab NAME INDEX        waits until the page control NAME shows, then selects page INDEX
 //   wait-enabled NAME     waits until the widget NAME is shown and enabled
 //   wait-disabled NAME    waits until it is disabled (or hidden)
 //   wait-file-gone PATH   waits until PATH no longer exists

@@ -3,7 +3,8 @@
 # private print server's "capture" queue, a picture is dropped into the channel's folder, the
 # operator's Print is pressed by object name in the preview, and the job arrives at the queue.
 #   desktop-e2e.sh VELLUMORA VELLUMORA_SETUP CUPS_ENV_FILE PICTURE
-# With VELLUMORA_SCREENSHOT set, the picture of the waiting window is copied there.
+# Then scanning is stopped and Setup opens the setup dialog on its general page. With
+# VELLUMORA_SCREENSHOT set to a folder, both windows are pictured there.
 set -euo pipefail
 program=$1 setup=$2 cups_env=$3 picture=$4
 # shellcheck disable=SC1090
@@ -38,6 +39,10 @@ screenshot TForm0 $work/waiting.png
 click BNprint
 wait-file-gone $work/in/photo.jpg
 click BNstartStop
+click BNsetup
+tab PageControl1 0
+sleep 300
+screenshot Form1 $work/setup-general.png
 click BNquit
 STEPS
 export VELLUMORA_UI_SCRIPT=$work/script
@@ -62,6 +67,11 @@ done
 [ "$after" -gt "$before" ] || { echo "no job reached the capture queue" >&2; exit 1; }
 # The preview waited for the operator: the window was pictured with Print enabled.
 [ -s "$work/waiting.png" ] || { echo "the preview never waited for Print" >&2; exit 1; }
-[ -n "${VELLUMORA_SCREENSHOT:-}" ] && cp "$work/waiting.png" "$VELLUMORA_SCREENSHOT"
+# Once scanning stopped, Setup opened the setup dialog.
+[ -s "$work/setup-general.png" ] || { echo "the setup dialog did not open" >&2; exit 1; }
+if [ -n "${VELLUMORA_SCREENSHOT:-}" ]; then
+  cp "$work/waiting.png" "$VELLUMORA_SCREENSHOT/main-window.png"
+  cp "$work/setup-general.png" "$VELLUMORA_SCREENSHOT/setup-general.png"
+fi
 status=0
-echo "desktop end-to-end: the picture was previewed, printed on Print, and captured"
+echo "desktop end-to-end: the picture was previewed, printed on Print, and captured; Setup opened the setup dialog"

@@ -1,0 +1,293 @@
+// The setup dialog as a whole: its pages, opening and closing, saving, and the hint routing.
+#include "ui/setup-dialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <cstring>
+#include <mutex>
+
+#include "host/service.h"
+#include "kernel/klog.h"
+#include "ui/control-hints.h"
+#include "ui/general-page.h"
+#include "ui/help-panel.h"
+#include "ui/main-window.h"
+#include "ui/schedule-frame.h"
+#include "ui/service-panel.h"
+
+namespace vellumora::ui {
+
+namespace {
+
+constexpr int kClientWidth = 1194;
+constexpr int kClientHeight = 786;
+constexpr char kHelpFile[] = "Vellumora.htx";
+
+TKHelp* HelpPanel(const char* name, const char* paragraph) {
+  auto* help = Named(new TKHelp, name);
+  help->HelpFile = kHelpFile;
+  help->Paragraph = paragraph;
+  help->setFixedWidth(300);
+  return help;
+}
+
+}  // namespace
+
+TForm1::TForm1(DesktopContext& context, QString shareDirectory)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      context_(context),
+      shareDirectory_(std::move(shareDirectory)) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Vellumora Setup"));
+  setFixedSize(kClientWidth, kClientHeight);
+
+  auto* layout = new QVBoxLayout(this);
+  PageControl1 = Named(new QTabWidget, "PageControl1");
+  layout->addWidget(PageControl1, 1);
+  StatusBar1 = Named(new QLabel, "StatusBar1");
+  StatusBar1->setFrameShape(QFrame::StyledPanel);
+  layout->addWidget(StatusBar1);
+
+  Panel3 = new ServicePanel(context_.service);
+  Panel3->showStatus = [this](const QString& text) { ShowStatus(text); };
+  Panel3->refreshMainWindow = [this] { RefreshMainWindow(); };
+  general = Named(new GeneralPage(Panel3), "TabSheet1");
+  general->onChanged = [this] { settingsChanged = true; };
+  TabSheet1 = general;
+  TabSheet2 = BuildChannelPage();
+  TabSheet4 = BuildLayoutPage();
+  TabSheet3 = BuildMobilePage();
+  PageControl1->addTab(TabSheet1, QStringLiteral("General setup"));
+  PageControl1->addTab(TabSheet2, QStringLiteral("Print channel settings"));
+  PageControl1->addTab(TabSheet4, QStringLiteral("Print channel page layout settings (optional)"));
+  PageControl1->addTab(TabSheet3, QStringLiteral("Snap-Quill system setup"));
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+    if (!pageByCode_) PageControl1Change();
+  });
+
+  // The panels that have no lookup before the first hover show their paragraph at once.
+  for (TKHelp* help : {general->HelpBasicSetup, HelpBitmap, HelpSNQ})
+    help->GetParagraph(help->Paragraph);
+
+  leaveCheck_ = new QTimer(this);
+  leaveCheck_->setSingleShot(true);
+  leaveCheck_->setInterval(0);
+  connect(leaveCheck_, &QTimer::timeout, this, [this] {
+    if (leftWidget_) {
+      const QString hint = HintOf(leftWidget_->parentWidget());
+      if (hint != lastHint_) {
+        lastHint_ = hint;
+        ApplicationHint(hint);
+      }
+    }
+  });
+
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - rect().center());
+  }
+}
+
+TForm1::~TForm1() {
+  if (context_.kernel.settingsSource == this) context_.kernel.settingsSource = nullptr;
+  if (qApp) qApp->removeEventFilter(this);
+}
+
+QWidget* TForm1::BuildChannelPage() {
+  auto* page = new QWidget;
+  page->setObjectName(QStringLiteral("TabSheet2"));
+  auto* row = new QHBoxLayout(page);
+  auto* left = new QVBoxLayout;
+  row->addLayout(left, 1);
+
+  // The week of the channel shown: seven day frames side by side under their row labels.
+  auto* scheduler = Named(new QGroupBox(QStringLiteral(" Scheduler")), "GBscheduler");
+  SetHint(scheduler, QStringLiteral("#11"));
+  scheduler->setFixedSize(76 + 62 * kScheduleDays + 12, 6 + 84 + 26);
+  auto* caption = new QLabel(QStringLiteral("Active time period"), scheduler);
+  caption->setGeometry(4, 18, 72, 30);
+  caption->setWordWrap(true);
+  (new QLabel(QStringLiteral("Start"), scheduler))->setGeometry(30, 68, 40, 18);
+  (new QLabel(QStringLiteral("Stop"), scheduler))->setGeometry(30, 92, 40, 18);
+  for (int32_t i = 0; i < kScheduleDays; ++i) {
+    days[i] = new TFrameStartStopTime(scheduler, i);
+    days[i]->move(76 + 62 * i, 6 + 16);
+    days[i]->show();
+  }
+  left->addWidget(scheduler);
+  left->addStretch();
+
+  HelpPrinters = HelpPanel("HelpPrinters", "#4");
+  HelpPrinters->setPlainText(QStringLiteral("For help just move mouse over relevant fields...."));
+  row->addWidget(HelpPrinters);
+  return page;
+}
+
+QWidget* TForm1::BuildLayoutPage() {
+  auto* page = new QWidget;
+  page->setObjectName(QStringLiteral("TabSheet4"));
+  auto* row = new QHBoxLayout(page);
+  row->addStretch(1);
+  HelpBitmap = HelpPanel("HelpBitmap", "#1");
+  row->addWidget(HelpBitmap);
+  return page;
+}
+
+QWidget* TForm1::BuildMobilePage() {
+  auto* page = new QWidget;
+  page->setObjectName(QStringLiteral("TabSheet3"));
+  auto* row = new QHBoxLayout(page);
+  row->addStretch(1);
+  HelpSNQ = HelpPanel("HelpSNQ", "#30");
+  row->addWidget(HelpSNQ);
+  return page;
+}
+
+void TForm1::PrepareAtStart(bool settingsLoaded) {
+  context_.kernel.settingsSource = this;
+  if (settingsLoaded) LoadGeneralSettings();
+  Panel3->EDservicePath->setText(QString::fromStdString(context_.service.executablePath));
+  ShowServiceState();
+  if (!context_.service.isWindowsNT) Panel3->setEnabled(false);
+  // The dialog's hint handler is the application's.
+  qApp->removeEventFilter(this);
+  qApp->installEventFilter(this);
+}
+
+void TForm1::LoadGeneralSettings() {
+  C_Kernel& k = context_.kernel;
+  SystemSettings settings;
+  int32_t count = 0;
+  {
+    std::lock_guard lock(k.registryLock);
+    settings = k.settings;
+    count = k.channelCount;
+  }
+  general->LoadGeneralSettings(settings, context_.log.maxLines);
+  if (count > 0 && editIndex < 0) {
+    editIndex = 0;
+    LoadChannelControls();
+  }
+}
+
+void TForm1::LoadChannelControls() {
+  C_Kernel& k = context_.kernel;
+  {
+    std::lock_guard lock(k.registryLock);
+    if (editIndex < 0 || editIndex >= k.channelCount ||
+        static_cast<std::size_t>(editIndex) >= k.channels.size())
+      return;
+    std::memcpy(&editChannel, &k.channels[editIndex], sizeof editChannel);
+  }
+  for (TFrameStartStopTime* day : days) day->LoadDay(editChannel);
+  PageControl1->setTabText(PageControl1->indexOf(TabSheet4),
+                           QStringLiteral("Print channel (%1) page layout settings (optional)")
+                               .arg(editIndex + 1));
+}
+
+void TForm1::ShowServiceState() {
+  Panel3->ShowServiceState();
+}
+
+void TForm1::Open() {
+  SelectPageByCode(TabSheet2);
+  show();
+  raise();
+  activateWindow();
+}
+
+void TForm1::SelectPageByCode(QWidget* page) {
+  pageByCode_ = true;
+  PageControl1->setCurrentWidget(page);
+  pageByCode_ = false;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Closing keeps every unsaved edit for the next opening.
+  event->accept();
+  hide();
+}
+
+void TForm1::PageControl1Change() {
+  Panel3->EDaccountPassword->clear();
+  if (scanningActive.load() != 0) {
+    SelectPageByCode(TabSheet3);
+    return;
+  }
+  sortColumn = 0;
+  if (settingsChanged) SaveSettings(false);
+  QWidget* page = PageControl1->currentWidget();
+  if (page == TabSheet2) LoadChannelControls();
+  RefreshMainWindow();
+  ShowServiceState();
+}
+
+void TForm1::SaveSettings(bool appendChannel) {
+  if (main_) {
+    main_->SaveSettings(appendChannel);
+  } else {
+    context_.kernel.SaveSettings(appendChannel);
+  }
+}
+
+SystemSettings TForm1::ValuesToSave() const {
+  SystemSettings values;
+  {
+    std::lock_guard lock(context_.kernel.registryLock);
+    values = context_.kernel.settings;  // the window's place and boxes, the server's switch
+  }
+  general->StoreInto(values);
+  return values;
+}
+
+void TForm1::SettingsSaved() {
+  settingsChanged = false;
+}
+
+void TForm1::ShowStatus(const QString& text) {
+  StatusBar1->setText(text);
+  StatusBar1->repaint();  // shown before a service button blocks the window
+}
+
+void TForm1::RefreshMainWindow() {
+  if (main_) main_->UpdateStateDisplay();
+}
+
+TKHelp* TForm1::ActiveHelpPanel() const {
+  QWidget* page = PageControl1->currentWidget();
+  if (page == TabSheet1) return general->HelpBasicSetup;
+  if (page == TabSheet2) return HelpPrinters;
+  if (page == TabSheet4) return HelpBitmap;
+  return nullptr;
+}
+
+void TForm1::ApplicationHint(const QString& hint) {
+  const std::string name = LongHint(hint.toStdString());
+  if (name.empty()) return;  // no paragraph has an empty name
+  if (TKHelp* help = ActiveHelpPanel()) help->GetParagraph(name);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (!watched->isWidgetType()) return false;
+  auto* widget = static_cast<QWidget*>(watched);
+  if (event->type() == QEvent::Enter) {
+    // Entering a widget right after leaving its neighbour is one change of hint, not two.
+    leaveCheck_->stop();
+    const QString hint = HintOf(widget);
+    if (hint != lastHint_) {
+      lastHint_ = hint;
+      ApplicationHint(hint);
+    }
+  } else if (event->type() == QEvent::Leave) {
+    leftWidget_ = widget;
+    leaveCheck_->start();
+  }
+  return false;
+}
+
+}  // namespace vellumora::ui

@@ -1,0 +1,96 @@
+// TForm1: the setup dialog. Four pages (general setup, print channels, page layout, the
+// Snap-Quill mobile clients), a status line, saving through the settings files, and the hover
+// help that follows the mouse.
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+#include "host/program.h"
+#include "kernel/kernel.h"
+#include "kernel/print-channel.h"
+
+namespace vellumora::ui {
+
+class GeneralPage;
+class ServicePanel;
+class TForm0;
+class TFrameStartStopTime;
+class TKHelp;
+
+class TForm1 : public QWidget, public SettingsSource {
+ public:
+  TForm1(DesktopContext& context, QString shareDirectory);
+  ~TForm1() override;
+
+  void SetMainWindow(TForm0* main) { main_ = main; }
+
+  // The main window's preparation at program start, after the settings were read
+  // (`settingsLoaded`: a load succeeded).
+  void PrepareAtStart(bool settingsLoaded);
+  // The main window's Setup button: shows the dialog on the channel page, without blocking.
+  void Open();
+
+  void LoadGeneralSettings();
+  void ShowServiceState();
+  // The user selected another page.
+  void PageControl1Change();
+  // The dialog's hint handler: `hint` is now under the mouse.
+  void ApplicationHint(const QString& hint);
+  // Every status line of the kernel, and the results of the service buttons.
+  void ShowStatus(const QString& text);
+  // Writes the settings files from the controls (see SettingsSource) and the channels.
+  void SaveSettings(bool appendChannel);
+  // Loads the channel shown (editIndex) into the channel pages.
+  void LoadChannelControls();
+
+  // SettingsSource: what SaveSettings writes. Called on the window thread, where every save
+  // of the desktop application runs.
+  SystemSettings ValuesToSave() const override;
+  void SettingsSaved() override;
+
+  bool settingsChanged = false;
+  int32_t editIndex = -1;      // the channel shown on the channel pages, -1 none
+  PrintChannel editChannel{};  // its working copy
+  int32_t sortColumn = 0;      // the channel grid's sort column
+
+  QTabWidget* PageControl1;
+  QWidget* TabSheet1;
+  QWidget* TabSheet2;
+  QWidget* TabSheet4;
+  QWidget* TabSheet3;
+  QLabel* StatusBar1;
+  GeneralPage* general;
+  ServicePanel* Panel3;
+  TKHelp* HelpPrinters;
+  TKHelp* HelpBitmap;
+  TKHelp* HelpSNQ;
+  std::array<TFrameStartStopTime*, kScheduleDays> days{};
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* BuildChannelPage();
+  QWidget* BuildLayoutPage();
+  QWidget* BuildMobilePage();
+  void SelectPageByCode(QWidget* page);
+  TKHelp* ActiveHelpPanel() const;
+  void RefreshMainWindow();
+
+  DesktopContext& context_;
+  QString shareDirectory_;
+  TForm0* main_ = nullptr;
+  bool pageByCode_ = false;
+  QString lastHint_;
+  QPointer<QWidget> leftWidget_;
+  QTimer* leaveCheck_;
+};
+
+}  // namespace vellumora::ui
