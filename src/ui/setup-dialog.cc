@@ -27,6 +27,8 @@ constexpr int kClientWidth = 1194;
 constexpr int kClientHeight = 786;
 constexpr char kHelpFile[] = "Vellumora.htx";
 
+}  // namespace
+
 TKHelp* HelpPanel(const char* name, const char* paragraph) {
   auto* help = Named(new TKHelp, name);
   help->HelpFile = kHelpFile;
@@ -34,8 +36,6 @@ TKHelp* HelpPanel(const char* name, const char* paragraph) {
   help->setFixedWidth(300);
   return help;
 }
-
-}  // namespace
 
 TForm1::TForm1(DesktopContext& context, QString shareDirectory)
     : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -98,36 +98,6 @@ TForm1::~TForm1() {
   if (qApp) qApp->removeEventFilter(this);
 }
 
-QWidget* TForm1::BuildChannelPage() {
-  auto* page = new QWidget;
-  page->setObjectName(QStringLiteral("TabSheet2"));
-  auto* row = new QHBoxLayout(page);
-  auto* left = new QVBoxLayout;
-  row->addLayout(left, 1);
-
-  // The week of the channel shown: seven day frames side by side under their row labels.
-  auto* scheduler = Named(new QGroupBox(QStringLiteral(" Scheduler")), "GBscheduler");
-  SetHint(scheduler, QStringLiteral("#11"));
-  scheduler->setFixedSize(76 + 62 * kScheduleDays + 12, 6 + 84 + 26);
-  auto* caption = new QLabel(QStringLiteral("Active time period"), scheduler);
-  caption->setGeometry(4, 18, 72, 30);
-  caption->setWordWrap(true);
-  (new QLabel(QStringLiteral("Start"), scheduler))->setGeometry(30, 68, 40, 18);
-  (new QLabel(QStringLiteral("Stop"), scheduler))->setGeometry(30, 92, 40, 18);
-  for (int32_t i = 0; i < kScheduleDays; ++i) {
-    days[i] = new TFrameStartStopTime(scheduler, i);
-    days[i]->move(76 + 62 * i, 6 + 16);
-    days[i]->show();
-  }
-  left->addWidget(scheduler);
-  left->addStretch();
-
-  HelpPrinters = HelpPanel("HelpPrinters", "#4");
-  HelpPrinters->setPlainText(QStringLiteral("For help just move mouse over relevant fields...."));
-  row->addWidget(HelpPrinters);
-  return page;
-}
-
 QWidget* TForm1::BuildLayoutPage() {
   auto* page = new QWidget;
   page->setObjectName(QStringLiteral("TabSheet4"));
@@ -135,16 +105,6 @@ QWidget* TForm1::BuildLayoutPage() {
   row->addStretch(1);
   HelpBitmap = HelpPanel("HelpBitmap", "#1");
   row->addWidget(HelpBitmap);
-  return page;
-}
-
-QWidget* TForm1::BuildMobilePage() {
-  auto* page = new QWidget;
-  page->setObjectName(QStringLiteral("TabSheet3"));
-  auto* row = new QHBoxLayout(page);
-  row->addStretch(1);
-  HelpSNQ = HelpPanel("HelpSNQ", "#30");
-  row->addWidget(HelpSNQ);
   return page;
 }
 
@@ -171,23 +131,8 @@ void TForm1::LoadGeneralSettings() {
   general->LoadGeneralSettings(settings, context_.log.maxLines);
   if (count > 0 && editIndex < 0) {
     editIndex = 0;
-    LoadChannelControls();
+    LoadChannelControls(false);
   }
-}
-
-void TForm1::LoadChannelControls() {
-  C_Kernel& k = context_.kernel;
-  {
-    std::lock_guard lock(k.registryLock);
-    if (editIndex < 0 || editIndex >= k.channelCount ||
-        static_cast<std::size_t>(editIndex) >= k.channels.size())
-      return;
-    std::memcpy(&editChannel, &k.channels[editIndex], sizeof editChannel);
-  }
-  for (TFrameStartStopTime* day : days) day->LoadDay(editChannel);
-  PageControl1->setTabText(PageControl1->indexOf(TabSheet4),
-                           QStringLiteral("Print channel (%1) page layout settings (optional)")
-                               .arg(editIndex + 1));
 }
 
 void TForm1::ShowServiceState() {

@@ -3,8 +3,12 @@
 // help that follows the mouse.
 #pragma once
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
@@ -22,6 +26,9 @@ class ServicePanel;
 class TForm0;
 class TFrameStartStopTime;
 class TKHelp;
+
+// A help panel of the dialog reading "Vellumora.htx", with its design-time paragraph.
+TKHelp* HelpPanel(const char* name, const char* paragraph);
 
 class TForm1 : public QWidget, public SettingsSource {
  public:
@@ -46,8 +53,6 @@ class TForm1 : public QWidget, public SettingsSource {
   void ShowStatus(const QString& text);
   // Writes the settings files from the controls (see SettingsSource) and the channels.
   void SaveSettings(bool appendChannel);
-  // Loads the channel shown (editIndex) into the channel pages.
-  void LoadChannelControls();
 
   // SettingsSource: what SaveSettings writes. Called on the window thread, where every save
   // of the desktop application runs.
@@ -55,9 +60,6 @@ class TForm1 : public QWidget, public SettingsSource {
   void SettingsSaved() override;
 
   bool settingsChanged = false;
-  int32_t editIndex = -1;      // the channel shown on the channel pages, -1 none
-  PrintChannel editChannel{};  // its working copy
-  int32_t sortColumn = 0;      // the channel grid's sort column
 
   QTabWidget* PageControl1;
   QWidget* TabSheet1;
@@ -70,16 +72,39 @@ class TForm1 : public QWidget, public SettingsSource {
   TKHelp* HelpPrinters;
   TKHelp* HelpBitmap;
   TKHelp* HelpSNQ;
+
+  // --- the channel page and the channel editing cycle (setup-channel-page.cc) ---------------
+  // Shows channels[editIndex] in the channel pages (refillGrid: rebuilds the grid first).
+  void LoadChannelControls(bool refillGrid = false);
+  // The controls of the channel pages into editChannel.
+  void StoreChannelControls();
+
+  int32_t editIndex = -1;       // the channel shown on the channel pages, -1 none
+  PrintChannel editChannel{};   // its working copy
+  PrintChannel savedChannel{};  // editChannel as loaded: any other byte is an unsaved edit
+  int32_t sortColumn = 0;       // the channel grid's sort column
+  QLineEdit* EDsourceFolder;
+  QComboBox* CBprinters;
+  QSpinBox* SEcopies;
+  QSpinBox* SEmaxJobsInSpooler;
+  QPushButton* BNtestBMP;
+  QPushButton* BNtestPDF;
+  QPushButton* BNtestPRN;
   std::array<TFrameStartStopTime*, kScheduleDays> days{};
+
+  // --- the printer section: access lamps, driver settings, test printouts, error panel
+  // (setup-printer-section.cc) -----------------------------------------------------------
+
+  // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QWidget* BuildChannelPage();
+  QWidget* BuildChannelPage();  // setup-channel-page.cc
   QWidget* BuildLayoutPage();
-  QWidget* BuildMobilePage();
+  QWidget* BuildMobilePage();   // setup-mobile-page.cc
   void SelectPageByCode(QWidget* page);
   TKHelp* ActiveHelpPanel() const;
   void RefreshMainWindow();
