@@ -28,6 +28,7 @@ DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDir
   about_ = std::make_unique<TForm2>(shareDirectory);
   picture_ = std::make_unique<TForm3>();
   info_ = std::make_unique<TFormInfo>();
+  setup_->SetInfoWindow(info_.get());
   engine_ = std::make_unique<DesktopEngine>(context.kernel, context.watermark, *main_, *picture_);
   main_->SetPeers(engine_.get(), about_.get(), picture_.get(), info_.get());
   // A stop asked while the engine thread was starting is not lost when the scan loop clears
@@ -52,6 +53,7 @@ DesktopApplication::~DesktopApplication() {
   context_.outputs.preview = nullptr;
   main_->SetPeers(nullptr, nullptr, nullptr, nullptr);
   main_->SetSetupDialog(nullptr);
+  setup_->SetInfoWindow(nullptr);
   engine_.reset();
   info_.reset();
   picture_.reset();

@@ -362,7 +362,13 @@ void TForm0::TimerStartTimer() {
   // Every desktop start rewrites the settings and the channel definitions once.
   k.SaveSettings(false);
 
-  if (read <= 0 || k.channelCount == 0) FirstStart();
+  if (read <= 0 || k.channelCount == 0) {
+    FirstStart();
+    if (setup_) {
+      setup_->FillChannelGrid();
+      setup_->LoadGeneralSettings();
+    }
+  }
 
   UpdateStateDisplay();
 
@@ -420,12 +426,12 @@ void TForm0::StoreWindowSettings() {
   s.AlwaysPrint = CBalwaysPrint_->isChecked();
 }
 
-void TForm0::SaveSettings(bool appendChannel) {
+void TForm0::SaveSettings(bool appendChannel, bool reloadFirst) {
   // Never while the engine runs: it may be reloading the same settings.
   if (engine_ && engine_->Running()) return;
   // What another program (vellumora-setup) changed since the last load is kept. Not before
   // an append: the reload would drop the channel waiting in the spare slot.
-  if (!appendChannel) context_.kernel.ReadSettings(true);
+  if (reloadFirst && !appendChannel) context_.kernel.ReadSettings(true);
   {
     std::lock_guard lock(context_.kernel.registryLock);
     StoreWindowSettings();

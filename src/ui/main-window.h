@@ -74,7 +74,9 @@ class TForm0 : public QWidget {
   void BNsetupClick();
   // Writes the settings files: the dialog's and this window's settings, and the channels
   // (appendChannel: with the one in the spare slot as a new last channel).
-  void SaveSettings(bool appendChannel);
+  // With reloadFirst, what another program changed in the files since the last load is read
+  // first and kept.
+  void SaveSettings(bool appendChannel, bool reloadFirst = true);
   void PNpreviewResize();
 
   // The preview's state, as the window shows it.

@@ -1,18 +1,90 @@
 // The setup dialog's channel page: the channel grid, the channel's folder, schedule, output
 // and disposal, and the editing cycle that the page layout page shares.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
+#include "host/service.h"
+#include "kernel/default-channels.h"
+#include "kernel/text-fields.h"
+#include "platform/printers.h"
 #include "ui/control-hints.h"
+#include "ui/general-page.h"
 #include "ui/help-panel.h"
+#include "ui/info-window.h"
+#include "ui/main-window.h"
+#include "ui/qt-bitmap.h"
 #include "ui/schedule-frame.h"
 #include "ui/setup-dialog.h"
 
 namespace vellumora::ui {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The grid's columns.
+constexpr int kColId = 0;
+constexpr int kColFolder = 1;
+constexpr int kColPrinter = 2;
+constexpr int kColDriver = 3;
+constexpr int kColActive = 4;
+constexpr int kColDelete = 5;
+
+constexpr uint32_t kRowSelected = 0xFF9E3E;  // RGB 62, 158, 255
+constexpr uint32_t kRowOther = 0xC5C5C5;     // RGB 197, 197, 197
+constexpr uint32_t kDriverSpecial = 0xC8B9A4;  // RGB 164, 185, 200
+constexpr uint32_t kActiveOn = 0x88BA81;     // RGB 129, 186, 136
+constexpr uint32_t kActiveOff = 0x9B9BE3;    // RGB 227, 155, 155
+
+constexpr int kChangeCheckMs = 700;
+constexpr int kTextFieldChars = 255;
+constexpr int kPrinterNameChars = 127;
+
+QString FieldText(const char16_t* units, std::size_t size) {
+  return QString::fromStdString(ReadWideField(std::span<const char16_t>(units, size)));
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && fs::is_directory(path, ec);
+}
+
+// Makes a missing input or archive folder with its parents; reports what failed.
+void MakeFolder(C_Kernel& kernel, const std::string& path) {
+  if (path.empty() || IsDirectory(path)) return;
+  std::error_code ec;
+  fs::create_directories(path, ec);
+  if (ec) kernel.Log("ERROR Folder " + path + " cannot be created (" + ec.message() + ")");
+}
+
+QTableWidgetItem* Cell(const QString& text) {
+  auto* item = new QTableWidgetItem(text);
+  item->setFlags(Qt::ItemIsEnabled);
+  return item;
+}
+
+void WaitPumping(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+// --- building the page --------------------------------------------------------------------
 
 QWidget* TForm1::BuildChannelPage() {
   auto* page = new QWidget;
@@ -21,21 +93,109 @@ QWidget* TForm1::BuildChannelPage() {
   auto* left = new QVBoxLayout;
   row->addLayout(left, 1);
 
-  EDsourceFolder = Named(new QLineEdit, "EDsourceFolder");
-  left->addWidget(EDsourceFolder);
-  CBprinters = Named(new QComboBox, "CBprinters");
-  CBprinters->setEditable(true);
-  left->addWidget(CBprinters);
-  SEcopies = Named(new QSpinBox, "SEcopies");
-  SEcopies->setRange(1, 100);
-  left->addWidget(SEcopies);
-  SEmaxJobsInSpooler = Named(new QSpinBox, "SEmaxJobsInSpooler");
-  SEmaxJobsInSpooler->setRange(0, 9999);
-  left->addWidget(SEmaxJobsInSpooler);
+  PCMatrix2 = Named(new QTableWidget(0, 6), "PCMatrix2");
+  PCMatrix2->setHorizontalHeaderLabels({QStringLiteral("Id"), QStringLiteral("File input folder"),
+                                        QStringLiteral("Printer"), QStringLiteral("Driver"),
+                                        QStringLiteral("Active"), QStringLiteral("Action")});
+  PCMatrix2->setSelectionMode(QAbstractItemView::NoSelection);
+  PCMatrix2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  PCMatrix2->verticalHeader()->hide();
+  PCMatrix2->horizontalHeader()->setSectionResizeMode(kColFolder, QHeaderView::Stretch);
+  PCMatrix2->horizontalHeader()->setSectionResizeMode(kColPrinter, QHeaderView::Stretch);
+  PCMatrix2->setColumnWidth(kColId, 40);
+  PCMatrix2->setFixedHeight(150);
+  auto* deleteKey = new QShortcut(QKeySequence(Qt::Key_Delete), PCMatrix2);
+  deleteKey->setContext(Qt::WidgetShortcut);
+  connect(deleteKey, &QShortcut::activated, this, [this] { PCMatrix2KeyUp(Qt::Key_Delete); });
+  connect(PCMatrix2, &QTableWidget::cellClicked, this, [this](int r, int c) {
+    if (c == kColActive)
+      Column_ActiveChange(r);
+    else
+      PCMatrix2SelectCell(r, c);
+  });
+  connect(PCMatrix2, &QTableWidget::cellDoubleClicked, this, [this] { PCMatrix2CellDblClick(); });
+  connect(PCMatrix2->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+          [this](int column, Qt::SortOrder) { sortColumn = column; });
+  left->addWidget(PCMatrix2);
+
+  // The save bar right under the grid.
+  PNsave = Named(new QFrame, "PNsave");
+  auto* save = new QHBoxLayout(PNsave);
+  save->setContentsMargins(0, 0, 0, 0);
+  BNcreateNewChannel = Named(new QPushButton(QStringLiteral("Create new channel")),
+                             "BNcreateNewChannel");
+  SetHint(BNcreateNewChannel, QStringLiteral("Create new print channel"));
+  save->addWidget(BNcreateNewChannel);
   BNtestBMP = Named(new QPushButton(QStringLiteral("Test JPG\nprintout")), "BNtestBMP");
   BNtestPDF = Named(new QPushButton(QStringLiteral("Test PDF\nprintout")), "BNtestPDF");
   BNtestPRN = Named(new QPushButton(QStringLiteral("Test PRN\nprintout")), "BNtestPRN");
-  for (QPushButton* b : {BNtestBMP, BNtestPDF, BNtestPRN}) left->addWidget(b);
+  for (QPushButton* b : {BNtestBMP, BNtestPDF, BNtestPRN}) {
+    SetHint(b, QStringLiteral("#29"));
+    b->setEnabled(false);
+    save->addWidget(b);
+  }
+  save->addStretch();
+  LBsavesignal = Named(new QLabel(QStringLiteral("Print channel settings have been changed or\n"
+                                                 "created. Do not forget saving the new settings")),
+                       "LBsavesignal");
+  LBsavesignal->setStyleSheet(QStringLiteral("color: #a06000;"));
+  save->addWidget(LBsavesignal);
+  auto signalShape = [](const char* name) {
+    auto* shape = Named(new QFrame, name);
+    shape->setFixedSize(12, 30);
+    shape->setStyleSheet(QStringLiteral("background: yellow; border-radius: 6px;"));
+    return shape;
+  };
+  SHsaveSignal0 = signalShape("SHsaveSignal0");
+  save->addWidget(SHsaveSignal0);
+  BNoverwriteChannel = Named(new QPushButton(QStringLiteral("Save changes")), "BNoverwriteChannel");
+  save->addWidget(BNoverwriteChannel);
+  SHsaveSignal1 = signalShape("SHsaveSignal1");
+  save->addWidget(SHsaveSignal1);
+  BNappendChannel = Named(new QPushButton(QStringLiteral("Append as a new channel ")),
+                          "BNappendChannel");
+  save->addWidget(BNappendChannel);
+  left->addWidget(PNsave);
+  connect(BNcreateNewChannel, &QPushButton::clicked, this, &TForm1::BNcreateNewChannelClick);
+  connect(BNoverwriteChannel, &QPushButton::clicked, this, &TForm1::BNoverwriteChannelClick);
+  connect(BNappendChannel, &QPushButton::clicked, this, &TForm1::BNappendChannelClick);
+
+  auto* steps = new QHBoxLayout;
+  left->addLayout(steps, 1);
+
+  // Step 1: the input folder, its interval and its week.
+  auto* step1 = Named(new QGroupBox(QStringLiteral(
+                          " STEP 1    Define an input folder which is periodically scanned for "
+                          "new print-files")),
+                      "GBstep1");
+  auto* s1 = new QVBoxLayout(step1);
+  auto* folderRow = new QHBoxLayout;
+  EDsourceFolder = Named(new QLineEdit, "EDsourceFolder");
+  EDsourceFolder->setReadOnly(true);  // set by the folder chooser and by code only
+  EDsourceFolder->setMaxLength(kTextFieldChars);
+  SetHint(EDsourceFolder, QStringLiteral("#6"));
+  folderRow->addWidget(EDsourceFolder, 1);
+  BNdefineDir = Named(new QPushButton(QStringLiteral("...")), "BNdefineDir");
+  SetHint(BNdefineDir, QStringLiteral("#6"));
+  folderRow->addWidget(BNdefineDir);
+  s1->addLayout(folderRow);
+  LBfolderMessage = Named(new QLabel, "LBfolderMessage");
+  s1->addWidget(LBfolderMessage);
+  auto* freqPanel = Named(new QFrame, "PNfreq");
+  SetHint(freqPanel, QStringLiteral("#8"));
+  auto* freqRow = new QHBoxLayout(freqPanel);
+  freqRow->setContentsMargins(0, 0, 0, 0);
+  freqRow->addWidget(new QLabel(QStringLiteral("Scan the folder every")));
+  SEfreq = Named(new QSpinBox, "SEfreq");
+  SEfreq->setRange(1, 9999);
+  SEfreq->setValue(10);
+  freqRow->addWidget(SEfreq);
+  freqRow->addWidget(new QLabel(QStringLiteral("seconds")));
+  freqRow->addStretch();
+  s1->addWidget(freqPanel);
+  CBprintPathActive = Named(new QCheckBox, "CBprintPathActive");
+  CBprintPathActive->setChecked(true);
+  CBprintPathActive->hide();  // never shown: the grid's Active column shows it
 
   // The week of the channel shown: seven day frames side by side under their row labels.
   auto* scheduler = Named(new QGroupBox(QStringLiteral(" Scheduler")), "GBscheduler");
@@ -51,32 +211,570 @@ QWidget* TForm1::BuildChannelPage() {
     days[i]->move(76 + 62 * i, 6 + 16);
     days[i]->show();
   }
-  left->addWidget(scheduler);
-  left->addStretch();
+  s1->addWidget(scheduler);
+  s1->addStretch();
+  steps->addWidget(step1);
+  connect(BNdefineDir, &QPushButton::clicked, this, &TForm1::BNdefineDirClick);
+  connect(EDsourceFolder, &QLineEdit::textChanged, this, [this] { EDsourceFolderChange(); });
 
+  auto* right = new QVBoxLayout;
+  steps->addLayout(right, 1);
+
+  // Step 2: the output and its printer section.
+  auto* step2 = Named(new QGroupBox(QStringLiteral(
+                          " STEP 2   Choose a printer or screen for output and check driver "
+                          "settings")),
+                      "GBstep2");
+  auto* s2 = new QVBoxLayout(step2);
+  CBprinters = Named(new QComboBox, "CBprinters");
+  CBprinters->setEditable(true);
+  CBprinters->setInsertPolicy(QComboBox::NoInsert);
+  CBprinters->lineEdit()->setMaxLength(kPrinterNameChars);
+  SetHint(CBprinters, QStringLiteral("#7"));
+  s2->addWidget(CBprinters);
+  SEcopies = Named(new QSpinBox, "SEcopies");
+  SEcopies->setRange(1, 100);
+  SEcopies->setValue(1);
+  SetHint(SEcopies, QStringLiteral("#12"));
+  SEmaxJobsInSpooler = Named(new QSpinBox, "SEmaxJobsInSpooler");
+  SEmaxJobsInSpooler->setRange(0, 9999);
+  SEmaxJobsInSpooler->setValue(0);
+  s2->addWidget(BuildPrinterSection());
+  right->addWidget(step2);
+
+  // Step 3: what becomes of the file.
+  auto* step3 = Named(new QGroupBox(QStringLiteral(
+                          " STEP 3   Decide what to do with the input file after the job")),
+                      "GBstep3");
+  SetHint(step3, QStringLiteral("#9"));
+  auto* s3 = new QVBoxLayout(step3);
+  RBdelete = Named(new QRadioButton(QStringLiteral("...delete the file")), "RBdelete");
+  RBdelete->setChecked(true);
+  s3->addWidget(RBdelete);
+  RBmove = Named(new QRadioButton(
+                     QStringLiteral("...move the file into the following archive folder")),
+                 "RBmove");
+  s3->addWidget(RBmove);
+  auto* moveRow = new QHBoxLayout;
+  EDmoveDir = Named(new QLineEdit, "EDmoveDir");
+  EDmoveDir->setMaxLength(kTextFieldChars);
+  moveRow->addWidget(EDmoveDir, 1);
+  BNdefineFileArchive = Named(new QPushButton(QStringLiteral("...")), "BNdefineFileArchive");
+  moveRow->addWidget(BNdefineFileArchive);
+  s3->addLayout(moveRow);
+  auto* note = new QLabel(QStringLiteral(
+      "If a file name is repeated it will be modified by adding a timestamp-id.\n"
+      "Watch the folder for overloading ! Be careful if using an Vellumora file input folder - "
+      "you may end in a print-loop!"));
+  note->setWordWrap(true);
+  s3->addWidget(note);
+  right->addWidget(step3);
+  right->addStretch();
+  connect(BNdefineFileArchive, &QPushButton::clicked, this, &TForm1::BNdefineFileArchiveClick);
+
+  // The help panel, and the error panel that covers it once an error is reported.
+  auto* helpCell = new QGridLayout;
   HelpPrinters = HelpPanel("HelpPrinters", "#4");
   HelpPrinters->setPlainText(QStringLiteral("For help just move mouse over relevant fields...."));
-  row->addWidget(HelpPrinters);
+  helpCell->addWidget(HelpPrinters, 0, 0);
+  QWidget* errors = BuildErrorPanel();
+  errors->setFixedWidth(HelpPrinters->width());
+  helpCell->addWidget(errors, 0, 0);
+  row->addLayout(helpCell);
+
+  TimerCheckChanges = Named(new QTimer(this), "TimerCheckChanges");
+  TimerCheckChanges->setInterval(kChangeCheckMs);
+  connect(TimerCheckChanges, &QTimer::timeout, this, &TForm1::TimerCheckChangesTimer);
+  TimerCheckChanges->start();
+  SetSaveSignal(false);
+  BNoverwriteChannel->setEnabled(false);
+  BNappendChannel->setEnabled(false);
+
+  chooseFolder = [this](const QString& title, const QString& start) {
+    return QFileDialog::getExistingDirectory(this, title, start,
+                                             QFileDialog::ShowDirsOnly |
+                                                 QFileDialog::DontResolveSymlinks);
+  };
   return page;
 }
 
-void TForm1::LoadChannelControls(bool /*refillGrid*/) {
+QWidget* TForm1::BuildLayoutHeadline() {
+  auto* head = Named(new QFrame, "PNlayoutHeadline");
+  auto* row = new QHBoxLayout(head);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(new QLabel(QStringLiteral(" Print channel")));
+  BNchDn = Named(new QPushButton(QStringLiteral("<")), "BNchDn");
+  BNchDn->setFixedWidth(28);
+  row->addWidget(BNchDn);
+  LBchannel = Named(new QLabel(QStringLiteral("0")), "LBchannel");
+  LBchannel->setAlignment(Qt::AlignCenter);
+  LBchannel->setMinimumWidth(30);
+  row->addWidget(LBchannel);
+  BNchUp = Named(new QPushButton(QStringLiteral(">")), "BNchUp");
+  BNchUp->setFixedWidth(28);
+  row->addWidget(BNchUp);
+  LBinputFolder = Named(new QLabel, "LBinputFolder");
+  row->addWidget(LBinputFolder, 1);
+  LBprinter = Named(new QLabel, "LBprinter");
+  row->addWidget(LBprinter, 1);
+  BNtestBMP2 = Named(new QPushButton(QStringLiteral("Test printout")), "BNtestBMP2");
+  row->addWidget(BNtestBMP2);
+  SHsaveSignal2 = Named(new QFrame, "SHsaveSignal2");
+  SHsaveSignal2->setFixedSize(12, 30);
+  SHsaveSignal2->setStyleSheet(QStringLiteral("background: yellow; border-radius: 6px;"));
+  row->addWidget(SHsaveSignal2);
+  BNoverwriteChannel2 = Named(new QPushButton(QStringLiteral("Save changes")),
+                              "BNoverwriteChannel2");
+  BNoverwriteChannel2->setEnabled(false);
+  row->addWidget(BNoverwriteChannel2);
+  connect(BNchUp, &QPushButton::clicked, this, &TForm1::BNchUpClick);
+  connect(BNchDn, &QPushButton::clicked, this, &TForm1::BNchDnClick);
+  connect(BNoverwriteChannel2, &QPushButton::clicked, this, &TForm1::BNoverwriteChannelClick);
+  connect(BNtestBMP2, &QPushButton::clicked, this, [this] { BNtestBMPClick(BNtestBMP2); });
+  return head;
+}
+
+void TForm1::FillPrinterList() {
+  std::vector<std::string> names = printers::Names();
+  std::sort(names.begin(), names.end());
+  const QString shown = CBprinters->currentText();
+  CBprinters->clear();
+  CBprinters->addItem(QStringLiteral("SCREEN"));
+  for (const std::string& name : names) CBprinters->addItem(QString::fromStdString(name));
+  const std::string standard = printers::DefaultName();
+  CBprinters->setCurrentText(standard.empty() ? shown : QString::fromStdString(standard));
+}
+
+// --- the grid --------------------------------------------------------------------------
+
+void TForm1::FillChannelGrid() {
+  struct Row {
+    QString folder, printer;
+    bool special, active;
+  };
+  std::vector<Row> rows;
+  {
+    C_Kernel& k = context_.kernel;
+    std::lock_guard lock(k.registryLock);
+    const int32_t count = std::min<int32_t>(k.channelCount, static_cast<int32_t>(k.channels.size()));
+    for (int32_t i = 0; i < count; ++i) {
+      const PrintChannel& c = k.channels[i];
+      rows.push_back({FieldText(c.sourceFolder, std::size(c.sourceFolder)),
+                      FieldText(c.printerName, std::size(c.printerName)), c.driverSize != 0,
+                      c.active != 0});
+    }
+  }
+  if (rows.empty()) return;  // the grid keeps its rows
+  PCMatrix2->setSortingEnabled(false);
+  PCMatrix2->setRowCount(0);
+  PCMatrix2->setRowCount(static_cast<int>(rows.size()));
+  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+    auto* id = Cell(QString());
+    id->setData(Qt::DisplayRole, r + 1);  // numbers sort as numbers
+    PCMatrix2->setItem(r, kColId, id);
+    PCMatrix2->setItem(r, kColFolder, Cell(rows[r].folder));
+    PCMatrix2->setItem(r, kColPrinter, Cell(rows[r].printer));
+    PCMatrix2->setItem(r, kColDriver, Cell(rows[r].special ? QStringLiteral("Special settings")
+                                                            : QStringLiteral("Default")));
+    auto* active = Cell(QString());
+    active->setData(Qt::CheckStateRole, rows[r].active ? Qt::Checked : Qt::Unchecked);
+    PCMatrix2->setItem(r, kColActive, active);
+    PCMatrix2->setItem(r, kColDelete, Cell(QStringLiteral("Delete channel")));
+  }
+  PCMatrix2->setSortingEnabled(true);
+  PCMatrix2->sortByColumn(sortColumn, Qt::AscendingOrder);
+  ShowChannelRowColours();
+}
+
+int TForm1::RowOfChannel(int32_t index) const {
+  for (int r = 0; r < PCMatrix2->rowCount(); ++r)
+    if (QTableWidgetItem* id = PCMatrix2->item(r, kColId);
+        id && id->data(Qt::DisplayRole).toInt() == index + 1)
+      return r;
+  return -1;
+}
+
+void TForm1::ShowChannelRowColours() {
+  const int selected = RowOfChannel(editIndex);
+  for (int r = 0; r < PCMatrix2->rowCount(); ++r) {
+    for (int c = kColId; c <= kColPrinter; ++c)
+      if (QTableWidgetItem* item = PCMatrix2->item(r, c))
+        item->setBackground(WinColor(r == selected ? kRowSelected : kRowOther));
+    if (QTableWidgetItem* driver = PCMatrix2->item(r, kColDriver)) {
+      const bool special = driver->text() == QLatin1String("Special settings");
+      driver->setBackground(WinColor(special ? kDriverSpecial : kRowOther));
+      driver->setForeground(special ? QColor(Qt::blue) : QColor(Qt::black));
+    }
+    if (QTableWidgetItem* active = PCMatrix2->item(r, kColActive))
+      active->setBackground(
+          WinColor(active->data(Qt::CheckStateRole).toInt() == Qt::Checked ? kActiveOn : kActiveOff));
+    if (QTableWidgetItem* action = PCMatrix2->item(r, kColDelete))
+      action->setForeground(QColor(Qt::red));
+  }
+  if (selected >= 0) PCMatrix2->scrollToItem(PCMatrix2->item(selected, kColId));
+}
+
+void TForm1::PCMatrix2SelectCell(int row, int column) {
+  if (column == kColActive || row < 0 || row >= PCMatrix2->rowCount()) return;
+  editIndex = PCMatrix2->item(row, kColId)->data(Qt::DisplayRole).toInt() - 1;
+  if (column == kColDelete && editIndex >= 0)
+    AskDeleteChannel(editIndex);
+  else
+    LoadChannelControls(false);
+  CheckPrinterAccess();
+}
+
+void TForm1::Column_ActiveChange(int row) {
+  if (row < 0 || row >= PCMatrix2->rowCount()) return;
+  editIndex = PCMatrix2->item(row, kColId)->data(Qt::DisplayRole).toInt() - 1;
+  activeToggled = true;
+  LoadChannelControls(false);
+  CheckPrinterAccess();
+}
+
+void TForm1::PCMatrix2KeyUp(int key) {
+  if (key == Qt::Key_Delete && editIndex >= 0) AskDeleteChannel(editIndex);
+}
+
+void TForm1::PCMatrix2CellDblClick() {
+  SelectPageByCode(TabSheet4);
+}
+
+void TForm1::AskDeleteChannel(int32_t index) {
+  // One stray click must not lose a channel's whole configuration: ask first.
+  const char answer =
+      info_ ? info_->Ask(QStringLiteral("Delete print channel %1?").arg(index + 1), 0, QString(),
+                         kAskQuestion)
+            : kAnswerNo;
+  if (answer == kAnswerYes) {
+    DeleteChannel(index);
+    LoadChannelControls(true);
+  } else {
+    LoadChannelControls(false);
+  }
+}
+
+void TForm1::DeleteChannel(int32_t index) {
   C_Kernel& k = context_.kernel;
+  int32_t count = 0;
+  {
+    std::lock_guard lock(k.registryLock);
+    if (index < 0 || index >= k.channelCount ||
+        static_cast<std::size_t>(index) >= k.channels.size())
+      return;
+    k.channels.erase(k.channels.begin() + index);  // the spare slot stays behind the last
+    if (k.channelCount > 0) --k.channelCount;
+    count = k.channelCount;
+  }
+  editIndex = index < count - 1 ? index : index - 1;
+  SaveSettings(false);
+  if (count == 0) PCMatrix2->setRowCount(0);
+}
+
+// --- loading and storing ---------------------------------------------------------------
+
+void TForm1::LoadChannelControls(bool refillGrid) {
+  C_Kernel& k = context_.kernel;
+  if (refillGrid) FillChannelGrid();
+  if (CBprinters->currentText().isEmpty() && CBprinters->count() == 0) FillPrinterList();
+  PageControl1->setTabText(
+      PageControl1->indexOf(TabSheet4),
+      editIndex < 0 ? QString()
+                    : QStringLiteral("Print channel (%1) page layout settings (optional)")
+                          .arg(editIndex + 1));
+  LBchannel->setText(QString::number(editIndex + 1));
+  ShowChannelRowColours();
+
+  int32_t count = 0;
+  bool valid = false;
+  {
+    std::lock_guard lock(k.registryLock);
+    count = k.channelCount;
+    valid = editIndex >= 0 && editIndex < count &&
+            static_cast<std::size_t>(editIndex) < k.channels.size();
+    if (valid) std::memcpy(&editChannel, &k.channels[editIndex], sizeof editChannel);
+  }
+  if (count == 0 && editIndex < 0) {
+    CreateFirstChannels();
+    return;
+  }
+  if (!valid) return;
+
+  const QString folder = FieldText(editChannel.sourceFolder, std::size(editChannel.sourceFolder));
+  const QString printer = FieldText(editChannel.printerName, std::size(editChannel.printerName));
+  CBprinters->setCurrentText(printer);
+  EDsourceFolder->setText(folder);
+  EDmoveDir->setText(FieldText(editChannel.moveDir, std::size(editChannel.moveDir)));
+  SEfreq->setValue(editChannel.freq);
+  SEcopies->setValue(editChannel.copies);
+  SEmaxJobsInSpooler->setValue(editChannel.maxJobsInSpooler);
+  CBprintPathActive->setChecked(editChannel.active != 0);
+  RBdelete->setAutoExclusive(false);
+  RBmove->setAutoExclusive(false);
+  RBdelete->setChecked(editChannel.deleteFile != 0);
+  RBmove->setChecked(editChannel.moveFile != 0);
+  RBdelete->setAutoExclusive(true);
+  RBmove->setAutoExclusive(true);
+  LBprinter->setText(printer);
+  LBinputFolder->setText(folder);
+  for (TFrameStartStopTime* day : days) day->LoadDay(editChannel);
+
+  // What the controls hold is the channel as loaded: a record with bytes the controls cannot
+  // show (text after a terminator, an interval of 0) must not count as an unsaved edit.
+  StoreChannelControls();
+  std::memcpy(&savedChannel, &editChannel, sizeof savedChannel);
+
+  if (!folder.isEmpty() && !IsDirectory(folder.toStdString())) ReportSetupError(201);
+  if (activeToggled) CBprintPathActive->setChecked(!CBprintPathActive->isChecked());
+}
+
+void TForm1::StoreChannelControls() {
+  PrintChannel& c = editChannel;
+  WriteField(c.sourceFolder, EDsourceFolder->text().left(kTextFieldChars).toStdString());
+  WriteField(c.moveDir, EDmoveDir->text().left(kTextFieldChars).toStdString());
+  WriteField(c.printerName, CBprinters->currentText().left(kPrinterNameChars).toStdString());
+  c.freq = SEfreq->value();
+  c.copies = SEcopies->value();
+  c.maxJobsInSpooler = SEmaxJobsInSpooler->value();
+  c.active = CBprintPathActive->isChecked() ? 1 : 0;
+  c.moveFile = RBmove->isChecked() ? 1 : 0;
+  c.deleteFile = RBdelete->isChecked() ? 1 : 0;
+  for (TFrameStartStopTime* day : days) day->StoreDay(c);
+}
+
+// --- saving, appending, creating ----------------------------------------------------------
+
+void TForm1::BNoverwriteChannelClick() {
+  C_Kernel& k = context_.kernel;
+  StoreChannelControls();  // what was typed since the last change check is saved too
   {
     std::lock_guard lock(k.registryLock);
     if (editIndex < 0 || editIndex >= k.channelCount ||
         static_cast<std::size_t>(editIndex) >= k.channels.size())
       return;
-    std::memcpy(&editChannel, &k.channels[editIndex], sizeof editChannel);
   }
-  for (TFrameStartStopTime* day : days) day->LoadDay(editChannel);
-  PageControl1->setTabText(PageControl1->indexOf(TabSheet4),
-                           QStringLiteral("Print channel (%1) page layout settings (optional)")
-                               .arg(editIndex + 1));
+  MakeFolder(k, EDsourceFolder->text().toStdString());
+  {
+    std::lock_guard lock(k.registryLock);
+    std::memcpy(&k.channels[editIndex], &editChannel, sizeof editChannel);
+  }
+  CheckPrinterAccess();
+  SaveSettings(false);
+  LoadChannelControls(true);
 }
 
-void TForm1::StoreChannelControls() {
-  for (TFrameStartStopTime* day : days) day->StoreDay(editChannel);
+void TForm1::BNappendChannelClick() {
+  C_Kernel& k = context_.kernel;
+  MakeFolder(k, EDsourceFolder->text().toStdString());
+  CheckPrinterAccess();
+  StoreChannelControls();
+  PrintChannel& spare = SpareChannelSlot(k);
+  {
+    std::lock_guard lock(k.registryLock);
+    std::memcpy(&spare, &editChannel, sizeof editChannel);  // with its driver settings
+    editIndex = k.channelCount;
+  }
+  sortColumn = 0;
+  SaveSettings(true);
+  LoadChannelControls(true);
+}
+
+void TForm1::BNcreateNewChannelClick() {
+  BNcreateNewChannel->setEnabled(false);
+  CreateNewChannel();
+  WaitPumping(2000);  // keeps two saves apart (one file time stamp)
+  BNcreateNewChannel->setEnabled(true);
+}
+
+void TForm1::CreateNewChannel() {
+  C_Kernel& k = context_.kernel;
+  const QString offered = general->EDdefaultPrintFolder->text();
+  if (offered.size() > 3)
+    EDsourceFolder->setText(offered);
+  else if (EDsourceFolder->text().size() < 4)
+    EDsourceFolder->setText(QString::fromStdString(DefaultFolder()));
+  MakeFolder(k, EDsourceFolder->text().toStdString());
+  if (editIndex < 0) {
+    // Nothing shown before to take the rest from: a fresh record's defaults.
+    editChannel = NewChannelRecord(EDsourceFolder->text().toStdString(),
+                                   CBprinters->currentText().toStdString(), 10);
+  }
+  SEfreq->setValue(10);
+  SEcopies->setValue(1);
+  SEmaxJobsInSpooler->setValue(0);
+  RBdelete->setChecked(true);
+  CBprintPathActive->setChecked(true);
+  for (TFrameStartStopTime* day : days) {
+    for (QLineEdit* edit : {day->ED1, day->ED2, day->ED3, day->ED4})
+      edit->setText(QStringLiteral("00"));
+    day->CB->setChecked(true);
+  }
+  CheckPrinterAccess();
+  StoreChannelControls();
+  editChannel.geometry.borderRect.left = editChannel.geometry.paperRect.left;  // left border 0
+  editChannel.driverSize = 0;  // a new channel has no special driver settings
+  std::memset(editChannel.driverData, 0, sizeof editChannel.driverData);
+  PrintChannel& spare = SpareChannelSlot(k);
+  {
+    std::lock_guard lock(k.registryLock);
+    std::memcpy(&spare, &editChannel, sizeof editChannel);
+    editIndex = k.channelCount;
+  }
+  sortColumn = 0;
+  SaveSettings(true);
+  LoadChannelControls(true);
+}
+
+void TForm1::CreateFirstChannels() {
+  C_Kernel& k = context_.kernel;
+  {
+    std::lock_guard lock(k.registryLock);
+    if (k.channelCount >= 1) return;
+  }
+  sortColumn = 0;
+  vellumora::CreateFirstChannels(k, DefaultFolder(), printers::DefaultName());
+  int32_t count = 0;
+  {
+    std::lock_guard lock(k.registryLock);
+    count = k.channelCount;
+  }
+  if (count < 1) return;  // reported in the log; trying again at once would loop
+  editIndex = count - 1;
+  LoadChannelControls(true);
+}
+
+std::string TForm1::DefaultFolder() const {
+  if (main_ && main_->defaultFilesFolder) return main_->defaultFilesFolder();
+  return DefaultFilesFolder();
+}
+
+// --- the input and archive folders ---------------------------------------------------------
+
+bool TForm1::IsFolderEmpty(const std::string& path) {
+  std::error_code ec;
+  fs::directory_iterator it(path, ec);
+  return ec || it == fs::directory_iterator();
+}
+
+void TForm1::EDsourceFolderChange() {
+  LBfolderMessage->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+  LBfolderMessage->clear();
+  const std::string s = EDsourceFolder->text().toStdString();
+  const std::size_t n = s.size();
+  const bool remote = s.rfind("//", 0) == 0;
+  auto refuse = [this](const char* message) {
+    LBfolderMessage->setText(QString::fromLatin1(message));
+    CBprintPathActive->setChecked(false);
+  };
+  if (!remote && s == "/") return refuse("Print file pickup from a local root folder is not allowed!");
+  if (remote) {
+    const std::size_t last = s.rfind('/');
+    if (n > 4 && last == n - 2)
+      return refuse("Print file pickup from a remote root folder is not allowed!");
+    if (last == 1) return;  // only a server name so far
+  }
+  if (context_.kernel.TestFolderAccess(s, false) < 2)
+    return refuse("Folder not available or access privileges not sufficient!");
+  if (IsFolderEmpty(s)) {
+    LBfolderMessage->setStyleSheet(QStringLiteral("color: rgb(0, 128, 0);"));
+    LBfolderMessage->setText(QStringLiteral("Folder access verified"));
+    const int row = RowOfChannel(editIndex);
+    if (row >= 0 && PCMatrix2->item(row, kColFolder))
+      PCMatrix2->item(row, kColFolder)->setText(EDsourceFolder->text());
+  } else {
+    refuse("The folder is not empty. Already existing files may be deleted!");
+  }
+}
+
+void TForm1::BNdefineDirClick() {
+  const QString current = EDsourceFolder->text();
+  const QString start =
+      !current.isEmpty() && IsDirectory(current.toStdString()) ? current : QStringLiteral("/");
+  const QString chosen = chooseFolder(QStringLiteral("Choose or define a print file folder"), start);
+  // The root folder is refused; any other folder is a candidate.
+  if (chosen.size() > 1) {
+    EDsourceFolder->setText(chosen);
+    CBprintPathActive->setChecked(IsFolderEmpty(chosen.toStdString()));
+  }
+}
+
+void TForm1::BNdefineFileArchiveClick() {
+  const QString current = EDmoveDir->text();
+  const QString start =
+      !current.isEmpty() && IsDirectory(current.toStdString()) ? current : QStringLiteral("/");
+  const QString chosen = chooseFolder(QStringLiteral("Choose or create an archive folder"), start);
+  if (chosen.isEmpty()) return;
+  if (!IsDirectory(chosen.toStdString())) {
+    const char answer =
+        info_ ? info_->Ask(QStringLiteral("The folder ") + chosen +
+                               QStringLiteral(" does not exist. Create it?"),
+                           0, QString(), kAskQuestion)
+              : kAnswerNo;
+    if (answer != kAnswerYes) return;
+    MakeFolder(context_.kernel, chosen.toStdString());
+    if (!IsDirectory(chosen.toStdString())) return;
+  }
+  EDmoveDir->setText(chosen);
+}
+
+// --- the change check and the arrows ------------------------------------------------------
+
+void TForm1::SetSaveSignal(bool shown) {
+  for (QWidget* w : std::initializer_list<QWidget*>{LBsavesignal, SHsaveSignal0, SHsaveSignal1,
+                                                    SHsaveSignal2})
+    if (w) w->setVisible(shown);
+}
+
+void TForm1::TimerCheckChangesTimer() {
+  QWidget* page = PageControl1->currentWidget();
+  if (page != TabSheet2 && page != TabSheet4) return;
+  blinkState = !blinkState;
+  StoreChannelControls();
+  if (page == TabSheet4 && editIndex < 0) SelectPageByCode(TabSheet2);
+  if (editIndex >= 0) RefreshSpecialDriverPanel();
+  const bool changed =
+      editIndex >= 0 && std::memcmp(&editChannel, &savedChannel, sizeof editChannel) != 0;
+  if (changed) {
+    for (QPushButton* b : {BNoverwriteChannel, BNoverwriteChannel2, BNappendChannel})
+      b->setEnabled(true);
+    SetSaveSignal(blinkState);
+    for (QPushButton* b : {BNtestBMP, BNtestPDF, BNtestPRN}) b->setEnabled(false);
+    if (activeToggled) {
+      activeToggled = false;
+      BNoverwriteChannelClick();
+    }
+    if (settingsDirty) {
+      settingsDirty = false;
+      BNoverwriteChannelClick();
+      close();
+    }
+  } else {
+    for (QPushButton* b : {BNoverwriteChannel, BNoverwriteChannel2, BNappendChannel})
+      b->setEnabled(false);
+    SetSaveSignal(false);
+    const bool testable = editIndex >= 0 && !context_.service.running;
+    for (QPushButton* b : {BNtestBMP, BNtestPDF, BNtestPRN}) b->setEnabled(testable);
+  }
+}
+
+void TForm1::BNchUpClick() {
+  bool ok = false;
+  int n = LBchannel->text().toInt(&ok);
+  if (!ok || n <= 0) n = 1;
+  if (n < PCMatrix2->rowCount()) {
+    const int row = RowOfChannel(n);  // the next channel
+    if (row >= 0) PCMatrix2SelectCell(row, kColFolder);
+  }
+}
+
+void TForm1::BNchDnClick() {
+  bool ok = false;
+  int n = LBchannel->text().toInt(&ok);
+  if (!ok || n <= 0) n = 1;
+  if (n >= 2) {
+    const int row = RowOfChannel(n - 2);  // the previous channel
+    if (row >= 0) PCMatrix2SelectCell(row, kColFolder);
+  }
 }
 
 }  // namespace vellumora::ui

@@ -102,7 +102,10 @@ QWidget* TForm1::BuildLayoutPage() {
   auto* page = new QWidget;
   page->setObjectName(QStringLiteral("TabSheet4"));
   auto* row = new QHBoxLayout(page);
-  row->addStretch(1);
+  auto* left = new QVBoxLayout;
+  left->addWidget(BuildLayoutHeadline());
+  left->addStretch(1);
+  row->addLayout(left, 1);
   HelpBitmap = HelpPanel("HelpBitmap", "#1");
   row->addWidget(HelpBitmap);
   return page;
@@ -110,7 +113,11 @@ QWidget* TForm1::BuildLayoutPage() {
 
 void TForm1::PrepareAtStart(bool settingsLoaded) {
   context_.kernel.settingsSource = this;
-  if (settingsLoaded) LoadGeneralSettings();
+  FillPrinterList();
+  if (settingsLoaded) {
+    FillChannelGrid();
+    LoadGeneralSettings();
+  }
   Panel3->EDservicePath->setText(QString::fromStdString(context_.service.executablePath));
   ShowServiceState();
   if (!context_.service.isWindowsNT) Panel3->setEnabled(false);
@@ -174,7 +181,8 @@ void TForm1::PageControl1Change() {
 
 void TForm1::SaveSettings(bool appendChannel) {
   if (main_) {
-    main_->SaveSettings(appendChannel);
+    // The dialog's channel edits live in the kernel's array: no reload may come first.
+    main_->SaveSettings(appendChannel, false);
   } else {
     context_.kernel.SaveSettings(appendChannel);
   }

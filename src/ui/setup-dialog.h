@@ -3,17 +3,21 @@
 // help that follows the mouse.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "host/program.h"
 #include "kernel/kernel.h"
@@ -24,6 +28,7 @@ namespace vellumora::ui {
 class GeneralPage;
 class ServicePanel;
 class TForm0;
+class TFormInfo;
 class TFrameStartStopTime;
 class TKHelp;
 
@@ -36,6 +41,7 @@ class TForm1 : public QWidget, public SettingsSource {
   ~TForm1() override;
 
   void SetMainWindow(TForm0* main) { main_ = main; }
+  void SetInfoWindow(TFormInfo* info) { info_ = info; }
 
   // The main window's preparation at program start, after the settings were read
   // (`settingsLoaded`: a load succeeded).
@@ -78,22 +84,85 @@ class TForm1 : public QWidget, public SettingsSource {
   void LoadChannelControls(bool refillGrid = false);
   // The controls of the channel pages into editChannel.
   void StoreChannelControls();
+  void FillChannelGrid();
+  void CreateNewChannel();
+  void CreateFirstChannels();
+  void DeleteChannel(int32_t index);
+  // Asks whether channel index + 1 may go; deletes it and shows the next one when so.
+  void AskDeleteChannel(int32_t index);
+  static bool IsFolderEmpty(const std::string& path);
+  // The printer list: "SCREEN", then the print server's queues, the default one shown.
+  void FillPrinterList();
+
+  void PCMatrix2SelectCell(int row, int column);
+  void Column_ActiveChange(int row);
+  void PCMatrix2KeyUp(int key);
+  void PCMatrix2CellDblClick();
+  void BNoverwriteChannelClick();
+  void BNappendChannelClick();
+  void BNcreateNewChannelClick();
+  void EDsourceFolderChange();
+  void BNdefineDirClick();
+  void BNdefineFileArchiveClick();
+  void TimerCheckChangesTimer();
+  void BNchUpClick();
+  void BNchDnClick();
+
+  // The folder choosers (tests answer them without a dialog): title and start folder in, the
+  // chosen folder out (empty: cancelled).
+  std::function<QString(const QString& title, const QString& start)> chooseFolder;
 
   int32_t editIndex = -1;       // the channel shown on the channel pages, -1 none
   PrintChannel editChannel{};   // its working copy
   PrintChannel savedChannel{};  // editChannel as loaded: any other byte is an unsaved edit
   int32_t sortColumn = 0;       // the channel grid's sort column
+  bool activeToggled = false;   // the grid's Active box was clicked: the next check saves
+  bool blinkState = false;
+  bool settingsDirty = false;   // set by the first start: the next change is saved, then close
+
+  QTableWidget* PCMatrix2;
   QLineEdit* EDsourceFolder;
+  QPushButton* BNdefineDir;
+  QLabel* LBfolderMessage;
+  QSpinBox* SEfreq;
   QComboBox* CBprinters;
   QSpinBox* SEcopies;
   QSpinBox* SEmaxJobsInSpooler;
+  QRadioButton* RBdelete;
+  QRadioButton* RBmove;
+  QLineEdit* EDmoveDir;
+  QPushButton* BNdefineFileArchive;
+  QCheckBox* CBprintPathActive;
+  QFrame* PNsave;
+  QPushButton* BNcreateNewChannel;
+  QPushButton* BNoverwriteChannel;
+  QPushButton* BNappendChannel;
+  QLabel* LBsavesignal;
+  QFrame* SHsaveSignal0;
+  QFrame* SHsaveSignal1;
   QPushButton* BNtestBMP;
   QPushButton* BNtestPDF;
   QPushButton* BNtestPRN;
   std::array<TFrameStartStopTime*, kScheduleDays> days{};
+  // The page layout page's headline and save button, which the editing cycle drives.
+  QLabel* LBchannel = nullptr;
+  QPushButton* BNchUp = nullptr;
+  QPushButton* BNchDn = nullptr;
+  QLabel* LBinputFolder = nullptr;
+  QLabel* LBprinter = nullptr;
+  QPushButton* BNoverwriteChannel2 = nullptr;
+  QFrame* SHsaveSignal2 = nullptr;
+  QPushButton* BNtestBMP2 = nullptr;
+  QTimer* TimerCheckChanges;
 
   // --- the printer section: access lamps, driver settings, test printouts, error panel
   // (setup-printer-section.cc) -----------------------------------------------------------
+  QWidget* BuildPrinterSection();
+  QWidget* BuildErrorPanel();
+  int32_t CheckPrinterAccess();
+  void ReportSetupError(int32_t code);
+  void RefreshSpecialDriverPanel();
+  void BNtestBMPClick(QPushButton* which);
 
   // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
 
@@ -103,6 +172,12 @@ class TForm1 : public QWidget, public SettingsSource {
 
  private:
   QWidget* BuildChannelPage();  // setup-channel-page.cc
+  QWidget* BuildLayoutHeadline();  // setup-channel-page.cc
+  void ShowChannelRowColours();
+  int RowOfChannel(int32_t index) const;
+  void SetSaveSignal(bool shown);
+  // Where the default channels' folders go (the main window's choice, which tests set).
+  std::string DefaultFolder() const;
   QWidget* BuildLayoutPage();
   QWidget* BuildMobilePage();   // setup-mobile-page.cc
   void SelectPageByCode(QWidget* page);
@@ -112,6 +187,7 @@ class TForm1 : public QWidget, public SettingsSource {
   DesktopContext& context_;
   QString shareDirectory_;
   TForm0* main_ = nullptr;
+  TFormInfo* info_ = nullptr;
   bool pageByCode_ = false;
   QString lastHint_;
   QPointer<QWidget> leftWidget_;

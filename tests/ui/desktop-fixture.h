@@ -85,6 +85,8 @@ class DesktopFixture : public ::testing::Test {
     // The window's start, as its timer runs it: no channels yet, and NO to the first start's
     // questions.
     desktop->infoWindow().answerHook = [](ui::TFormInfo&) { return ui::kAnswerNo; };
+    // Default channels the setup dialog makes go into the sandbox too.
+    window().defaultFilesFolder = [this] { return (dir.path() / "VellumoraFiles").string(); };
     window().TimerStartTimer();
   }
   ~DesktopFixture() override {
