@@ -1,0 +1,243 @@
+// The setup dialog's channel page driven offscreen by object name: the grid, the editing
+// cycle, saving, appending, creating and deleting channels, and the input folder rules.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <filesystem>
+
+#include "kernel/default-channels.h"
+#include "kernel/text-fields.h"
+#include "ui/desktop-fixture.h"
+#include "ui/general-page.h"
+#include "ui/schedule-frame.h"
+#include "ui/setup-dialog.h"
+
+namespace vellumora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ChannelPageTest : public DesktopFixture {
+ protected:
+  ui::TForm1& dialog() { return desktop->setupDialog(); }
+  // `count` channels to the screen, each with an empty input folder of its own, saved and
+  // shown in the grid; the first one is loaded.
+  void MakeChannels(int count) {
+    kernel->channels.clear();
+    for (int i = 0; i < count; ++i) {
+      const fs::path folder = dir.path() / ("in" + std::to_string(i + 1));
+      fs::create_directories(folder);
+      kernel->channels.push_back(NewChannelRecord(folder.string(), "SCREEN", 10 + i));
+      kernel->channels.back().geometry.borderRect = {40, 50, 600, 800};
+    }
+    kernel->channels.push_back(EmptyChannel());
+    kernel->channelCount = count;
+    ASSERT_TRUE(kernel->SaveSettings(false));
+    dialog().Open();
+    dialog().PageControl1->setCurrentWidget(dialog().TabSheet2);
+    dialog().editIndex = 0;
+    dialog().LoadChannelControls(true);
+  }
+  // The channels as a fresh start reads them from disk.
+  std::vector<PrintChannel> Saved() {
+    C_Kernel reread(dir.path().string() + "/");
+    reread.ReadSettings(false);
+    reread.channels.resize(reread.channelCount);
+    return reread.channels;
+  }
+  void AnswerQuestions(char answer) {
+    desktop->infoWindow().answerHook = [answer](ui::TFormInfo&) { return answer; };
+  }
+  QTableWidget* grid() { return dialog().PCMatrix2; }
+  int RowOfId(int id) {
+    for (int r = 0; r < grid()->rowCount(); ++r)
+      if (grid()->item(r, 0)->data(Qt::DisplayRole).toInt() == id) return r;
+    return -1;
+  }
+  bool Unsaved() {
+    dialog().TimerCheckChangesTimer();
+    return dialog().BNoverwriteChannel->isEnabled();
+  }
+};
+
+TEST_F(ChannelPageTest, TheGridListsTheChannelsAndASelectedRowLoadsItsChannel) {
+  MakeChannels(3);
+  ASSERT_EQ(grid()->rowCount(), 3);
+  EXPECT_EQ(grid()->item(RowOfId(2), 1)->text().toStdString(), (dir.path() / "in2").string());
+  EXPECT_EQ(grid()->item(RowOfId(2), 2)->text(), "SCREEN");
+  EXPECT_EQ(grid()->item(RowOfId(2), 3)->text(), "Default");
+  grid()->cellClicked(RowOfId(2), 1);
+  EXPECT_EQ(dialog().editIndex, 1);
+  EXPECT_EQ(dialog().SEfreq->value(), 11);
+  EXPECT_EQ(dialog().EDsourceFolder->text().toStdString(), (dir.path() / "in2").string());
+  EXPECT_EQ(dialog().LBfolderMessage->text(), "Folder access verified");
+  EXPECT_EQ(dialog().PageControl1->tabText(2), "Print channel (2) page layout settings (optional)");
+  // A loaded channel is no unsaved edit; the test printouts may run.
+  EXPECT_FALSE(Unsaved());
+  EXPECT_TRUE(dialog().BNtestBMP->isEnabled());
+  EXPECT_FALSE(dialog().BNappendChannel->isEnabled());
+  // The arrows of the page layout page walk through the channels.
+  dialog().BNchUpClick();
+  EXPECT_EQ(dialog().editIndex, 2);
+  dialog().BNchUpClick();
+  EXPECT_EQ(dialog().editIndex, 2);
+  dialog().BNchDnClick();
+  EXPECT_EQ(dialog().editIndex, 1);
+}
+
+TEST_F(ChannelPageTest, AnEditIsSignalledUntilSavedAndBlocksTheTestPrintouts) {
+  MakeChannels(2);
+  dialog().SEcopies->setValue(3);
+  dialog().days[5]->CB->setChecked(false);
+  EXPECT_TRUE(Unsaved());
+  EXPECT_TRUE(dialog().BNappendChannel->isEnabled());
+  EXPECT_FALSE(dialog().BNtestBMP->isEnabled());
+  EXPECT_FALSE(dialog().BNtestPRN->isEnabled());
+  const bool shown = dialog().LBsavesignal->isVisibleTo(&dialog());
+  dialog().TimerCheckChangesTimer();
+  EXPECT_NE(dialog().LBsavesignal->isVisibleTo(&dialog()), shown);  // it blinks
+
+  dialog().BNoverwriteChannel->click();
+  EXPECT_FALSE(Unsaved());
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0].copies, 3);
+  EXPECT_EQ(saved[0].dayActive[5], 0);
+  EXPECT_EQ(saved[1].copies, 1);
+
+  // Selecting another row drops an unsaved edit.
+  dialog().SEfreq->setValue(99);
+  grid()->cellClicked(RowOfId(2), 1);
+  grid()->cellClicked(RowOfId(1), 1);
+  EXPECT_EQ(dialog().SEfreq->value(), 10);
+}
+
+TEST_F(ChannelPageTest, TheActiveBoxOfARowSavesAtTheNextChangeCheck) {
+  MakeChannels(2);
+  grid()->cellClicked(RowOfId(2), 4);
+  EXPECT_EQ(dialog().editIndex, 1);
+  dialog().TimerCheckChangesTimer();
+  auto saved = Saved();
+  EXPECT_EQ(saved[1].active, 0);
+  EXPECT_EQ(saved[0].active, 1);
+  EXPECT_EQ(grid()->item(RowOfId(2), 4)->data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  grid()->cellClicked(RowOfId(2), 4);
+  dialog().TimerCheckChangesTimer();
+  EXPECT_EQ(Saved()[1].active, 1);
+}
+
+TEST_F(ChannelPageTest, DeletingAsksFirstAndSelectsTheChannelBefore) {
+  MakeChannels(3);
+  grid()->cellClicked(RowOfId(2), 1);
+  AnswerQuestions(ui::kAnswerNo);
+  grid()->cellClicked(RowOfId(2), 5);
+  EXPECT_EQ(Saved().size(), 3u);  // NO keeps it
+
+  AnswerQuestions(ui::kAnswerYes);
+  grid()->cellClicked(RowOfId(2), 5);
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(ReadField(saved[1].sourceFolder), (dir.path() / "in3").string());
+  EXPECT_EQ(grid()->rowCount(), 2);
+  EXPECT_EQ(dialog().editIndex, 0);  // the second-to-last gone: the one before is shown
+  EXPECT_EQ(dialog().EDsourceFolder->text().toStdString(), (dir.path() / "in1").string());
+}
+
+TEST_F(ChannelPageTest, DeletingTheOnlyChannelCreatesTheTwoDefaults) {
+  MakeChannels(1);
+  AnswerQuestions(ui::kAnswerYes);
+  dialog().PCMatrix2KeyUp(Qt::Key_Delete);
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(ReadField(saved[0].printerName), "SCREEN");
+  EXPECT_EQ(ReadField(saved[0].sourceFolder),
+            (dir.path() / "VellumoraFiles" / "Screen").string());
+  EXPECT_EQ(grid()->rowCount(), 2);
+  EXPECT_EQ(dialog().editIndex, 1);
+}
+
+TEST_F(ChannelPageTest, CreateTakesTheShownChannelButNotItsDriverSettingsAppendTakesThemToo) {
+  MakeChannels(1);
+  {
+    PrintChannel& c = kernel->channels[0];
+    c.driverSize = 4;
+    std::memcpy(c.driverData, "ABCD", 4);
+    ASSERT_TRUE(kernel->SaveSettings(false));
+  }
+  dialog().LoadChannelControls(true);
+  EXPECT_EQ(grid()->item(0, 3)->text(), "Special settings");
+  EXPECT_FALSE(Unsaved());
+  EXPECT_FALSE(dialog().BNappendChannel->isEnabled());  // only with an edit
+
+  dialog().SEcopies->setValue(4);
+  ASSERT_TRUE(Unsaved());
+  dialog().BNappendChannel->click();
+  auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[1].driverSize, 4);
+  EXPECT_EQ(saved[1].copies, 4);
+  EXPECT_EQ(dialog().editIndex, 1);
+
+  dialog().general->EDdefaultPrintFolder->setText(
+      QString::fromStdString((dir.path() / "offered").string()));
+  dialog().CreateNewChannel();
+  saved = Saved();
+  ASSERT_EQ(saved.size(), 3u);
+  const PrintChannel& created = saved[2];
+  EXPECT_EQ(created.driverSize, 0);
+  EXPECT_EQ(created.copies, 1);
+  EXPECT_EQ(created.freq, 10);
+  EXPECT_EQ(ReadField(created.sourceFolder), (dir.path() / "offered").string());
+  EXPECT_TRUE(fs::is_directory(dir.path() / "offered"));
+  EXPECT_EQ(created.geometry.borderRect.left, 0);  // the left border only
+  EXPECT_EQ(created.geometry.borderRect.top, 50);
+  EXPECT_EQ(created.geometry.borderRect.right, 600);
+  EXPECT_EQ(ReadField(created.printerName), "SCREEN");
+  for (int day = 0; day < kScheduleDays; ++day) {
+    EXPECT_EQ(std::string(created.schedule[day], kScheduleEntrySize), "00:00 00:00 ");
+    EXPECT_EQ(created.dayActive[day], 1);
+  }
+  EXPECT_EQ(dialog().editIndex, 2);
+  EXPECT_FALSE(Unsaved());
+}
+
+TEST_F(ChannelPageTest, TheInputFolderRules) {
+  MakeChannels(1);
+  const fs::path full = dir.path() / "full";
+  fs::create_directories(full);
+  WriteFileBytes(full / "waiting.txt", "x");
+  struct Case {
+    std::string folder;
+    const char* message;
+    bool staysActive;
+  } cases[] = {
+      {"/", "Print file pickup from a local root folder is not allowed!", false},
+      {"//srv/a", "Print file pickup from a remote root folder is not allowed!", false},
+      {"//server", "", true},
+      {(dir.path() / "missing").string(), "Folder not available or access privileges not sufficient!",
+       false},
+      {full.string(), "The folder is not empty. Already existing files may be deleted!", false},
+      {(dir.path() / "in1").string(), "Folder access verified", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    dialog().CBprintPathActive->setChecked(true);
+    dialog().EDsourceFolder->setText(QString::fromStdString(c.folder));
+    EXPECT_EQ(dialog().LBfolderMessage->text().toStdString(), c.message);
+    EXPECT_EQ(dialog().CBprintPathActive->isChecked(), c.staysActive);
+    dialog().EDsourceFolder->setText(QString());
+  }
+  // The chooser's folder is taken and decides whether the channel stays active.
+  dialog().chooseFolder = [&](const QString&, const QString&) {
+    return QString::fromStdString(full.string());
+  };
+  dialog().BNdefineDirClick();
+  EXPECT_EQ(dialog().EDsourceFolder->text().toStdString(), full.string());
+  EXPECT_FALSE(dialog().CBprintPathActive->isChecked());
+}
+
+}  // namespace
+}  // namespace vellumora::test
