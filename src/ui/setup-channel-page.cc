@@ -440,7 +440,16 @@ void TForm1::PCMatrix2CellDblClick() {
   SelectPageByCode(TabSheet4);
 }
 
+bool TForm1::ScanningBlocksEdits() {
+  // The scan loop reads the channel array without a lock: it is changed only while no scan
+  // runs (scanning may have been started from the main window with the dialog open).
+  if (scanningActive.load() == 0) return false;
+  ShowStatus(QStringLiteral("Stop scanning before changing print channels"));
+  return true;
+}
+
 void TForm1::AskDeleteChannel(int32_t index) {
+  if (ScanningBlocksEdits()) return;
   // One stray click must not lose a channel's whole configuration: ask first.
   const char answer =
       info_ ? info_->Ask(QStringLiteral("Delete print channel %1?").arg(index + 1), 0, QString(),
@@ -455,6 +464,7 @@ void TForm1::AskDeleteChannel(int32_t index) {
 }
 
 void TForm1::DeleteChannel(int32_t index) {
+  if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
   int32_t count = 0;
   {
@@ -545,6 +555,7 @@ void TForm1::StoreChannelControls() {
 // --- saving, appending, creating ----------------------------------------------------------
 
 void TForm1::BNoverwriteChannelClick() {
+  if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
   StoreChannelControls();  // what was typed since the last change check is saved too
   {
@@ -564,6 +575,7 @@ void TForm1::BNoverwriteChannelClick() {
 }
 
 void TForm1::BNappendChannelClick() {
+  if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
   MakeFolder(k, EDsourceFolder->text().toStdString());
   CheckPrinterAccess();
@@ -587,6 +599,7 @@ void TForm1::BNcreateNewChannelClick() {
 }
 
 void TForm1::CreateNewChannel() {
+  if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
   const QString offered = general->EDdefaultPrintFolder->text();
   if (offered.size() > 3)
@@ -626,6 +639,7 @@ void TForm1::CreateNewChannel() {
 }
 
 void TForm1::CreateFirstChannels() {
+  if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
   {
     std::lock_guard lock(k.registryLock);
@@ -728,6 +742,7 @@ void TForm1::SetSaveSignal(bool shown) {
 void TForm1::TimerCheckChangesTimer() {
   QWidget* page = PageControl1->currentWidget();
   if (page != TabSheet2 && page != TabSheet4) return;
+  if (scanningActive.load() != 0) return;  // nothing is saved beneath the scan loop
   blinkState = !blinkState;
   StoreChannelControls();
   if (page == TabSheet4 && editIndex < 0) SelectPageByCode(TabSheet2);

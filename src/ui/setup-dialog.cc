@@ -172,9 +172,10 @@ void TForm1::PageControl1Change() {
     return;
   }
   sortColumn = 0;
-  if (settingsChanged) SaveSettings(false);
+  const bool saved = settingsChanged;
+  if (saved) SaveSettings(false);
   QWidget* page = PageControl1->currentWidget();
-  if (page == TabSheet2) LoadChannelControls();
+  if (page == TabSheet2) LoadChannelControls(saved);
   RefreshMainWindow();
   ShowServiceState();
 }

@@ -176,6 +176,8 @@ class TForm1 : public QWidget, public SettingsSource {
   void ShowChannelRowColours();
   int RowOfChannel(int32_t index) const;
   void SetSaveSignal(bool shown);
+  // True, saying so in the status line, while the scan loop runs.
+  bool ScanningBlocksEdits();
   // Where the default channels' folders go (the main window's choice, which tests set).
   std::string DefaultFolder() const;
   QWidget* BuildLayoutPage();

@@ -146,6 +146,23 @@ TEST_F(ChannelPageTest, DeletingAsksFirstAndSelectsTheChannelBefore) {
   EXPECT_EQ(dialog().EDsourceFolder->text().toStdString(), (dir.path() / "in1").string());
 }
 
+TEST_F(ChannelPageTest, NothingChangesBeneathARunningScan) {
+  MakeChannels(2);
+  AnswerQuestions(ui::kAnswerYes);
+  dialog().SEcopies->setValue(5);
+  scanningActive = 1;
+  dialog().BNoverwriteChannelClick();
+  dialog().AskDeleteChannel(0);
+  dialog().CreateNewChannel();
+  scanningActive = 0;
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0].copies, 1);
+  EXPECT_EQ(kernel->channelCount, 2);
+  EXPECT_EQ(dialog().StatusBar1->text(), "Stop scanning before changing print channels");
+  EXPECT_TRUE(Unsaved());  // the edit waits for the scan to end
+}
+
 TEST_F(ChannelPageTest, DeletingTheOnlyChannelCreatesTheTwoDefaults) {
   MakeChannels(1);
   AnswerQuestions(ui::kAnswerYes);
