@@ -2,6 +2,7 @@
 #include "ui/schedule-frame.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QPalette>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -70,6 +71,9 @@ TFrameStartStopTime::TFrameStartStopTime(QWidget* owner, int32_t dayIndex)
   LBday->setAlignment(Qt::AlignCenter);
   QFont small = LBday->font();
   small.setPixelSize(10);
+  // "Wednesday" is the longest name: narrower letters keep it inside the frame.
+  if (QFontMetrics(small).horizontalAdvance(LBday->text()) > 46) small.setStretch(QFont::SemiCondensed);
+  if (QFontMetrics(small).horizontalAdvance(LBday->text()) > 46) small.setPixelSize(9);
   LBday->setFont(small);
   LBday->setGeometry(0, 2, 46, 16);
   if (dayIndex == 5) SetColour(LBday, QPalette::WindowText, kSaturday);

@@ -76,6 +76,17 @@ QTableWidgetItem* Cell(const QString& text) {
   return item;
 }
 
+// A step of the page: a frame headed by its (long, wrapped) title.
+QGroupBox* StepBox(const char* name, const char* title, QVBoxLayout** layout) {
+  auto* box = Named(new QGroupBox, name);
+  *layout = new QVBoxLayout(box);
+  auto* head = new QLabel(QString::fromLatin1(title));
+  head->setWordWrap(true);
+  head->setStyleSheet(QStringLiteral("font-weight: bold;"));
+  (*layout)->addWidget(head);
+  return box;
+}
+
 void WaitPumping(int milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
@@ -164,11 +175,11 @@ QWidget* TForm1::BuildChannelPage() {
   left->addLayout(steps, 1);
 
   // Step 1: the input folder, its interval and its week.
-  auto* step1 = Named(new QGroupBox(QStringLiteral(
-                          " STEP 1    Define an input folder which is periodically scanned for "
-                          "new print-files")),
-                      "GBstep1");
-  auto* s1 = new QVBoxLayout(step1);
+  QVBoxLayout* s1 = nullptr;
+  auto* step1 = StepBox("GBstep1",
+                        " STEP 1    Define an input folder which is periodically scanned for "
+                        "new print-files",
+                        &s1);
   auto* folderRow = new QHBoxLayout;
   EDsourceFolder = Named(new QLineEdit, "EDsourceFolder");
   EDsourceFolder->setReadOnly(true);  // set by the folder chooser and by code only
@@ -201,6 +212,7 @@ QWidget* TForm1::BuildChannelPage() {
   auto* scheduler = Named(new QGroupBox(QStringLiteral(" Scheduler")), "GBscheduler");
   SetHint(scheduler, QStringLiteral("#11"));
   scheduler->setFixedSize(76 + 62 * kScheduleDays + 12, 6 + 84 + 26);
+  step1->setFixedWidth(scheduler->width() + 24);
   auto* caption = new QLabel(QStringLiteral("Active time period"), scheduler);
   caption->setGeometry(4, 18, 72, 30);
   caption->setWordWrap(true);
@@ -212,8 +224,9 @@ QWidget* TForm1::BuildChannelPage() {
     days[i]->show();
   }
   s1->addWidget(scheduler);
-  s1->addStretch();
-  steps->addWidget(step1);
+  auto* leftSteps = new QVBoxLayout;
+  leftSteps->addWidget(step1);
+  steps->addLayout(leftSteps);
   connect(BNdefineDir, &QPushButton::clicked, this, &TForm1::BNdefineDirClick);
   connect(EDsourceFolder, &QLineEdit::textChanged, this, [this] { EDsourceFolderChange(); });
 
@@ -221,15 +234,18 @@ QWidget* TForm1::BuildChannelPage() {
   steps->addLayout(right, 1);
 
   // Step 2: the output and its printer section.
-  auto* step2 = Named(new QGroupBox(QStringLiteral(
-                          " STEP 2   Choose a printer or screen for output and check driver "
-                          "settings")),
-                      "GBstep2");
-  auto* s2 = new QVBoxLayout(step2);
+  QVBoxLayout* s2 = nullptr;
+  auto* step2 = StepBox("GBstep2",
+                        " STEP 2   Choose a printer or screen for output and check driver "
+                        "settings",
+                        &s2);
   CBprinters = Named(new QComboBox, "CBprinters");
   CBprinters->setEditable(true);
   CBprinters->setInsertPolicy(QComboBox::NoInsert);
   CBprinters->lineEdit()->setMaxLength(kPrinterNameChars);
+  // The list may hold long queue names; the column stays as wide as the page allows.
+  CBprinters->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  CBprinters->setMinimumContentsLength(16);
   SetHint(CBprinters, QStringLiteral("#7"));
   s2->addWidget(CBprinters);
   SEcopies = Named(new QSpinBox, "SEcopies");
@@ -243,11 +259,10 @@ QWidget* TForm1::BuildChannelPage() {
   right->addWidget(step2);
 
   // Step 3: what becomes of the file.
-  auto* step3 = Named(new QGroupBox(QStringLiteral(
-                          " STEP 3   Decide what to do with the input file after the job")),
-                      "GBstep3");
+  QVBoxLayout* s3 = nullptr;
+  auto* step3 =
+      StepBox("GBstep3", " STEP 3   Decide what to do with the input file after the job", &s3);
   SetHint(step3, QStringLiteral("#9"));
-  auto* s3 = new QVBoxLayout(step3);
   RBdelete = Named(new QRadioButton(QStringLiteral("...delete the file")), "RBdelete");
   RBdelete->setChecked(true);
   s3->addWidget(RBdelete);
@@ -268,7 +283,9 @@ QWidget* TForm1::BuildChannelPage() {
       "you may end in a print-loop!"));
   note->setWordWrap(true);
   s3->addWidget(note);
-  right->addWidget(step3);
+  step3->setFixedWidth(step1->width());
+  leftSteps->addWidget(step3);
+  leftSteps->addStretch();
   right->addStretch();
   connect(BNdefineFileArchive, &QPushButton::clicked, this, &TForm1::BNdefineFileArchiveClick);
 

@@ -12,7 +12,9 @@ QWidget* TForm1::BuildPrinterSection() {
   auto* l = new QVBoxLayout(w);
   l->addWidget(new QLabel(QStringLiteral("Copies to print")));
   l->addWidget(SEcopies);
-  l->addWidget(new QLabel(QStringLiteral("Max. number of waiting jobs in the Windows print spooler")));
+  auto* limit = new QLabel(QStringLiteral("Max. number of waiting jobs in the Windows print spooler"));
+  limit->setWordWrap(true);
+  l->addWidget(limit);
   l->addWidget(SEmaxJobsInSpooler);
   return w;
 }

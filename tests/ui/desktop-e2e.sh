@@ -43,6 +43,9 @@ click BNsetup
 tab PageControl1 0
 sleep 300
 screenshot Form1 $work/setup-general.png
+tab PageControl1 1
+sleep 900
+screenshot Form1 $work/setup-channels.png
 click BNquit
 STEPS
 export VELLUMORA_UI_SCRIPT=$work/script
@@ -69,9 +72,11 @@ done
 [ -s "$work/waiting.png" ] || { echo "the preview never waited for Print" >&2; exit 1; }
 # Once scanning stopped, Setup opened the setup dialog.
 [ -s "$work/setup-general.png" ] || { echo "the setup dialog did not open" >&2; exit 1; }
+[ -s "$work/setup-channels.png" ] || { echo "the channel page did not show" >&2; exit 1; }
 if [ -n "${VELLUMORA_SCREENSHOT:-}" ]; then
   cp "$work/waiting.png" "$VELLUMORA_SCREENSHOT/main-window.png"
   cp "$work/setup-general.png" "$VELLUMORA_SCREENSHOT/setup-general.png"
+  cp "$work/setup-channels.png" "$VELLUMORA_SCREENSHOT/setup-channels.png"
 fi
 status=0
 echo "desktop end-to-end: the picture was previewed, printed on Print, and captured; Setup opened the setup dialog"
