@@ -443,6 +443,7 @@ void TForm0::FirstStart() {
   C_Kernel& k = context_.kernel;
   const std::string base = defaultFilesFolder ? defaultFilesFolder() : DefaultFilesFolder();
   const QString baseText = QString::fromStdString(base);
+  if (setup_) setup_->ShowPage(setup_->TabSheet2);
   const char answer = info_->Ask(
       QStringLiteral("Welcome to Vellumora! Do you allow me to create your first 2 default print "
                      "channels?"),
@@ -452,8 +453,15 @@ void TForm0::FirstStart() {
       kAskQuestion);
   if (answer == kAnswerYes) {
     CreateFirstChannels(k, base, printers::DefaultName());
+    if (setup_) {
+      setup_->FillChannelGrid();
+      setup_->editIndex = k.channelCount - 1;
+      setup_->LoadChannelControls(true);
+      setup_->ShowPage(setup_->TabSheet4);
+    }
     WaitPumping(1000);
   }
+  if (setup_) setup_->ShowPage(setup_->TabSheet3);
   const char server = info_->Ask(
       QStringLiteral("Snap-Quill: Would you like to connect Android devices to one ore more print "
                      "channels?"),
@@ -472,6 +480,12 @@ void TForm0::FirstStart() {
   }
   k.SaveSettings(false);
   suppressAutoStart = true;
+  if (setup_) {
+    // The dialog saves the channel shown at its next detected change, and closes again.
+    setup_->ShowPage(setup_->TabSheet2);
+    setup_->settingsDirty = true;
+    setup_->close();
+  }
 }
 
 // --- state -----------------------------------------------------------------------------------

@@ -147,7 +147,11 @@ void TForm1::ShowServiceState() {
 }
 
 void TForm1::Open() {
-  SelectPageByCode(TabSheet2);
+  ShowPage(TabSheet2);
+}
+
+void TForm1::ShowPage(QWidget* page) {
+  SelectPageByCode(page);
   show();
   raise();
   activateWindow();

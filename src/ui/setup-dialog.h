@@ -48,6 +48,8 @@ class TForm1 : public QWidget, public SettingsSource {
   void PrepareAtStart(bool settingsLoaded);
   // The main window's Setup button: shows the dialog on the channel page, without blocking.
   void Open();
+  // Shows the dialog in front on `page` (selected by code: no page change handling).
+  void ShowPage(QWidget* page);
 
   void LoadGeneralSettings();
   void ShowServiceState();

@@ -18,6 +18,7 @@
 #include "ui/desktop-fixture.h"
 #include "ui/info-window.h"
 #include "ui/picture-window.h"
+#include "ui/setup-dialog.h"
 
 namespace vellumora::test {
 namespace {
@@ -236,6 +237,11 @@ TEST_F(MainWindowTest, FirstStartOffersTheDefaultChannelsAndTheServer) {
     EXPECT_EQ(kernel->settings.Active, c.active);
     EXPECT_EQ(scanningActive.load(), 0);  // a first start never scans on its own
     EXPECT_TRUE(ui::suppressAutoStart.load());
+    // The setup dialog was shown for the questions and is closed again, to save the channel
+    // shown at its next change check.
+    EXPECT_FALSE(desktop->setupDialog().isVisible());
+    EXPECT_TRUE(desktop->setupDialog().settingsDirty);
+    EXPECT_EQ(desktop->setupDialog().PCMatrix2->rowCount(), c.count);
     // What was saved is what a fresh start reads.
     C_Kernel reread(dir.path().string() + "/");
     reread.ReadSettings(false);
