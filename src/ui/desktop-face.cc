@@ -30,6 +30,8 @@ DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDir
   info_ = std::make_unique<TFormInfo>();
   engine_ = std::make_unique<DesktopEngine>(context.kernel, context.watermark, *main_, *picture_);
   main_->SetPeers(engine_.get(), about_.get(), picture_.get(), info_.get());
+  setup_->SetInfoWindow(info_.get());
+  setup_->AttachMobileServer();
   // A stop asked while the engine thread was starting is not lost when the scan loop clears
   // the stop flag as it begins.
   previousStartHook_ = context.kernel.onScanningStarts;
@@ -43,6 +45,8 @@ DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDir
 }
 
 DesktopApplication::~DesktopApplication() {
+  // The mobile server outlives the windows: from here on it tells them nothing.
+  setup_->DetachMobileServer();
   engine_->RequestStop();
   engine_->Join();
   // Once SetWindow returns no thread is inside the engine's ShowLine any more.

@@ -26,6 +26,8 @@ class ServicePanel;
 class TForm0;
 class TFrameStartStopTime;
 class TKHelp;
+class MobilePage;
+class TFormInfo;
 
 // A help panel of the dialog reading "Vellumora.htx", with its design-time paragraph.
 TKHelp* HelpPanel(const char* name, const char* paragraph);
@@ -96,6 +98,14 @@ class TForm1 : public QWidget, public SettingsSource {
   // (setup-printer-section.cc) -----------------------------------------------------------
 
   // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
+  // The information window that asks about new clients.
+  void SetInfoWindow(TFormInfo* info);
+  // The page follows the kernel's mobile server from here on / no longer.
+  void AttachMobileServer();
+  void DetachMobileServer();
+  // The main window's first start: presses the server switch.
+  void SwitchServerOn();
+  MobilePage* mobile;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
