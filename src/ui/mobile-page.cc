@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPointer>
+#include <QStyledItemDelegate>
 #include <QSysInfo>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -49,6 +50,19 @@ class PortSpinBox : public QSpinBox {
  public:
   void stepBy(int steps) override {
     setValue(std::clamp(value() + steps * singleStep(), kPortAMin, kPortAMax));
+  }
+};
+
+// The client table shows its selection through the cell colours alone: the style's highlight
+// would hide whether the selected client is on-line.
+class CellColourDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
   }
 };
 
@@ -98,9 +112,7 @@ MobilePage::MobilePage(C_Kernel& kernel, TKHelp* help, QWidget* parent)
   TABclients->setColumnWidth(kColName, 200);
   TABclients->setColumnWidth(kColPin, 90);
   TABclients->verticalHeader()->hide();
-  // The selection is painted by the cell colours, not by the style.
-  TABclients->setStyleSheet(QStringLiteral(
-      "QTableWidget::item:selected { background: transparent; color: black; }"));
+  TABclients->setItemDelegate(new CellColourDelegate(TABclients));
   left->addWidget(TABclients, 3);
 
   auto* legends = new QHBoxLayout;
