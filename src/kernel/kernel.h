@@ -85,6 +85,8 @@ class C_Kernel {
   bool SaveSettings(bool appendChannel);
   // Writes the three client list files from the registry lists. False when one failed.
   bool SaveClientLists();
+  // Writes only the channels list file (a change of permissions touches nothing else).
+  bool SaveClientChannels();
   // Logs the report of the user, the printers and the access tests at start.
   void InitialSystemCheck();
   // 0 when the folder does not exist, 1 when no file can be created in it, 2 when a test file
@@ -236,6 +238,8 @@ class C_Kernel {
   bool clientListsLoaded_ = false;
   int64_t clientListAges_[3] = {0, 0, 0};
   void LoadClientListsLocked(bool onlyIfChanged, std::vector<int32_t>* accepted);
+  // Writes the client list files first..end-1 (names, PINs, channels).
+  bool SaveClientListFiles(int first, int end);
   TextEncoding clientListEncodings_[3] = {TextEncoding::Utf8, TextEncoding::Utf8,
                                           TextEncoding::Utf8};
 };

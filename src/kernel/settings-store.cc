@@ -176,12 +176,16 @@ bool C_Kernel::SaveSettings(bool appendChannel) {
   return iniSaved && channelsSaved;
 }
 
-bool C_Kernel::SaveClientLists() {
+bool C_Kernel::SaveClientLists() { return SaveClientListFiles(0, 3); }
+
+bool C_Kernel::SaveClientChannels() { return SaveClientListFiles(2, 3); }
+
+bool C_Kernel::SaveClientListFiles(int first, int end) {
   if (dataDir.empty()) return false;
   std::lock_guard lock(registryLock);
   const std::vector<std::string>* lists[3] = {&clientNames, &clientPins, &clientChannels};
   bool ok = true;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = first; i < end; ++i) {
     ok = WriteSettingsFile(kClientListFiles[i],
                            ClientListBytes(*lists[i], clientListEncodings_[i])) &&
          ok;

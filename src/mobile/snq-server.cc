@@ -69,8 +69,21 @@ std::string THREAD_SNQserver::activityText() const {
 }
 
 void THREAD_SNQserver::Activity(const std::string& text) {
-  std::lock_guard lock(stateLock_);
-  activityText_ = text;
+  {
+    std::lock_guard lock(stateLock_);
+    activityText_ = text;
+  }
+  Notify(text, false);
+}
+
+void THREAD_SNQserver::SetObserver(Observer observer) {
+  std::lock_guard lock(observerLock_);
+  observer_ = std::move(observer);
+}
+
+void THREAD_SNQserver::Notify(const std::string& activity, bool clientsChanged) {
+  std::lock_guard lock(observerLock_);
+  if (observer_) observer_(activity, clientsChanged);
 }
 
 void THREAD_SNQserver::QueuePendingClient(int32_t index) {
@@ -101,7 +114,9 @@ void THREAD_SNQserver::Execute() {
     // there gets its user data from here.
     if (kernel_.monotonicMs() >= nextReload) {
       nextReload = kernel_.monotonicMs() + options_.listReloadMs;
-      for (int32_t i : kernel_.ReloadClientLists()) pending.push_back(i);
+      const std::vector<int32_t> accepted = kernel_.ReloadClientLists();
+      for (int32_t i : accepted) pending.push_back(i);
+      if (!accepted.empty()) Notify({}, true);
     }
     for (int32_t i : pending) SendNewUserData(i);
 
@@ -407,9 +422,11 @@ void THREAD_SNQserver::HandlePortA(Connection& c) {
       const bool sent = Send(c, index < 0 ? std::string("199 Please register through Vellumora")
                                           : "201 Welcome back " + channels);
       connectionCount_ = static_cast<int32_t>(ConnectionsA().size());
+      Notify({}, true);
       if (!sent) return;
     } else if (SameTextIgnoringCase(text, "Quit")) {
       Send(c, "100 Connection to be closed");
+      Notify({}, true);
       return;
     }
   }

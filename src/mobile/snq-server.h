@@ -65,6 +65,12 @@ class THREAD_SNQserver final : public ServerThread {
   void QueuePendingClient(int32_t index);
   ClientRegistry& registry() { return registry_; }
 
+  // A setup dialog's view of the server: told, on the server's threads, of every new activity
+  // line and of every change of the registry lists (it queues its refresh onto its own
+  // thread). Setting another observer, or none, returns once no call of the old one runs.
+  using Observer = std::function<void(const std::string& activity, bool clientsChanged)>;
+  void SetObserver(Observer observer);
+
   // The ports listened on now; 0 while the servers are off.
   int32_t ListeningPortA() const { return listeningPort_.load(); }
   int32_t connectionCount() const { return connectionCount_.load(); }
@@ -83,6 +89,7 @@ class THREAD_SNQserver final : public ServerThread {
   void HandlePortA(Connection& c);
   void HandlePortB(Connection& c);
   void Activity(const std::string& text);
+  void Notify(const std::string& activity, bool clientsChanged);
   void SaveAddresses();
   std::vector<std::shared_ptr<Connection>> ConnectionsA();
 
@@ -111,6 +118,9 @@ class THREAD_SNQserver final : public ServerThread {
   std::unique_ptr<Port> portB_;
   std::atomic<int32_t> listeningPort_{0};
   std::atomic<int32_t> connectionCount_{0};
+
+  std::mutex observerLock_;  // held while the observer runs, so that removing it waits
+  Observer observer_;
 
   mutable std::mutex stateLock_;  // activity, pending clients, logins and wrong PINs
   std::string activityText_;

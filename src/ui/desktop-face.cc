@@ -28,9 +28,10 @@ DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDir
   about_ = std::make_unique<TForm2>(shareDirectory);
   picture_ = std::make_unique<TForm3>();
   info_ = std::make_unique<TFormInfo>();
-  setup_->SetInfoWindow(info_.get());
   engine_ = std::make_unique<DesktopEngine>(context.kernel, context.watermark, *main_, *picture_);
   main_->SetPeers(engine_.get(), about_.get(), picture_.get(), info_.get());
+  setup_->SetInfoWindow(info_.get());
+  setup_->AttachMobileServer();
   // A stop asked while the engine thread was starting is not lost when the scan loop clears
   // the stop flag as it begins.
   previousStartHook_ = context.kernel.onScanningStarts;
@@ -44,6 +45,8 @@ DesktopApplication::DesktopApplication(DesktopContext& context, QString shareDir
 }
 
 DesktopApplication::~DesktopApplication() {
+  // The mobile server outlives the windows: from here on it tells them nothing.
+  setup_->DetachMobileServer();
   engine_->RequestStop();
   engine_->Join();
   // Once SetWindow returns no thread is inside the engine's ShowLine any more.

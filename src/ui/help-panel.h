@@ -9,6 +9,10 @@
 namespace vellumora::ui {
 
 class TKHelp : public QPlainTextEdit {
+  // Its own meta object: finding the dialog's help panels by type must not take other
+  // plain-text views (the activity panel) for help panels.
+  Q_OBJECT
+
  public:
   // Read-only, borderless, navy text on grey-blue (176, 183, 193).
   explicit TKHelp(QWidget* parent = nullptr);

@@ -470,7 +470,10 @@ void TForm0::FirstStart() {
                      "to allow Vellumora using this local port to connect your Android device"),
       kAskQuestion);
   if (server == kAnswerYes) {
-    {
+    // The dialog's switch is what a save writes as the server's state.
+    if (setup_) {
+      setup_->SwitchServerOn();
+    } else {
       std::lock_guard lock(k.registryLock);
       k.settings.Active = true;
       k.serverCommand = "ReadSettings";
@@ -585,8 +588,10 @@ void TForm0::TimerCheckChangesTimer() {
   CPUbar1_->setStyleSheet(
       QStringLiteral("QProgressBar::chunk { background: %1; }").arg(Css(colour)));
   if (auto* server = dynamic_cast<THREAD_SNQserver*>(k.server.get()))
-    LBsnq_clients_->setText(QString::number(server->connectionCount()));
+    ShowSnqClients(server->connectionCount());
 }
+
+void TForm0::ShowSnqClients(int32_t count) { LBsnq_clients_->setText(QString::number(count)); }
 
 // --- scanning --------------------------------------------------------------------------------
 

@@ -55,6 +55,8 @@ class TForm0 : public QWidget {
   void ScanningEnded();
 
   void UpdateStateDisplay();
+  // The number of connected Snap-Quill clients, as the mobile server counted them.
+  void ShowSnqClients(int32_t count);
   // Brings the log view in line with the log file (at start, and while the service runs).
   void LoadLogFile();
 

@@ -16,6 +16,7 @@
 #include "ui/general-page.h"
 #include "ui/help-panel.h"
 #include "ui/main-window.h"
+#include "ui/mobile-page.h"
 #include "ui/schedule-frame.h"
 #include "ui/service-panel.h"
 
@@ -136,10 +137,12 @@ void TForm1::LoadGeneralSettings() {
     count = k.channelCount;
   }
   general->LoadGeneralSettings(settings, context_.log.maxLines);
+  mobile->LoadServerSettings(settings);
   if (count > 0 && editIndex < 0) {
     editIndex = 0;
     LoadChannelControls(false);
   }
+  mobile->LoadClients();
 }
 
 void TForm1::ShowServiceState() {
@@ -173,6 +176,7 @@ void TForm1::PageControl1Change() {
   Panel3->EDaccountPassword->clear();
   if (scanningActive.load() != 0) {
     SelectPageByCode(TabSheet3);
+    mobile->PageOpened();
     return;
   }
   sortColumn = 0;
@@ -180,6 +184,7 @@ void TForm1::PageControl1Change() {
   if (saved) SaveSettings(false);
   QWidget* page = PageControl1->currentWidget();
   if (page == TabSheet2) LoadChannelControls(saved);
+  if (page == TabSheet3) mobile->PageOpened();
   RefreshMainWindow();
   ShowServiceState();
 }
@@ -197,9 +202,10 @@ SystemSettings TForm1::ValuesToSave() const {
   SystemSettings values;
   {
     std::lock_guard lock(context_.kernel.registryLock);
-    values = context_.kernel.settings;  // the window's place and boxes, the server's switch
+    values = context_.kernel.settings;  // the window's place and boxes
   }
   general->StoreInto(values);
+  mobile->StoreInto(values);
   return values;
 }
 

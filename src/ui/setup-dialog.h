@@ -31,6 +31,8 @@ class TForm0;
 class TFormInfo;
 class TFrameStartStopTime;
 class TKHelp;
+class MobilePage;
+class TFormInfo;
 
 // A help panel of the dialog reading "Vellumora.htx", with its design-time paragraph.
 TKHelp* HelpPanel(const char* name, const char* paragraph);
@@ -41,7 +43,7 @@ class TForm1 : public QWidget, public SettingsSource {
   ~TForm1() override;
 
   void SetMainWindow(TForm0* main) { main_ = main; }
-  void SetInfoWindow(TFormInfo* info) { info_ = info; }
+
 
   // The main window's preparation at program start, after the settings were read
   // (`settingsLoaded`: a load succeeded).
@@ -167,6 +169,14 @@ class TForm1 : public QWidget, public SettingsSource {
   void BNtestBMPClick(QPushButton* which);
 
   // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
+  // The information window that asks about new clients and before a channel is deleted.
+  void SetInfoWindow(TFormInfo* info);
+  // The page follows the kernel's mobile server from here on / no longer.
+  void AttachMobileServer();
+  void DetachMobileServer();
+  // The main window's first start: presses the server switch.
+  void SwitchServerOn();
+  MobilePage* mobile;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
