@@ -57,6 +57,9 @@ QWidget* TForm1::BuildChannelPage() {
   HelpPrinters = HelpPanel("HelpPrinters", "#4");
   HelpPrinters->setPlainText(QStringLiteral("For help just move mouse over relevant fields...."));
   row->addWidget(HelpPrinters);
+  // The printer section and its error panel (setup-printer-section.cc).
+  left->insertWidget(left->count() - 1, BuildPrinterSection());
+  BuildErrorPanel()->setParent(page);
   return page;
 }
 
