@@ -12,20 +12,48 @@
 
 namespace vellumora::ui {
 
+namespace {
+
+// The settings in the order the dialog shows them, with their captions.
+constexpr std::pair<const char*, const char*> kCaptions[] = {
+    {"media", "Paper size"},
+    {"media-source", "Paper source (tray)"},
+    {"output-bin", "Output bin"},
+    {"sides", "Two-sided printing"},
+    {"print-color-mode", "Colour mode"},
+    {"print-quality", "Print quality"},
+    {"printer-resolution", "Resolution"},
+    {"number-up", "Pages per sheet"},
+    {"orientation-requested", "Orientation"},
+    {"finishings", "Finishing"},
+    {"copies", "Copies"},
+};
+
+int DisplayOrder(const std::string& option) {
+  int at = 0;
+  for (const auto& entry : kCaptions) {
+    if (option == entry.first) return at;
+    ++at;
+  }
+  return at;
+}
+
+// The choice that stands for `token`: the server reports a default it was given as a keyword
+// as a name at times, the same value all the same.
+std::string MatchingChoice(const std::vector<std::string>& choices, const std::string& token) {
+  if (token.empty()) return token;
+  for (const std::string& c : choices) {
+    if (c == token) return c;
+    if (c.size() == token.size() && (c[0] == 'k' || c[0] == 'n') &&
+        (token[0] == 'k' || token[0] == 'n') && c.compare(1, c.npos, token, 1) == 0)
+      return c;
+  }
+  return token;
+}
+
+}  // namespace
+
 QString DriverSettingCaption(const std::string& option) {
-  static const std::pair<const char*, const char*> kCaptions[] = {
-      {"media", "Paper size"},
-      {"media-source", "Paper source (tray)"},
-      {"output-bin", "Output bin"},
-      {"sides", "Two-sided printing"},
-      {"print-color-mode", "Colour mode"},
-      {"print-quality", "Print quality"},
-      {"printer-resolution", "Resolution"},
-      {"number-up", "Pages per sheet"},
-      {"orientation-requested", "Orientation"},
-      {"finishings", "Finishing"},
-      {"copies", "Copies"},
-  };
   for (const auto& [name, caption] : kCaptions)
     if (option == name) return QString::fromLatin1(caption);
   return QString::fromStdString(option);
@@ -49,16 +77,21 @@ DriverSettingsDialog::DriverSettingsDialog(const QString& printer,
 
   auto* form = new QFormLayout;
   layout->addLayout(form);
-  for (const printers::DriverSetting& s : settings) {
+  std::vector<printers::DriverSetting> shown = settings;
+  std::stable_sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) {
+    return DisplayOrder(a.option) < DisplayOrder(b.option);
+  });
+  for (const printers::DriverSetting& s : shown) {
     // The copies are the channel's own setting: its slot keeps whatever it holds.
     if (s.option == "copies") continue;
-    const std::string chosen = printers::BlockSetting(start_, s.option);
+    const std::string chosen = MatchingChoice(s.choices, printers::BlockSetting(start_, s.option));
+    const std::string current = MatchingChoice(s.choices, s.current);
     auto* box = new QComboBox;
     box->setObjectName(QStringLiteral("CB") + QString::fromStdString(s.option));
     box->addItem(QStringLiteral("(not set: the printer's own default)"), QString());
     for (const std::string& token : s.choices) {
       QString label = QString::fromStdString(printers::SettingLabel(s.option, token));
-      if (token == s.current) label += QStringLiteral("   [printer default]");
+      if (token == current) label += QStringLiteral("   [printer default]");
       box->addItem(label, QString::fromStdString(token));
     }
     // A stored choice the printer no longer offers stays visible rather than being dropped.
