@@ -34,12 +34,44 @@ fs::path FolderPath(const std::string& folder) {
   return path;
 }
 
+
+std::string Joined(const std::string& folder, const char* name) {
+  return (FolderPath(folder) / name).string();
+}
+
+// Appends `record` as a new last channel and saves. The line for the created channel is
+// logged once the channel-definitions file holds it.
+bool AppendChannel(C_Kernel& kernel, const PrintChannel& record, const std::string& target) {
+  const int32_t number = kernel.channelCount + 1;
+  const std::string folder = ReadableText(ReadField(record.sourceFolder));
+  SpareChannelSlot(kernel) = record;
+  const bool saved = kernel.SaveSettings(true);
+  const std::string cause = kernel.dataDir.empty()
+                                ? std::string("there is no data directory")
+                                : "the settings cannot be written to " + kernel.dataDir;
+  if (kernel.channelCount != number) {
+    kernel.Log("ERROR Print channel " + std::to_string(number) + " not created: " + folder + " (" +
+               cause + ")");
+    return false;
+  }
+  kernel.Log("Print channel " + std::to_string(number) + " created: " + folder + " -> " + target);
+  if (!saved) {
+    // The channels were written, the settings file was not (SaveSettings logged why).
+    kernel.Log("ERROR Print channel " + std::to_string(number) + " (" + folder + ") created, but " +
+               cause);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // Makes `folder` with its parents. Every folder made here gets kFolderMode (the umask would
 // take the group's write permission away); folders that existed keep theirs. The folder itself
 // must be a real folder, never a symbolic link: one planted in its place could make the
 // service print and delete the files of any folder it points to. False with the cause in
 // *error.
-bool MakeFolder(const std::string& folder, std::string* error) {
+bool MakeChannelFolder(const std::string& folder, std::string* error) {
   const fs::path path = FolderPath(folder);
   std::error_code ec;
   // The folders that do not exist yet, the innermost first.
@@ -73,37 +105,6 @@ bool MakeFolder(const std::string& folder, std::string* error) {
   }
   return true;
 }
-
-std::string Joined(const std::string& folder, const char* name) {
-  return (FolderPath(folder) / name).string();
-}
-
-// Appends `record` as a new last channel and saves. The line for the created channel is
-// logged once the channel-definitions file holds it.
-bool AppendChannel(C_Kernel& kernel, const PrintChannel& record, const std::string& target) {
-  const int32_t number = kernel.channelCount + 1;
-  const std::string folder = ReadableText(ReadField(record.sourceFolder));
-  SpareChannelSlot(kernel) = record;
-  const bool saved = kernel.SaveSettings(true);
-  const std::string cause = kernel.dataDir.empty()
-                                ? std::string("there is no data directory")
-                                : "the settings cannot be written to " + kernel.dataDir;
-  if (kernel.channelCount != number) {
-    kernel.Log("ERROR Print channel " + std::to_string(number) + " not created: " + folder + " (" +
-               cause + ")");
-    return false;
-  }
-  kernel.Log("Print channel " + std::to_string(number) + " created: " + folder + " -> " + target);
-  if (!saved) {
-    // The channels were written, the settings file was not (SaveSettings logged why).
-    kernel.Log("ERROR Print channel " + std::to_string(number) + " (" + folder + ") created, but " +
-               cause);
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 PrintChannel NewChannelRecord(const std::string& folder, const std::string& printer, int32_t freq) {
   PrintChannel c = EmptyChannel();
@@ -150,7 +151,7 @@ std::string DefaultFilesFolder(const std::string& preferredRoot, const std::stri
   std::string ignored;
   if (fs::is_directory(preferred, ec)
           ? CanCreateFilesIn(preferred, preferred + "/.vellumora-access-test")
-          : MakeFolder(preferred, &ignored))
+          : MakeChannelFolder(preferred, &ignored))
     return preferred;
   if (!home.empty()) return Joined(home, kFilesFolderName);
   if (const auto common = CommonAppDataFolder()) return Joined(common->string(), kFilesFolderName);
@@ -171,7 +172,7 @@ bool CreateFirstChannels(C_Kernel& kernel, const std::string& baseFolder,
   // start offers the default channels again.
   for (const std::string& folder : {screenFolder, printerFolder}) {
     std::string error;
-    if (!MakeFolder(folder, &error)) {
+    if (!MakeChannelFolder(folder, &error)) {
       kernel.Log("ERROR Default print channel folder " + ReadableText(folder) +
                  " cannot be created: " + error);
       return false;

@@ -27,6 +27,10 @@ void TakeMeasuredPage(PrintChannel& channel, const PageGeometry& page);
 // one (two saves within one file time stamp are seen as one, and the reload is skipped).
 PrintChannel& SpareChannelSlot(C_Kernel& kernel);
 
+// Makes a channel's folder with its parents: the folders made get mode 0775 (others drop their
+// files into them), and the folder itself must be a real folder, never a symbolic link. False
+// with the cause in *error.
+bool MakeChannelFolder(const std::string& folder, std::string* error);
 // The folder that holds the default channels' input folders: "<preferredRoot>/VellumoraFiles"
 // when it is a folder we may create entries in, or can be created (with its parents);
 // otherwise "<home>/VellumoraFiles". With `home` empty, the parent of the data directory

@@ -40,6 +40,30 @@ enum class WriteResult { kOk, kNotAuthorized, kFailed };
 // Makes the block's settings the printer's defaults on the server.
 WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t> block);
 
+// The settings of the defaults block as a driver settings dialog offers them. A value is a
+// token in the block's own text form (a type letter, then the value: "kiso_a4_210x297mm",
+// "e4", "r600x600dpi"), so a choice goes into a block unchanged; SettingLabel makes it
+// readable.
+struct DriverSetting {
+  std::string option;                // the IPP name: "media", "sides", ...
+  std::vector<std::string> choices;  // the values the printer supports, in its own order
+  std::string current;               // the printer's default now; empty when it has none
+};
+// Each setting of the printer's block whose values can be listed (not the copies, a range of
+// thousands), in the block's order. Empty when the printer does not answer.
+std::vector<DriverSetting> DriverSettings(const std::string& name);
+// A value token as the user reads it ("A4", "landscape", "600 dpi"); the token itself when it
+// is none the block can hold.
+std::string SettingLabel(const std::string& option, const std::string& token);
+// The value token `block` records for `option`; empty when it records none or has no slot for
+// the option.
+std::string BlockSetting(std::span<const uint8_t> block, const std::string& option);
+// Records `token` for `option` in `block`; an empty token records no value, so that the
+// printer's own default stays. False, with the block unchanged, when the block has no slot for
+// the option or the token is no value a slot can hold. The block's length never changes.
+bool SetBlockSetting(std::vector<uint8_t>& block, const std::string& option,
+                     const std::string& token);
+
 // Paper sizes. Stored records keep Windows paper codes; the server speaks media names.
 struct Paper {
   std::string name;    // e.g. "A4"

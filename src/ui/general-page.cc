@@ -2,6 +2,7 @@
 #include "ui/general-page.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -144,9 +145,16 @@ GeneralPage::GeneralPage(ServicePanel* servicePanel, QWidget* parent)
 }
 
 bool GeneralPage::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == EDdefaultPrintFolder &&
-      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn))
-    CBlogDateClick();
+  // Entering the field counts, not a window that merely gets the focus back.
+  if (watched == EDdefaultPrintFolder) {
+    if (event->type() == QEvent::MouseButtonPress) CBlogDateClick();
+    if (event->type() == QEvent::FocusIn) {
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+          reason == Qt::MouseFocusReason)
+        CBlogDateClick();
+    }
+  }
   return QWidget::eventFilter(watched, event);
 }
 

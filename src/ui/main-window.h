@@ -84,6 +84,8 @@ class TForm0 : public QWidget {
   // The preview's state, as the window shows it.
   bool previewWaiting() const { return previewWaiting_; }
   bool startupDone() const { return startupDone_; }
+  // The engine thread still runs (it may not have ended yet after scanning stopped).
+  bool EngineRunning() const { return engine_ && engine_->Running(); }
   // Where the first start puts the default channels' folders (tests point it elsewhere).
   std::function<std::string()> defaultFilesFolder;
   // Set by the window tests: the log file's age is compared at this interval instead of 3 s.

@@ -62,12 +62,13 @@ bool IsDirectory(const std::string& path) {
   return !path.empty() && fs::is_directory(path, ec);
 }
 
-// Makes a missing input or archive folder with its parents; reports what failed.
+// Makes a missing input or archive folder with its parents, as the default channels' folders
+// are made (group-writable, never through a symbolic link); reports what failed.
 void MakeFolder(C_Kernel& kernel, const std::string& path) {
   if (path.empty() || IsDirectory(path)) return;
-  std::error_code ec;
-  fs::create_directories(path, ec);
-  if (ec) kernel.Log("ERROR Folder " + path + " cannot be created (" + ec.message() + ")");
+  std::string error;
+  if (!MakeChannelFolder(path, &error))
+    kernel.Log("ERROR Folder " + path + " cannot be created (" + error + ")");
 }
 
 QTableWidgetItem* Cell(const QString& text) {
@@ -348,6 +349,7 @@ QWidget* TForm1::BuildLayoutHeadline() {
   connect(BNchDn, &QPushButton::clicked, this, &TForm1::BNchDnClick);
   connect(BNoverwriteChannel2, &QPushButton::clicked, this, &TForm1::BNoverwriteChannelClick);
   connect(BNtestBMP2, &QPushButton::clicked, this, [this] { BNtestBMPClick(BNtestBMP2); });
+  SHsaveSignal2->hide();
   return head;
 }
 
@@ -433,18 +435,22 @@ void TForm1::ShowChannelRowColours() {
 
 void TForm1::PCMatrix2SelectCell(int row, int column) {
   if (column == kColActive || row < 0 || row >= PCMatrix2->rowCount()) return;
-  editIndex = PCMatrix2->item(row, kColId)->data(Qt::DisplayRole).toInt() - 1;
-  if (column == kColDelete && editIndex >= 0)
-    AskDeleteChannel(editIndex);
-  else
+  const int32_t index = PCMatrix2->item(row, kColId)->data(Qt::DisplayRole).toInt() - 1;
+  if (column == kColDelete && index >= 0) {
+    // The controls still show the channel shown before until the answer is in.
+    AskDeleteChannel(index);
+  } else {
+    editIndex = index;
     LoadChannelControls(false);
+  }
   CheckPrinterAccess();
 }
 
 void TForm1::Column_ActiveChange(int row) {
-  if (row < 0 || row >= PCMatrix2->rowCount()) return;
+  if (row < 0 || row >= PCMatrix2->rowCount() || ScanningBlocksEdits()) return;
   editIndex = PCMatrix2->item(row, kColId)->data(Qt::DisplayRole).toInt() - 1;
   activeToggled = true;
+  activeToggledIndex = editIndex;
   LoadChannelControls(false);
   CheckPrinterAccess();
 }
@@ -460,23 +466,26 @@ void TForm1::PCMatrix2CellDblClick() {
 bool TForm1::ScanningBlocksEdits() {
   // The scan loop reads the channel array without a lock: it is changed only while no scan
   // runs (scanning may have been started from the main window with the dialog open).
-  if (scanningActive.load() == 0) return false;
+  if (scanningActive.load() == 0 && !(main_ && main_->EngineRunning())) return false;
   ShowStatus(QStringLiteral("Stop scanning before changing print channels"));
   return true;
 }
 
 void TForm1::AskDeleteChannel(int32_t index) {
   if (ScanningBlocksEdits()) return;
-  // One stray click must not lose a channel's whole configuration: ask first.
+  // One stray click must not lose a channel's whole configuration: ask first. While the
+  // question waits nothing may save: the change check rests and the dialog takes no input.
+  TimerCheckChanges->stop();
+  setEnabled(false);
   const char answer =
       info_ ? info_->Ask(QStringLiteral("Delete print channel %1?").arg(index + 1), 0, QString(),
                          kAskQuestion)
             : kAnswerNo;
+  setEnabled(true);
+  TimerCheckChanges->start();
   if (answer == kAnswerYes) {
     DeleteChannel(index);
     LoadChannelControls(true);
-  } else {
-    LoadChannelControls(false);
   }
 }
 
@@ -552,7 +561,11 @@ void TForm1::LoadChannelControls(bool refillGrid) {
   std::memcpy(&savedChannel, &editChannel, sizeof savedChannel);
 
   if (!folder.isEmpty() && !IsDirectory(folder.toStdString())) ReportSetupError(201);
-  if (activeToggled) CBprintPathActive->setChecked(!CBprintPathActive->isChecked());
+  // The Active click belongs to the channel it was made on; loading another drops it.
+  if (activeToggled && activeToggledIndex == editIndex)
+    CBprintPathActive->setChecked(!CBprintPathActive->isChecked());
+  else
+    activeToggled = false;
 }
 
 void TForm1::StoreChannelControls() {
@@ -571,10 +584,18 @@ void TForm1::StoreChannelControls() {
 
 // --- saving, appending, creating ----------------------------------------------------------
 
+void TForm1::CompleteTimeEdits() {
+  for (TFrameStartStopTime* day : days)
+    for (QLineEdit* edit : {day->ED1, day->ED2, day->ED3, day->ED4}) day->ED1Exit(edit);
+}
+
 void TForm1::BNoverwriteChannelClick() {
   if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
-  StoreChannelControls();  // what was typed since the last change check is saved too
+  // A time typed half ("7") is completed as leaving its edit would, and what was typed since
+  // the last change check is saved too.
+  CompleteTimeEdits();
+  StoreChannelControls();
   {
     std::lock_guard lock(k.registryLock);
     if (editIndex < 0 || editIndex >= k.channelCount ||
@@ -596,6 +617,7 @@ void TForm1::BNappendChannelClick() {
   C_Kernel& k = context_.kernel;
   MakeFolder(k, EDsourceFolder->text().toStdString());
   CheckPrinterAccess();
+  CompleteTimeEdits();
   StoreChannelControls();
   PrintChannel& spare = SpareChannelSlot(k);
   {
@@ -634,6 +656,9 @@ void TForm1::CreateNewChannel() {
   SEmaxJobsInSpooler->setValue(0);
   RBdelete->setChecked(true);
   CBprintPathActive->setChecked(true);
+  // A folder that already holds files (or cannot be used) leaves the new channel off, so that
+  // it never starts by printing and deleting what was there.
+  EDsourceFolderChange();
   for (TFrameStartStopTime* day : days) {
     for (QLineEdit* edit : {day->ED1, day->ED2, day->ED3, day->ED4})
       edit->setText(QStringLiteral("00"));
@@ -684,7 +709,8 @@ std::string TForm1::DefaultFolder() const {
 bool TForm1::IsFolderEmpty(const std::string& path) {
   std::error_code ec;
   fs::directory_iterator it(path, ec);
-  return ec || it == fs::directory_iterator();
+  // A folder that cannot be listed may hold anything: it does not count as empty.
+  return !ec && it == fs::directory_iterator();
 }
 
 void TForm1::EDsourceFolderChange() {
@@ -770,7 +796,7 @@ void TForm1::TimerCheckChangesTimer() {
     for (QPushButton* b : {BNoverwriteChannel, BNoverwriteChannel2, BNappendChannel})
       b->setEnabled(true);
     SetSaveSignal(blinkState);
-    for (QPushButton* b : {BNtestBMP, BNtestPDF, BNtestPRN}) b->setEnabled(false);
+    RefreshTestButtons(true);
     if (activeToggled) {
       activeToggled = false;
       BNoverwriteChannelClick();
@@ -784,8 +810,7 @@ void TForm1::TimerCheckChangesTimer() {
     for (QPushButton* b : {BNoverwriteChannel, BNoverwriteChannel2, BNappendChannel})
       b->setEnabled(false);
     SetSaveSignal(false);
-    const bool testable = editIndex >= 0 && !context_.service.running;
-    for (QPushButton* b : {BNtestBMP, BNtestPDF, BNtestPRN}) b->setEnabled(testable);
+    RefreshTestButtons(false);
   }
 }
 

@@ -150,6 +150,8 @@ void TForm1::ShowServiceState() {
 }
 
 void TForm1::Open() {
+  // The first start's pending save is not the user's: opened by hand, nothing closes it.
+  settingsDirty = false;
   ShowPage(TabSheet2);
 }
 
@@ -239,6 +241,7 @@ void TForm1::ApplicationHint(const QString& hint) {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (!watched->isWidgetType()) return false;
   auto* widget = static_cast<QWidget*>(watched);
+  if (widget->window() != this) return false;  // only this dialog's fields have help
   if (event->type() == QEvent::Enter) {
     // Entering a widget right after leaving its neighbour is one change of hint, not two.
     leaveCheck_->stop();

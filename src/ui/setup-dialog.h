@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -121,6 +122,7 @@ class TForm1 : public QWidget, public SettingsSource {
   PrintChannel savedChannel{};  // editChannel as loaded: any other byte is an unsaved edit
   int32_t sortColumn = 0;       // the channel grid's sort column
   bool activeToggled = false;   // the grid's Active box was clicked: the next check saves
+  int32_t activeToggledIndex = -1;  // the channel it was clicked for
   bool blinkState = false;
   bool settingsDirty = false;   // set by the first start: the next change is saved, then close
 
@@ -161,12 +163,53 @@ class TForm1 : public QWidget, public SettingsSource {
 
   // --- the printer section: access lamps, driver settings, test printouts, error panel
   // (setup-printer-section.cc) -----------------------------------------------------------
+  // The output's picture and the printer section (copies, spooler limit, driver settings,
+  // access lamps); the channel page places it. Also wires CBprinters and the test buttons.
   QWidget* BuildPrinterSection();
+  // The error panel, hidden; the channel page places it where HelpPrinters is, and it covers
+  // that panel whenever an error is added.
   QWidget* BuildErrorPanel();
+  // Checks the printer named in CBprinters, sets the lamps and returns the access bits
+  // (1 opens, 2 listed and drawable, 4/8/16 defaults read, 32 defaults written back).
   int32_t CheckPrinterAccess();
+  // Adds "code text" to the error panel and shows it.
   void ReportSetupError(int32_t code);
+  // The driver panel's colours and buttons from the saved channel's driver settings.
   void RefreshSpecialDriverPanel();
+  // The test buttons of the save bar: usable only without unsaved edits and while the service
+  // does not run (it scans the same folders).
+  void RefreshTestButtons(bool unsavedChange);
   void BNtestBMPClick(QPushButton* which);
+  void CBprintersSelect();
+  void CBprintersChange();
+  void SHchkWinApiMouseUp();
+  void BNdriverSetupClick();
+  void BNclearSpecialDriverClick();
+  void BNsetToNewDefaultClick();
+  void BNrestoreClick();
+  void BNcloseClick();
+
+  // Runs the driver settings dialog instead of its modal loop when set (tests): returns the
+  // dialog's result (QDialog::Accepted or Rejected) after working its controls.
+  std::function<int(QWidget& dialog)> driverDialogHook;
+  // The last printer check found the access sufficient for trying driver settings.
+  bool printerAccessSufficient = true;
+
+  QLabel* IMtarget1 = nullptr;
+  QWidget* PNprinter = nullptr;
+  QLabel* LBconnect = nullptr;
+  QFrame* SHchkVCL = nullptr;
+  QFrame* SHchkWinApi = nullptr;
+  QFrame* SHchkWinApiS = nullptr;
+  QFrame* PNspecialDriver = nullptr;
+  QPushButton* BNdriverSetup = nullptr;
+  QPushButton* BNclearSpecialDriver = nullptr;
+  QPushButton* BNsetToNewDefault = nullptr;
+  QPushButton* BNrestore = nullptr;
+  QFrame* PNElog = nullptr;
+  QTextEdit* Memo = nullptr;
+  QPushButton* BNclose = nullptr;
+
 
   // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
   // The information window that asks about new clients and before a channel is deleted.
@@ -190,6 +233,8 @@ class TForm1 : public QWidget, public SettingsSource {
   void SetSaveSignal(bool shown);
   // True, saying so in the status line, while the scan loop runs.
   bool ScanningBlocksEdits();
+  // Completes every half-typed time of the week ("7" becomes "07"), as leaving it would.
+  void CompleteTimeEdits();
   // Where the default channels' folders go (the main window's choice, which tests set).
   std::string DefaultFolder() const;
   QWidget* BuildLayoutPage();

@@ -3,9 +3,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QMetaObject>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QWidget>
@@ -108,7 +111,30 @@ bool UiScript::RunStep(const QStringList& w) {
   if (verb == QLatin1String("click") && w.size() == 2) {
     auto* button = qobject_cast<QAbstractButton*>(FindWidget(w[1]));
     if (!ShownAndEnabled(button)) return false;
-    button->click();
+    // Pressed from the event loop, not from inside this step: a button that opens a modal
+    // dialog then leaves the script running in the dialog's loop.
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+    return true;
+  }
+  if (verb == QLatin1String("type") && w.size() >= 2) {  // the rest of the line, as typed
+    QWidget* target = FindWidget(w[1]);
+    if (!ShownAndEnabled(target)) return false;
+    const QString text = w.mid(2).join(' ');
+    if (auto* box = qobject_cast<QComboBox*>(target); box && box->isEditable()) {
+      box->setEditText(text);
+      return true;
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(target)) {
+      edit->setText(text);
+      return true;
+    }
+    Fail(QStringLiteral("cannot type into ") + w[1]);
+    return false;
+  }
+  if (verb == QLatin1String("close") && w.size() == 2) {
+    QWidget* target = FindWidget(w[1]);
+    if (target == nullptr || !target->isVisible()) return false;
+    target->close();
     return true;
   }
   if (verb == QLatin1String("tab") && w.size() == 3) {  // a page chosen as the user would

@@ -18,6 +18,11 @@ class TForm0;
 // Steps, one a line ('#' begins a comment):
 //   answer y|n            the next question of the information window gets this answer
 //   click NAME            waits until the button NAME is shown and enabled, then presses it
+//                         (from the event loop, so a modal dialog it opens runs the next steps)
+//   type NAME TEXT        waits until the editable list or line NAME is shown and enabled,
+//                         then gives it TEXT (the rest of the line) as if typed
+//   close NAME            waits until the window NAME is shown, then closes it (a dialog:
+//                         as its Cancel)
 //   tab NAME INDEX        waits until the page control NAME shows, then selects page INDEX
 //   wait-enabled NAME     waits until the widget NAME is shown and enabled
 //   wait-disabled NAME    waits until it is disabled (or hidden)

@@ -1,11 +1,14 @@
 // The text form of a printer default in its block slot: every kind comes back as it went in,
 // and what does not fit comes back as no value rather than as something else.
 #include "platform/cups/defaults-slot.h"
+#include "platform/printers.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace vellumora::printers {
 namespace {
@@ -82,6 +85,53 @@ TEST(DefaultsSlot, StoredSlotsOfEveryFormReadBack) {
       {"", {}},
   };
   for (const auto& tc : cases) EXPECT_EQ(Decode(tc.bytes), tc.expected) << tc.bytes;
+}
+
+// A block as the print server's defaults give it: "VLDB", the slot count, then the slots.
+std::vector<uint8_t> BlockOf(const std::vector<std::pair<std::string, std::string>>& slots) {
+  std::vector<uint8_t> block = {'V', 'L', 'D', 'B', 0, 0, 0, 0};
+  block[4] = static_cast<uint8_t>(slots.size());
+  for (const auto& [option, value] : slots) {
+    std::array<char, kSlotSize> slot{};
+    std::memcpy(slot.data(), option.data(), option.size());
+    std::memcpy(slot.data() + kSlotName, value.data(), value.size());
+    block.insert(block.end(), slot.begin(), slot.end());
+  }
+  return block;
+}
+
+TEST(DriverSettingsBlock, AChoiceChangesOnlyItsOwnSlotAndNothingElseGetsIn) {
+  const std::vector<uint8_t> start =
+      BlockOf({{"media", "kiso_a4_210x297mm"}, {"sides", "kone-sided"}});
+  struct Case {
+    const char* option;
+    std::string token;
+    bool taken;
+    const char* media;  // what the block then records for media
+  } cases[] = {
+      {"media", "kiso_a5_148x210mm", true, "kiso_a5_148x210mm"},
+      {"media", "", true, ""},                      // no value: the printer's own stays
+      {"media", "r600x600dpi", true, "r600x600dpi"},  // the slot holds any kind
+      {"media", "xunknown-kind", false, "kiso_a4_210x297mm"},
+      {"media", "e12z", false, "kiso_a4_210x297mm"},
+      {"media", std::string("kA4\0x", 5), false, "kiso_a4_210x297mm"},
+      {"media", "k" + std::string(kSlotValue, 'a'), false, "kiso_a4_210x297mm"},
+      {"output-bin", "kface-up", false, "kiso_a4_210x297mm"},  // the block has no slot for it
+      {"", "kface-up", false, "kiso_a4_210x297mm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " = " + c.token);
+    std::vector<uint8_t> block = start;
+    EXPECT_EQ(SetBlockSetting(block, c.option, c.token), c.taken);
+    EXPECT_EQ(block.size(), start.size());
+    EXPECT_EQ(BlockSetting(block, "media"), c.media);
+    EXPECT_EQ(BlockSetting(block, "sides"), "kone-sided");
+  }
+  // A damaged block is never written into.
+  std::vector<uint8_t> damaged = start;
+  damaged.pop_back();
+  EXPECT_FALSE(SetBlockSetting(damaged, "media", "kiso_a5_148x210mm"));
+  EXPECT_EQ(BlockSetting(damaged, "media"), "");
 }
 
 }  // namespace

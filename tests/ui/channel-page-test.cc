@@ -129,12 +129,37 @@ TEST_F(ChannelPageTest, TheActiveBoxOfARowSavesAtTheNextChangeCheck) {
   EXPECT_EQ(Saved()[1].active, 1);
 }
 
+TEST_F(ChannelPageTest, AnActiveClickBelongsToItsChannel) {
+  MakeChannels(2);
+  grid()->cellClicked(RowOfId(2), 4);
+  grid()->cellClicked(RowOfId(1), 1);  // another channel before the change check
+  EXPECT_FALSE(Unsaved());
+  const auto saved = Saved();
+  EXPECT_EQ(saved[0].active, 1);
+  EXPECT_EQ(saved[1].active, 1);
+}
+
+TEST_F(ChannelPageTest, TheFirstStartsPendingSaveSavesTheNextChangeAndClosesTheDialog) {
+  MakeChannels(1);
+  dialog().settingsDirty = true;
+  dialog().SEfreq->setValue(33);
+  dialog().TimerCheckChangesTimer();
+  EXPECT_EQ(Saved()[0].freq, 33);
+  EXPECT_FALSE(dialog().isVisible());
+  EXPECT_FALSE(dialog().settingsDirty);
+  // Opened by hand, the dialog has no pending save of the first start.
+  dialog().settingsDirty = true;
+  dialog().Open();
+  EXPECT_FALSE(dialog().settingsDirty);
+}
+
 TEST_F(ChannelPageTest, DeletingAsksFirstAndSelectsTheChannelBefore) {
   MakeChannels(3);
   grid()->cellClicked(RowOfId(2), 1);
   AnswerQuestions(ui::kAnswerNo);
-  grid()->cellClicked(RowOfId(2), 5);
+  grid()->cellClicked(RowOfId(3), 5);
   EXPECT_EQ(Saved().size(), 3u);  // NO keeps it
+  EXPECT_EQ(dialog().editIndex, 1);  // and the channel shown stays shown
 
   AnswerQuestions(ui::kAnswerYes);
   grid()->cellClicked(RowOfId(2), 5);
@@ -150,15 +175,21 @@ TEST_F(ChannelPageTest, NothingChangesBeneathARunningScan) {
   MakeChannels(2);
   AnswerQuestions(ui::kAnswerYes);
   dialog().SEcopies->setValue(5);
-  scanningActive = 1;
-  dialog().BNoverwriteChannelClick();
-  dialog().AskDeleteChannel(0);
-  dialog().CreateNewChannel();
-  scanningActive = 0;
+  {
+    struct Scanning {
+      Scanning() { scanningActive = 1; }
+      ~Scanning() { scanningActive = 0; }
+    } scanning;
+    dialog().BNoverwriteChannelClick();
+    dialog().AskDeleteChannel(0);
+    dialog().CreateNewChannel();
+    grid()->cellClicked(RowOfId(2), 4);  // the Active box neither
+  }
   const auto saved = Saved();
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(saved[0].copies, 1);
   EXPECT_EQ(kernel->channelCount, 2);
+  EXPECT_FALSE(dialog().activeToggled);
   EXPECT_EQ(dialog().StatusBar1->text(), "Stop scanning before changing print channels");
   EXPECT_TRUE(Unsaved());  // the edit waits for the scan to end
 }
@@ -189,13 +220,14 @@ TEST_F(ChannelPageTest, CreateTakesTheShownChannelButNotItsDriverSettingsAppendT
   EXPECT_FALSE(Unsaved());
   EXPECT_FALSE(dialog().BNappendChannel->isEnabled());  // only with an edit
 
-  dialog().SEcopies->setValue(4);
+  dialog().SEfreq->setValue(44);
   ASSERT_TRUE(Unsaved());
   dialog().BNappendChannel->click();
   auto saved = Saved();
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(saved[1].driverSize, 4);
-  EXPECT_EQ(saved[1].copies, 4);
+  EXPECT_EQ(saved[1].freq, 44);
+  EXPECT_EQ(saved[0].freq, 10);
   EXPECT_EQ(dialog().editIndex, 1);
 
   dialog().general->EDdefaultPrintFolder->setText(
@@ -209,6 +241,10 @@ TEST_F(ChannelPageTest, CreateTakesTheShownChannelButNotItsDriverSettingsAppendT
   EXPECT_EQ(created.freq, 10);
   EXPECT_EQ(ReadField(created.sourceFolder), (dir.path() / "offered").string());
   EXPECT_TRUE(fs::is_directory(dir.path() / "offered"));
+  // Made for the group that drops files into it, whatever the umask.
+  EXPECT_NE(fs::status(dir.path() / "offered").permissions() & fs::perms::group_write,
+            fs::perms::none);
+  EXPECT_EQ(created.active, 1);
   EXPECT_EQ(created.geometry.borderRect.left, 0);  // the left border only
   EXPECT_EQ(created.geometry.borderRect.top, 50);
   EXPECT_EQ(created.geometry.borderRect.right, 600);
@@ -219,6 +255,13 @@ TEST_F(ChannelPageTest, CreateTakesTheShownChannelButNotItsDriverSettingsAppendT
   }
   EXPECT_EQ(dialog().editIndex, 2);
   EXPECT_FALSE(Unsaved());
+
+  // Offered a folder that already holds files, the new channel starts switched off.
+  WriteFileBytes(dir.path() / "offered" / "old.pdf", "%PDF");
+  dialog().CreateNewChannel();
+  saved = Saved();
+  ASSERT_EQ(saved.size(), 4u);
+  EXPECT_EQ(saved[3].active, 0);
 }
 
 TEST_F(ChannelPageTest, TheInputFolderRules) {

@@ -3,8 +3,9 @@
 # private print server's "capture" queue, a picture is dropped into the channel's folder, the
 # operator's Print is pressed by object name in the preview, and the job arrives at the queue.
 #   desktop-e2e.sh VELLUMORA VELLUMORA_SETUP CUPS_ENV_FILE PICTURE
-# Then scanning is stopped and Setup opens the setup dialog on its general page. With
-# VELLUMORA_SCREENSHOT set to a folder, both windows are pictured there.
+# Then scanning is stopped, Setup opens the setup dialog on its general page, and on the channel
+# page the driver settings dialog of the PostScript queue opens and is cancelled. With
+# VELLUMORA_SCREENSHOT set to a folder, the three windows are pictured there.
 set -euo pipefail
 program=$1 setup=$2 cups_env=$3 picture=$4
 # shellcheck disable=SC1090
@@ -46,6 +47,13 @@ screenshot Form1 $work/setup-general.png
 tab PageControl1 1
 sleep 900
 screenshot Form1 $work/setup-channels.png
+type CBprinters capture-ps
+click BNdriverSetup
+wait-enabled CBmedia
+sleep 300
+screenshot DriverSettingsDialog $work/driver-settings.png
+close DriverSettingsDialog
+wait-disabled CBmedia
 click BNquit
 STEPS
 export VELLUMORA_UI_SCRIPT=$work/script
@@ -73,10 +81,13 @@ done
 # Once scanning stopped, Setup opened the setup dialog.
 [ -s "$work/setup-general.png" ] || { echo "the setup dialog did not open" >&2; exit 1; }
 [ -s "$work/setup-channels.png" ] || { echo "the channel page did not show" >&2; exit 1; }
+# The channel's printer offered its driver settings in a dialog of ours.
+[ -s "$work/driver-settings.png" ] || { echo "the driver settings dialog did not open" >&2; exit 1; }
 if [ -n "${VELLUMORA_SCREENSHOT:-}" ]; then
   cp "$work/waiting.png" "$VELLUMORA_SCREENSHOT/main-window.png"
   cp "$work/setup-general.png" "$VELLUMORA_SCREENSHOT/setup-general.png"
   cp "$work/setup-channels.png" "$VELLUMORA_SCREENSHOT/setup-channels.png"
+  cp "$work/driver-settings.png" "$VELLUMORA_SCREENSHOT/driver-settings.png"
 fi
 status=0
 echo "desktop end-to-end: the picture was previewed, printed on Print, and captured; Setup opened the setup dialog"

@@ -29,6 +29,7 @@
 #include "ui/desktop-face.h"
 #include "ui/info-window.h"
 #include "ui/main-window.h"
+#include "ui/setup-dialog.h"
 
 namespace vellumora::test {
 
@@ -88,6 +89,10 @@ class DesktopFixture : public ::testing::Test {
     // Default channels the setup dialog makes go into the sandbox too.
     window().defaultFilesFolder = [this] { return (dir.path() / "VellumoraFiles").string(); };
     window().TimerStartTimer();
+    // The tests run the setup dialog's change check themselves, and the first start's pending
+    // save is not theirs.
+    if (auto* check = desktop->setupDialog().TimerCheckChanges) check->stop();
+    desktop->setupDialog().settingsDirty = false;
   }
   ~DesktopFixture() override {
     stopRequested = 1;

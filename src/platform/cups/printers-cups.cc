@@ -335,6 +335,152 @@ std::optional<std::vector<uint8_t>> ReadDefaultsBlock(const std::string& name) {
   return block;
 }
 
+namespace {
+
+// A range of values is offered as a list only up to this many values.
+constexpr int kMaxListedRange = 64;
+
+std::string TokenOf(const DefaultValue& value) {
+  std::array<char, kSlotValue> bytes{};
+  EncodeSlotValue(value, bytes);
+  return std::string(bytes.data(), strnlen(bytes.data(), bytes.size()));
+}
+
+// The value a token stands for; no value for anything a slot cannot hold.
+DefaultValue ValueOfToken(const std::string& token) {
+  if (token.size() > kSlotValue || token.find('\0') != std::string::npos) return {};
+  std::array<char, kSlotValue> bytes{};
+  std::memcpy(bytes.data(), token.data(), token.size());
+  return DecodeSlotValue(bytes);
+}
+
+// Where the slot of `option` begins in a well-formed block; 0 when there is none.
+std::size_t SlotOf(std::span<const uint8_t> block, const std::string& option) {
+  if (block.size() < 8 || std::memcmp(block.data(), kBlockMagic, 4) != 0 ||
+      (block.size() - 8) % kSlotSize != 0 || option.empty() || option.size() >= kSlotName)
+    return 0;
+  for (std::size_t at = 8; at + kSlotSize <= block.size(); at += kSlotSize) {
+    const char* slot = reinterpret_cast<const char*>(block.data() + at);
+    if (std::string_view(slot, strnlen(slot, kSlotName)) == option) return at;
+  }
+  return 0;
+}
+
+// The values of a -supported attribute as tokens, without repeats.
+std::vector<std::string> ChoicesOf(ipp_attribute_t* a) {
+  std::vector<std::string> tokens;
+  const auto add = [&](const DefaultValue& v) {
+    std::string token = TokenOf(v);
+    if (!token.empty() && std::find(tokens.begin(), tokens.end(), token) == tokens.end())
+      tokens.push_back(std::move(token));
+  };
+  for (int i = 0; i < ippGetCount(a); ++i) {
+    DefaultValue v;
+    switch (ippGetValueTag(a)) {
+      case IPP_TAG_INTEGER:
+      case IPP_TAG_ENUM:
+        v.kind = ippGetValueTag(a) == IPP_TAG_INTEGER ? DefaultValue::Kind::kInteger
+                                                      : DefaultValue::Kind::kEnum;
+        v.number = ippGetInteger(a, i);
+        add(v);
+        break;
+      case IPP_TAG_KEYWORD:
+      case IPP_TAG_NAME:
+        if (const char* text = ippGetString(a, i, nullptr)) {
+          v.kind = ippGetValueTag(a) == IPP_TAG_KEYWORD ? DefaultValue::Kind::kKeyword
+                                                        : DefaultValue::Kind::kName;
+          v.text = text;
+          add(v);
+        }
+        break;
+      case IPP_TAG_RESOLUTION: {
+        ipp_res_t units;
+        v.x = ippGetResolution(a, i, &v.y, &units);
+        v.perCm = units == IPP_RES_PER_CM;
+        v.kind = DefaultValue::Kind::kResolution;
+        add(v);
+        break;
+      }
+      case IPP_TAG_RANGE: {
+        int upper = 0;
+        const int lower = ippGetRange(a, i, &upper);
+        if (upper < lower || static_cast<int64_t>(upper) - lower >= kMaxListedRange) break;
+        v.kind = DefaultValue::Kind::kInteger;
+        for (int n = lower; n <= upper; ++n) {
+          v.number = n;
+          add(v);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return tokens;
+}
+
+}  // namespace
+
+std::vector<DriverSetting> DriverSettings(const std::string& name) {
+  std::vector<DriverSetting> settings;
+  IppResponse r{GetPrinterAttributes(name)};
+  if (!r.ipp) return settings;
+  for (const char* option : kBlockOptions) {
+    const std::string supported = std::string(option) + "-supported";
+    ipp_attribute_t* a = ippFindAttribute(r.ipp, supported.c_str(), IPP_TAG_ZERO);
+    if (!a) continue;
+    DriverSetting s;
+    s.option = option;
+    s.choices = ChoicesOf(a);
+    if (s.choices.empty()) continue;
+    const std::string def = std::string(option) + "-default";
+    s.current = TokenOf(ValueOf(ippFindAttribute(r.ipp, def.c_str(), IPP_TAG_ZERO)));
+    settings.push_back(std::move(s));
+  }
+  return settings;
+}
+
+std::string SettingLabel(const std::string& option, const std::string& token) {
+  const DefaultValue v = ValueOfToken(token);
+  switch (v.kind) {
+    case DefaultValue::Kind::kInteger:
+      return std::to_string(v.number);
+    case DefaultValue::Kind::kEnum:
+      return ippEnumString(option.c_str(), v.number);
+    case DefaultValue::Kind::kKeyword:
+    case DefaultValue::Kind::kName:
+      if (option == "media")
+        if (pwg_media_t* pwg = pwgMediaForPWG(v.text.c_str()); pwg && pwg->ppd)
+          return std::string(pwg->ppd) + " (" + v.text + ")";
+      return v.text;
+    case DefaultValue::Kind::kResolution:
+      return (v.x == v.y ? std::to_string(v.x) : std::to_string(v.x) + "x" + std::to_string(v.y)) +
+             (v.perCm ? " dpcm" : " dpi");
+    case DefaultValue::Kind::kNone:
+      break;
+  }
+  return token;
+}
+
+std::string BlockSetting(std::span<const uint8_t> block, const std::string& option) {
+  const std::size_t at = SlotOf(block, option);
+  if (at == 0) return "";
+  const char* slot = reinterpret_cast<const char*>(block.data() + at);
+  return TokenOf(DecodeSlotValue(std::span<const char, kSlotValue>(slot + kSlotName, kSlotValue)));
+}
+
+bool SetBlockSetting(std::vector<uint8_t>& block, const std::string& option,
+                     const std::string& token) {
+  const std::size_t at = SlotOf(block, option);
+  if (at == 0) return false;
+  const DefaultValue v = ValueOfToken(token);
+  if (!token.empty() && v.kind == DefaultValue::Kind::kNone) return false;
+  std::array<char, kSlotValue> bytes{};
+  EncodeSlotValue(v, bytes);
+  std::memcpy(block.data() + at + kSlotName, bytes.data(), bytes.size());
+  return true;
+}
+
 WriteResult WriteDefaultsBlock(const std::string& name, std::span<const uint8_t> block) {
   Forget(name);
   if (block.size() < 8 || std::memcmp(block.data(), kBlockMagic, 4) != 0 ||
