@@ -551,8 +551,10 @@ void TForm1::LoadChannelControls(bool refillGrid) {
   RBmove->setChecked(editChannel.moveFile != 0);
   RBdelete->setAutoExclusive(true);
   RBmove->setAutoExclusive(true);
+  LoadLayoutControls();
   LBprinter->setText(printer);
   LBinputFolder->setText(folder);
+  DrawLayoutPreview();
   for (TFrameStartStopTime* day : days) day->LoadDay(editChannel);
 
   // What the controls hold is the channel as loaded: a record with bytes the controls cannot
@@ -579,6 +581,7 @@ void TForm1::StoreChannelControls() {
   c.active = CBprintPathActive->isChecked() ? 1 : 0;
   c.moveFile = RBmove->isChecked() ? 1 : 0;
   c.deleteFile = RBdelete->isChecked() ? 1 : 0;
+  StoreLayoutControls();
   for (TFrameStartStopTime* day : days) day->StoreDay(c);
 }
 

@@ -99,18 +99,6 @@ TForm1::~TForm1() {
   if (qApp) qApp->removeEventFilter(this);
 }
 
-QWidget* TForm1::BuildLayoutPage() {
-  auto* page = new QWidget;
-  page->setObjectName(QStringLiteral("TabSheet4"));
-  auto* row = new QHBoxLayout(page);
-  auto* left = new QVBoxLayout;
-  left->addWidget(BuildLayoutHeadline());
-  left->addStretch(1);
-  row->addLayout(left, 1);
-  HelpBitmap = HelpPanel("HelpBitmap", "#1");
-  row->addWidget(HelpBitmap);
-  return page;
-}
 
 void TForm1::PrepareAtStart(bool settingsLoaded) {
   context_.kernel.settingsSource = this;

@@ -211,6 +211,14 @@ class TForm1 : public QWidget, public SettingsSource {
   QPushButton* BNclose = nullptr;
 
 
+  // --- the page layout page (setup-layout-page.cc) ------------------------------------------
+  // editChannel's page layout fields into the page's controls (the channel page's load).
+  void LoadLayoutControls();
+  // The page's controls into editChannel's page layout fields (the channel page's store).
+  void StoreLayoutControls();
+  // The preview frame redrawn from the controls.
+  void DrawLayoutPreview();
+
   // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
   // The information window that asks about new clients and before a channel is deleted.
   void SetInfoWindow(TFormInfo* info);
@@ -237,7 +245,7 @@ class TForm1 : public QWidget, public SettingsSource {
   void CompleteTimeEdits();
   // Where the default channels' folders go (the main window's choice, which tests set).
   std::string DefaultFolder() const;
-  QWidget* BuildLayoutPage();
+  QWidget* BuildLayoutPage();   // setup-layout-page.cc
   QWidget* BuildMobilePage();   // setup-mobile-page.cc
   void SelectPageByCode(QWidget* page);
   TKHelp* ActiveHelpPanel() const;
