@@ -1,8 +1,9 @@
 // The service object's D-Bus conversation with systemd, against a private dbus-daemon on
 // which a small stand-in plays systemd's manager object. The stand-in is this suite's one
 // fake: systemd itself cannot run on the test machines. It keeps the unit's state the way
-// systemd does: the unit is loaded when its file was there at the last Reload, and start and
-// stop jobs end with a JobRemoved signal.
+// systemd does: the unit is loaded when its file was there at the last Reload (the
+// administrator's file before the one a package ships), and start and stop jobs end with a
+// JobRemoved signal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -22,6 +23,7 @@
 
 #include "host/program.h"
 #include "host/service.h"
+#include "host/unit-file.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
 #include "kernel/text-fields.h"
@@ -88,7 +90,8 @@ class PrivateBus {
 // properties and the JobRemoved signal.
 class StandInManager {
  public:
-  StandInManager(const std::string& address, fs::path unitFile) : unitFile_(std::move(unitFile)) {
+  StandInManager(const std::string& address, fs::path unitFile, fs::path packagedFile)
+      : unitFile_(std::move(unitFile)), packagedFile_(std::move(packagedFile)) {
     sd_bus_new(&bus_);
     sd_bus_set_address(bus_, address.c_str());
     sd_bus_set_bus_client(bus_, 1);
@@ -129,6 +132,15 @@ class StandInManager {
     std::lock_guard lock(mutex_);
     return enabled_;
   }
+  // What `systemctl enable` or a package's installation does behind the object's back.
+  void SetEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    enabled_ = enabled;
+  }
+  void ReloadNow() {
+    std::lock_guard lock(mutex_);
+    LoadFiles();
+  }
 
  private:
   void Loop() {
@@ -137,6 +149,14 @@ class StandInManager {
       }
       sd_bus_wait(bus_, 20000);
     }
+  }
+  // Under mutex_: the unit file systemd would load now, the administrator's first.
+  void LoadFiles() {
+    fragment_.clear();
+    if (fs::exists(unitFile_))
+      fragment_ = unitFile_;
+    else if (fs::exists(packagedFile_))
+      fragment_ = packagedFile_;
   }
   void Record(std::string call) {
     std::lock_guard lock(mutex_);
@@ -155,7 +175,7 @@ class StandInManager {
     auto* self = Self(userdata);
     self->Record("Reload");
     std::lock_guard lock(self->mutex_);
-    self->loaded_ = fs::exists(self->unitFile_);
+    self->LoadFiles();
     return sd_bus_reply_method_return(m, "");
   }
   static int Subscribe(sd_bus_message* m, void*, sd_bus_error*) {
@@ -234,12 +254,15 @@ class StandInManager {
     auto* self = Self(userdata);
     std::lock_guard lock(self->mutex_);
     std::string value;
+    const bool loaded = !self->fragment_.empty();
     if (std::string(property) == "LoadState")
-      value = self->loaded_ ? "loaded" : "not-found";
+      value = loaded ? "loaded" : "not-found";
     else if (std::string(property) == "ActiveState")
       value = self->activeState_;
-    else if (self->loaded_)
-      value = self->unitFile_.string();
+    else if (std::string(property) == "UnitFileState")
+      value = !loaded ? "" : self->enabled_ ? "enabled" : "disabled";
+    else
+      value = self->fragment_.string();
     return sd_bus_message_append(reply, "s", value.c_str());
   }
 
@@ -252,8 +275,9 @@ class StandInManager {
   std::thread thread_;
   std::mutex mutex_;
   const fs::path unitFile_;
+  const fs::path packagedFile_;
+  fs::path fragment_;  // the loaded unit file; empty: not loaded
   std::vector<std::string> calls_;
-  bool loaded_ = false;
   bool enabled_ = false;
   std::string activeState_ = "inactive";
   std::string jobResult_ = "done";
@@ -275,19 +299,23 @@ const sd_bus_vtable StandInManager::kManagerVtable[] = {
 const sd_bus_vtable StandInManager::kUnitVtable[] = {
     SD_BUS_VTABLE_START(0), SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
     SD_BUS_PROPERTY("ActiveState", "s", StandInManager::Property, 0, 0),
-    SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0), SD_BUS_VTABLE_END};
+    SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0),
+    SD_BUS_PROPERTY("UnitFileState", "s", StandInManager::Property, 0, 0), SD_BUS_VTABLE_END};
 
 class ServiceBusTest : public ::testing::Test {
  protected:
   ServiceBusTest() : bus(dir.path()) {
     fs::create_directories(unitDir());
-    manager = std::make_unique<StandInManager>(bus.address, unitDir() / "vellumora.service");
+    fs::create_directories(packageUnitDir());
+    manager = std::make_unique<StandInManager>(bus.address, unitDir() / "vellumora.service",
+                                               packageUnitDir() / "vellumora.service");
   }
   void SetUp() override {
     ASSERT_TRUE(bus.running()) << "dbus-daemon did not start";
     ASSERT_TRUE(manager->ok()) << "the stand-in manager is not on the bus";
   }
   fs::path unitDir() const { return dir.path() / "etc"; }
+  fs::path packageUnitDir() const { return dir.path() / "lib"; }
   C_VAZService::Environment Systemd() const {
     C_VAZService::Environment e;
     e.managerRunning = true;
@@ -464,6 +492,65 @@ TEST_F(ServiceBusTest, UserStartBesideTheInstalledServiceIsTheDesktopForServiceS
   quitRequested = 0;
   unsetenv("VELLUMORA_COMMON_APPDATA");
   unsetenv("XDG_RUNTIME_DIR");
+}
+
+// The unit file a package ships, disabled: no installed service until the administrator
+// enables it or starts it, so a desktop start beside it scans by itself. Removing an enabled
+// packaged unit disables it and leaves the package's file; an install beside it takes its place
+// until it is removed again.
+TEST_F(ServiceBusTest, PackagedUnitIsTheServiceOnlyOnceEnabledOrRunning) {
+  const fs::path packaged = packageUnitDir() / "vellumora.service";
+  std::string error;
+  test::WriteFileBytes(packaged, UnitFileText("/opt/vellumora/bin/vellumora", "", &error));
+  manager->ReloadNow();
+
+  auto disabled = Service();
+  EXPECT_FALSE(disabled->installed);
+  EXPECT_EQ(disabled->lastError, "");
+  EXPECT_FALSE(disabled->RemoveService());
+  EXPECT_EQ(disabled->lastError, "Could not open service to delete");
+  EXPECT_TRUE(fs::exists(packaged));
+
+  setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  quitRequested = 1;
+  std::string name = "vellumora";
+  char* argv[] = {name.data(), nullptr};
+  EXPECT_EQ(RunProgram(1, argv, Systemd()), 0);
+  EXPECT_EQ(serviceSetupMode.load(), 0);
+  const auto lines = LogMessages(dir.path() / "Vellumora" / "Vellumora.log");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Vellumora startet as desktop application"),
+            lines.end());
+  quitRequested = 0;
+  unsetenv("VELLUMORA_COMMON_APPDATA");
+  unsetenv("XDG_RUNTIME_DIR");
+
+  manager->SetActive("active");  // systemctl start without enable
+  EXPECT_TRUE(Service()->installed);
+  EXPECT_TRUE(Service()->running);
+  manager->SetActive("inactive");
+
+  manager->SetEnabled(true);  // systemctl enable
+  auto enabled = Service();
+  ASSERT_TRUE(enabled->installed);
+  EXPECT_EQ(enabled->executablePath, "/opt/vellumora/bin/vellumora");
+  manager->ClearCalls();
+  ASSERT_TRUE(enabled->RemoveService()) << enabled->lastErrorCause;
+  EXPECT_EQ(manager->Calls(), (std::vector<std::string>{"LoadUnit vellumora.service",
+                                                        "DisableUnitFiles vellumora.service",
+                                                        "Reload"}));
+  EXPECT_TRUE(fs::exists(packaged));
+  EXPECT_FALSE(enabled->installed);
+  EXPECT_FALSE(Service()->installed);
+
+  Install("");
+  auto own = Service();
+  ASSERT_TRUE(own->installed);
+  EXPECT_EQ(own->executablePath, "/usr/bin/vellumora");
+  ASSERT_TRUE(own->RemoveService()) << own->lastErrorCause;
+  EXPECT_FALSE(fs::exists(unitDir() / "vellumora.service"));
+  EXPECT_TRUE(fs::exists(packaged));
+  EXPECT_FALSE(Service()->installed);
 }
 
 }  // namespace
