@@ -297,10 +297,12 @@ const sd_bus_vtable StandInManager::kManagerVtable[] = {
     SD_BUS_VTABLE_END};
 
 const sd_bus_vtable StandInManager::kUnitVtable[] = {
-    SD_BUS_VTABLE_START(0), SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
     SD_BUS_PROPERTY("ActiveState", "s", StandInManager::Property, 0, 0),
     SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0),
-    SD_BUS_PROPERTY("UnitFileState", "s", StandInManager::Property, 0, 0), SD_BUS_VTABLE_END};
+    SD_BUS_PROPERTY("UnitFileState", "s", StandInManager::Property, 0, 0),
+    SD_BUS_VTABLE_END};
 
 class ServiceBusTest : public ::testing::Test {
  protected:
@@ -536,9 +538,9 @@ TEST_F(ServiceBusTest, PackagedUnitIsTheServiceOnlyOnceEnabledOrRunning) {
   EXPECT_EQ(enabled->executablePath, "/opt/vellumora/bin/vellumora");
   manager->ClearCalls();
   ASSERT_TRUE(enabled->RemoveService()) << enabled->lastErrorCause;
-  EXPECT_EQ(manager->Calls(), (std::vector<std::string>{"LoadUnit vellumora.service",
-                                                        "DisableUnitFiles vellumora.service",
-                                                        "Reload"}));
+  EXPECT_EQ(manager->Calls(),
+            (std::vector<std::string>{"LoadUnit vellumora.service",
+                                      "DisableUnitFiles vellumora.service", "Reload"}));
   EXPECT_TRUE(fs::exists(packaged));
   EXPECT_FALSE(enabled->installed);
   EXPECT_FALSE(Service()->installed);
