@@ -43,6 +43,17 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
+// Whether the unit is the installed service. A unit file in the administrator's folder was
+// written by the install and counts, also when it is started on demand only. The unit file a
+// package ships stays disabled until the administrator enables it: until then, and while it
+// does not run, it is no installed service, so a desktop start beside it scans by itself.
+bool CountsAsInstalled(const UnitInfo& unit, const std::string& ownFile) {
+  if (unit.loadState != "loaded") return false;
+  if (unit.fragmentPath.empty() || unit.fragmentPath == ownFile) return true;
+  return unit.fileState != "disabled" ||
+         (unit.activeState != "inactive" && unit.activeState != "failed");
+}
+
 }  // namespace
 
 C_VAZService::Environment C_VAZService::Environment::OfThisMachine() {
@@ -81,7 +92,7 @@ C_VAZService::C_VAZService(std::string name, ServiceMainProc serviceMain,
     if (!bus || !bus->GetUnit(UnitName(), &unit, &cause)) {
       lastError = "ERROR Could not open SCManager!";
       lastErrorCause = cause;
-    } else if (unit.loadState == "loaded") {
+    } else if (CountsAsInstalled(unit, UnitFilePath())) {
       installed = true;
       running = unit.activeState == "active";
       std::string text, why;
@@ -160,12 +171,20 @@ bool C_VAZService::RemoveService() {
   auto bus = ServiceManagerBus::Open(environment_.busAddress, true, &lastErrorCause);
   if (!bus) return Failed("Could not open SCManager to delete!", true);
   const std::string file = UnitFilePath();
-  if (!FileExists(file)) {
-    lastErrorCause = file + " does not exist";
-    return Failed("Could not open service to delete", true);
+  const bool ownFile = FileExists(file);
+  if (!ownFile) {
+    // A packaged unit the administrator enabled is removed by disabling it: its file belongs
+    // to the package and stays, disabled, as it was installed.
+    UnitInfo unit;
+    std::string ignored;
+    if (!bus->GetUnit(UnitName(), &unit, &ignored) || unit.fragmentPath.empty() ||
+        !CountsAsInstalled(unit, file)) {
+      lastErrorCause = file + " does not exist";
+      return Failed("Could not open service to delete", true);
+    }
   }
   bool deleted = bus->DisableUnitFile(UnitName(), &lastErrorCause);
-  if (deleted && !RemoveFile(file)) {
+  if (deleted && ownFile && !RemoveFile(file)) {
     lastErrorCause = "cannot delete " + file;
     deleted = false;
   }

@@ -48,7 +48,8 @@ class C_VAZService final : public ServicePort {
     static Environment OfThisMachine();
   };
 
-  // Asks systemd whether the unit is installed and running. Never fails: failures are left
+  // Asks systemd whether the unit is installed (written by the install, or shipped by a
+  // package and enabled or running) and running. Never fails: failures are left
   // in lastError and leave the service not installed and not running.
   C_VAZService(std::string serviceName, ServiceMainProc serviceMain,
                ControlHandlerProc controlHandler, bool autoStart,
@@ -60,7 +61,8 @@ class C_VAZService final : public ServicePort {
   // Writes the unit file for executablePath and accountName, reloads systemd and enables the
   // unit (autoStart) or disables it.
   bool InstallService();
-  // Disables the unit, deletes its file and reloads systemd. Stops nothing.
+  // Disables the unit, deletes its file and reloads systemd. Stops nothing. A unit file that
+  // a package installed is only disabled.
   bool RemoveService();
   // Asks systemd to start the unit and waits (at most startTimeoutMs) until it runs.
   bool StartInstalledService();

@@ -42,6 +42,7 @@ struct UnitInfo {
   std::string loadState;     // "loaded", "not-found", "masked", ...
   std::string activeState;   // "active", "inactive", "activating", "failed", ...
   std::string fragmentPath;  // the unit file, empty when there is none
+  std::string fileState;     // "enabled", "disabled", "static", ...; empty when unknown
 };
 
 // How a start or stop job ended.

@@ -1,14 +1,9 @@
 // TKHelp: finds one paragraph of the plain-text help file and shows it in the panel.
 #include "ui/help-panel.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QPalette>
-#include <cstdio>
-#include <memory>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace vellumora::ui {
@@ -19,52 +14,29 @@ namespace {
 constexpr size_t kReadLimit = 255;
 // The help file is a few dozen kilobytes; reading stops here so that a huge or endless file
 // cannot keep the window busy while the mouse moves.
-constexpr long kMaxHelpBytes = 4L << 20;
+constexpr std::size_t kMaxHelpBytes = 4u << 20;
 
 const QColor kBackground(176, 183, 193);
 const QColor kNavy(0, 0, 128);
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// Opens `path` for reading only when it is a regular file: a FIFO or a device under the help
-// file's name would otherwise block the window or never end.
-File OpenRegularFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) ::close(fd);
-  return File(file);
-}
-
-// One read of a line: up to kReadLimit bytes, ending after a '\n' when one comes first.
-// `limited` tells that the read ended at the length limit inside a line (more of the line
-// follows). A '\n' right after a full read still belongs to it, so that a line of exactly
-// kReadLimit characters is not followed by an empty one. False at the end of the file.
-bool ReadPiece(FILE* file, long& budget, std::string& piece, bool& limited) {
+// One read of a line from `text` at `pos`: up to kReadLimit bytes, ending after a '\n' when
+// one comes first. `limited` tells that the read ended at the length limit inside a line (more
+// of the line follows). A '\n' right after a full read still belongs to it, so that a line of
+// exactly kReadLimit characters is not followed by an empty one. False at the end of the text.
+bool ReadPiece(const std::string& text, std::size_t& pos, std::string& piece, bool& limited) {
   piece.clear();
   limited = false;
-  int c = 0;
-  while (piece.size() < kReadLimit && budget > 0 && (c = std::getc(file)) != EOF) {
-    --budget;
-    piece.push_back(static_cast<char>(c));
+  while (piece.size() < kReadLimit && pos < text.size()) {
+    const char c = text[pos++];
+    piece.push_back(c);
     if (c == '\n') return true;
   }
   if (piece.empty()) return false;
-  if (piece.size() == kReadLimit && budget > 0) {
-    c = std::getc(file);
-    if (c == '\n') {
-      --budget;
+  if (piece.size() == kReadLimit && pos < text.size()) {
+    if (text[pos] == '\n') {
       piece.push_back('\n');
-    } else if (c != EOF) {
-      std::ungetc(c, file);
+      ++pos;
+    } else {
       limited = true;
     }
   }
@@ -101,17 +73,20 @@ void TKHelp::GetParagraph(const std::string& name) {
   }
   if (path.find('\0') != std::string::npos) return;
 
-  File file = OpenRegularFile(path);
-  if (!file) return;  // the panel keeps what it shows
+  // Only a regular file is read (a FIFO under its name would block the window), and at most
+  // kMaxHelpBytes of it.
+  std::string text;
+  if (ReadRegularFile(path, &text, nullptr, kMaxHelpBytes) != ReadStatus::kRead)
+    return;  // the panel keeps what it shows
   ++fileReads_;
 
-  long budget = kMaxHelpBytes;
+  std::size_t pos = 0;
   std::string piece;
   bool limited = false;
   bool first = true;
   bool collecting = false;
   char marker = 0;
-  while (ReadPiece(file.get(), budget, piece, limited)) {
+  while (ReadPiece(text, pos, piece, limited)) {
     std::string stored = " " + piece;
     // The last character is the line end, or, on a last line without one, its last real
     // character. A piece cut off by the length limit has no line end to lose.

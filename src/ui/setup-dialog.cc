@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "host/service.h"
@@ -27,6 +28,16 @@ namespace {
 constexpr int kClientWidth = 1194;
 constexpr int kClientHeight = 786;
 constexpr char kHelpFile[] = "Vellumora.htx";
+
+// The program a service installed from here runs: the engine without windows beside this
+// program when the windows run from vellumora-gui; an installed unit's program as it stands.
+std::string ServiceProgram(const C_VAZService& service) {
+  const std::filesystem::path program(service.executablePath);
+  if (service.installed || program.filename() != "vellumora-gui") return service.executablePath;
+  const std::filesystem::path engine = program.parent_path() / "vellumora";
+  std::error_code ec;
+  return std::filesystem::is_regular_file(engine, ec) ? engine.string() : service.executablePath;
+}
 
 }  // namespace
 
@@ -107,7 +118,7 @@ void TForm1::PrepareAtStart(bool settingsLoaded) {
     FillChannelGrid();
     LoadGeneralSettings();
   }
-  Panel3->EDservicePath->setText(QString::fromStdString(context_.service.executablePath));
+  Panel3->EDservicePath->setText(QString::fromStdString(ServiceProgram(context_.service)));
   ShowServiceState();
   if (!context_.service.isWindowsNT) Panel3->setEnabled(false);
   // The dialog's hint handler is the application's.

@@ -15,6 +15,7 @@
 
 #include "host/program.h"
 #include "host/service.h"
+#include "host/unit-file.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
 #include "kernel/text-fields.h"
@@ -28,18 +29,20 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::PrivateBus;
 using test::StandInManager;
-
 class ServiceBusTest : public ::testing::Test {
  protected:
   ServiceBusTest() : bus(dir.path()) {
     fs::create_directories(unitDir());
-    manager = std::make_unique<StandInManager>(bus.address, unitDir() / "vellumora.service");
+    fs::create_directories(packageUnitDir());
+    manager = std::make_unique<StandInManager>(bus.address, unitDir() / "vellumora.service",
+                                               packageUnitDir() / "vellumora.service");
   }
   void SetUp() override {
     ASSERT_TRUE(bus.running()) << "dbus-daemon did not start";
     ASSERT_TRUE(manager->ok()) << "the stand-in manager is not on the bus";
   }
   fs::path unitDir() const { return dir.path() / "etc"; }
+  fs::path packageUnitDir() const { return dir.path() / "lib"; }
   C_VAZService::Environment Systemd() const {
     C_VAZService::Environment e;
     e.managerRunning = true;
@@ -216,6 +219,65 @@ TEST_F(ServiceBusTest, UserStartBesideTheInstalledServiceIsTheDesktopForServiceS
   quitRequested = 0;
   unsetenv("VELLUMORA_COMMON_APPDATA");
   unsetenv("XDG_RUNTIME_DIR");
+}
+
+// The unit file a package ships, disabled: no installed service until the administrator
+// enables it or starts it, so a desktop start beside it scans by itself. Removing an enabled
+// packaged unit disables it and leaves the package's file; an install beside it takes its place
+// until it is removed again.
+TEST_F(ServiceBusTest, PackagedUnitIsTheServiceOnlyOnceEnabledOrRunning) {
+  const fs::path packaged = packageUnitDir() / "vellumora.service";
+  std::string error;
+  test::WriteFileBytes(packaged, UnitFileText("/opt/vellumora/bin/vellumora", "", &error));
+  manager->ReloadNow();
+
+  auto disabled = Service();
+  EXPECT_FALSE(disabled->installed);
+  EXPECT_EQ(disabled->lastError, "");
+  EXPECT_FALSE(disabled->RemoveService());
+  EXPECT_EQ(disabled->lastError, "Could not open service to delete");
+  EXPECT_TRUE(fs::exists(packaged));
+
+  setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  quitRequested = 1;
+  std::string name = "vellumora";
+  char* argv[] = {name.data(), nullptr};
+  EXPECT_EQ(RunProgram(1, argv, Systemd()), 0);
+  EXPECT_EQ(serviceSetupMode.load(), 0);
+  const auto lines = LogMessages(dir.path() / "Vellumora" / "Vellumora.log");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Vellumora startet as desktop application"),
+            lines.end());
+  quitRequested = 0;
+  unsetenv("VELLUMORA_COMMON_APPDATA");
+  unsetenv("XDG_RUNTIME_DIR");
+
+  manager->SetActive("active");  // systemctl start without enable
+  EXPECT_TRUE(Service()->installed);
+  EXPECT_TRUE(Service()->running);
+  manager->SetActive("inactive");
+
+  manager->SetEnabled(true);  // systemctl enable
+  auto enabled = Service();
+  ASSERT_TRUE(enabled->installed);
+  EXPECT_EQ(enabled->executablePath, "/opt/vellumora/bin/vellumora");
+  manager->ClearCalls();
+  ASSERT_TRUE(enabled->RemoveService()) << enabled->lastErrorCause;
+  EXPECT_EQ(manager->Calls(),
+            (std::vector<std::string>{"LoadUnit vellumora.service",
+                                      "DisableUnitFiles vellumora.service", "Reload"}));
+  EXPECT_TRUE(fs::exists(packaged));
+  EXPECT_FALSE(enabled->installed);
+  EXPECT_FALSE(Service()->installed);
+
+  Install("");
+  auto own = Service();
+  ASSERT_TRUE(own->installed);
+  EXPECT_EQ(own->executablePath, "/usr/bin/vellumora");
+  ASSERT_TRUE(own->RemoveService()) << own->lastErrorCause;
+  EXPECT_FALSE(fs::exists(unitDir() / "vellumora.service"));
+  EXPECT_TRUE(fs::exists(packaged));
+  EXPECT_FALSE(Service()->installed);
 }
 
 }  // namespace

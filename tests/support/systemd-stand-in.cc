@@ -16,8 +16,11 @@ const sd_bus_vtable StandInManager::kManagerVtable[] = {
     SD_BUS_VTABLE_END};
 
 const sd_bus_vtable StandInManager::kUnitVtable[] = {
-    SD_BUS_VTABLE_START(0), SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("LoadState", "s", StandInManager::Property, 0, 0),
     SD_BUS_PROPERTY("ActiveState", "s", StandInManager::Property, 0, 0),
-    SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0), SD_BUS_VTABLE_END};
+    SD_BUS_PROPERTY("FragmentPath", "s", StandInManager::Property, 0, 0),
+    SD_BUS_PROPERTY("UnitFileState", "s", StandInManager::Property, 0, 0),
+    SD_BUS_VTABLE_END};
 
 }  // namespace vellumora::test

@@ -1,20 +1,24 @@
 // A private dbus-daemon and a small stand-in for systemd's manager object on it, for tests of
 // the service object and of the windows that drive it. The stand-in is the suites' one fake:
 // systemd itself cannot run on the test machines. It keeps the unit's state the way systemd
-// does: the unit is loaded when its file was there at the last Reload, and start and stop jobs
+// does: the unit is loaded when its file was there at the last Reload (the administrator's file
+// before the one a package ships), and start and stop jobs
 // end with a JobRemoved signal.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -60,7 +64,8 @@ class PrivateBus {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (posix_spawnp(&pid_, exe.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 250 && pid_ > 0 && !std::filesystem::exists(socket); ++i)
+    // The socket file appears a moment before the daemon accepts on it: wait for a connection.
+    for (int i = 0; i < 250 && pid_ > 0 && !Accepts(socket.string()); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     address = "unix:path=" + socket.string();
   }
@@ -70,6 +75,17 @@ class PrivateBus {
     waitpid(pid_, nullptr, 0);
   }
   bool running() const { return pid_ > 0; }
+  static bool Accepts(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+  }
   std::string address;
 
  private:
@@ -80,7 +96,8 @@ class PrivateBus {
 // properties and the JobRemoved signal.
 class StandInManager {
  public:
-  StandInManager(const std::string& address, std::filesystem::path unitFile) : unitFile_(std::move(unitFile)) {
+  StandInManager(const std::string& address, std::filesystem::path unitFile, std::filesystem::path packagedFile)
+      : unitFile_(std::move(unitFile)), packagedFile_(std::move(packagedFile)) {
     sd_bus_new(&bus_);
     sd_bus_set_address(bus_, address.c_str());
     sd_bus_set_bus_client(bus_, 1);
@@ -121,6 +138,15 @@ class StandInManager {
     std::lock_guard lock(mutex_);
     return enabled_;
   }
+  // What `systemctl enable` or a package's installation does behind the object's back.
+  void SetEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    enabled_ = enabled;
+  }
+  void ReloadNow() {
+    std::lock_guard lock(mutex_);
+    LoadFiles();
+  }
 
  private:
   void Loop() {
@@ -129,6 +155,14 @@ class StandInManager {
       }
       sd_bus_wait(bus_, 20000);
     }
+  }
+  // Under mutex_: the unit file systemd would load now, the administrator's first.
+  void LoadFiles() {
+    fragment_.clear();
+    if (std::filesystem::exists(unitFile_))
+      fragment_ = unitFile_;
+    else if (std::filesystem::exists(packagedFile_))
+      fragment_ = packagedFile_;
   }
   void Record(std::string call) {
     std::lock_guard lock(mutex_);
@@ -147,7 +181,7 @@ class StandInManager {
     auto* self = Self(userdata);
     self->Record("Reload");
     std::lock_guard lock(self->mutex_);
-    self->loaded_ = std::filesystem::exists(self->unitFile_);
+    self->LoadFiles();
     return sd_bus_reply_method_return(m, "");
   }
   static int Subscribe(sd_bus_message* m, void*, sd_bus_error*) {
@@ -226,12 +260,15 @@ class StandInManager {
     auto* self = Self(userdata);
     std::lock_guard lock(self->mutex_);
     std::string value;
+    const bool loaded = !self->fragment_.empty();
     if (std::string(property) == "LoadState")
-      value = self->loaded_ ? "loaded" : "not-found";
+      value = loaded ? "loaded" : "not-found";
     else if (std::string(property) == "ActiveState")
       value = self->activeState_;
-    else if (self->loaded_)
-      value = self->unitFile_.string();
+    else if (std::string(property) == "UnitFileState")
+      value = !loaded ? "" : self->enabled_ ? "enabled" : "disabled";
+    else
+      value = self->fragment_.string();
     return sd_bus_message_append(reply, "s", value.c_str());
   }
 
@@ -244,8 +281,9 @@ class StandInManager {
   std::thread thread_;
   std::mutex mutex_;
   const std::filesystem::path unitFile_;
+  const std::filesystem::path packagedFile_;
+  std::filesystem::path fragment_;  // the loaded unit file; empty: not loaded
   std::vector<std::string> calls_;
-  bool loaded_ = false;
   bool enabled_ = false;
   std::string activeState_ = "inactive";
   std::string jobResult_ = "done";

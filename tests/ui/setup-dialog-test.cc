@@ -176,7 +176,8 @@ class ServicePanelTest : public ::testing::Test {
   ServicePanelTest() : bus(dir.path()) {
     EnsureQtApplication();
     fs::create_directories(dir.path() / "etc");
-    manager = std::make_unique<StandInManager>(bus.address, dir.path() / "etc" / "vellumora.service");
+    manager = std::make_unique<StandInManager>(bus.address, dir.path() / "etc" / "vellumora.service",
+                                               dir.path() / "lib" / "vellumora.service");
   }
   void SetUp() override {
     ASSERT_TRUE(bus.running()) << "dbus-daemon did not start";

@@ -151,6 +151,13 @@ bool ServiceManagerBus::GetUnit(const std::string& name, UnitInfo* info, std::st
   if (!property("LoadState", &result.loadState) || !property("ActiveState", &result.activeState) ||
       !property("FragmentPath", &result.fragmentPath))
     return false;
+  // Whether the unit is enabled only matters for a unit the package ships; a manager that
+  // cannot say leaves it unknown rather than the unit unreadable.
+  const std::string reported = error ? *error : std::string();
+  if (!property("UnitFileState", &result.fileState)) {
+    result.fileState.clear();
+    if (error) *error = reported;
+  }
   *info = std::move(result);
   return true;
 }
