@@ -294,6 +294,7 @@ QWidget* TForm1::BuildChannelPage() {
   auto* helpCell = new QGridLayout;
   HelpPrinters = HelpPanel("HelpPrinters", "#4");
   HelpPrinters->setPlainText(QStringLiteral("For help just move mouse over relevant fields...."));
+  HelpPrinters->setFixedWidth(240);  // the printer step needs the room
   helpCell->addWidget(HelpPrinters, 0, 0);
   QWidget* errors = BuildErrorPanel();
   errors->setFixedWidth(HelpPrinters->width());

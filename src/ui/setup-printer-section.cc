@@ -157,7 +157,8 @@ QWidget* TForm1::BuildPrinterSection() {
   auto* row = new QHBoxLayout(section);
   row->setContentsMargins(0, 0, 0, 0);
   IMtarget1 = Named(new QLabel, "IMtarget1");
-  IMtarget1->setFixedSize(100, 100);
+  IMtarget1->setFixedSize(64, 64);
+  IMtarget1->setScaledContents(true);
   IMtarget1->setPixmap(TargetPicture(false));
   IMtarget1->setProperty("picture", QStringLiteral("PRINTER100"));
   row->addWidget(IMtarget1, 0, Qt::AlignTop);
@@ -181,18 +182,20 @@ QWidget* TForm1::BuildPrinterSection() {
   PNspecialDriver = Named(new QFrame, "PNspecialDriver");
   PNspecialDriver->setFrameShape(QFrame::StyledPanel);
   PNspecialDriver->setAutoFillBackground(true);
-  auto* driverRow = new QHBoxLayout(PNspecialDriver);
+  // Two by two: the step's column is narrow beside the schedule.
+  auto* driverRow = new QGridLayout(PNspecialDriver);
   BNdriverSetup = DriverButton("BNdriverSetup", QStringLiteral("Special driver settings ..."));
   BNclearSpecialDriver = DriverButton("BNclearSpecialDriver", QStringLiteral("X"));
-  BNclearSpecialDriver->setFixedWidth(28);
   SetHint(BNclearSpecialDriver, QStringLiteral("Clear special driver settings"));
   BNsetToNewDefault = DriverButton(
       "BNsetToNewDefault", QStringLiteral("Test printer driver\nchange to the new\nsettings now"));
   BNrestore = DriverButton("BNrestore", QStringLiteral("Restore\noriginal\nsettings"));
   BNrestore->setEnabled(false);
   BNdriverSetup->setEnabled(false);
-  for (QPushButton* b : {BNdriverSetup, BNclearSpecialDriver, BNsetToNewDefault, BNrestore})
-    driverRow->addWidget(b);
+  driverRow->addWidget(BNdriverSetup, 0, 0);
+  driverRow->addWidget(BNclearSpecialDriver, 0, 1);
+  driverRow->addWidget(BNsetToNewDefault, 1, 0);
+  driverRow->addWidget(BNrestore, 1, 1);
   grid->addWidget(PNspecialDriver, 2, 0, 1, 2);
 
   auto* lamps = Named(new QGroupBox(QStringLiteral(" Your printers access privileges...")),
