@@ -12,7 +12,10 @@
 #include <QPushButton>
 #include <QThread>
 #include <chrono>
+#include <algorithm>
 #include <functional>
+#include <mutex>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -110,6 +113,20 @@ class DesktopFixture : public ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
+  // Keeps every line the kernel logs from here on; Logged looks for one.
+  void RecordLogLines() {
+    kernel->logCallback = [this](const std::string& text, bool replaceLast) {
+      {
+        std::lock_guard lock(logLinesMutex);
+        logLines.push_back(text);
+      }
+      statusLine->Show(text, replaceLast);
+    };
+  }
+  bool Logged(const std::string& line) {
+    std::lock_guard lock(logLinesMutex);
+    return std::find(logLines.begin(), logLines.end(), line) != logLines.end();
+  }
   ui::TForm0& window() { return desktop->mainWindow(); }
   ui::DesktopEngine& engine() { return desktop->engine(); }
 
@@ -122,6 +139,8 @@ class DesktopFixture : public ::testing::Test {
   std::unique_ptr<Outputs> outputs;
   std::unique_ptr<DesktopContext> context;
   std::unique_ptr<ui::DesktopApplication> desktop;
+  std::mutex logLinesMutex;
+  std::vector<std::string> logLines;
 };
 
 }  // namespace vellumora::test

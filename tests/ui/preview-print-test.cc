@@ -17,13 +17,7 @@ namespace fs = std::filesystem;
 class PreviewPrintTest : public DesktopFixture {
  protected:
   void SetUp() override {
-    kernel->logCallback = [this](const std::string& text, bool replaceLast) {
-      {
-        std::lock_guard lock(linesMutex);
-        lines.push_back(text);
-      }
-      statusLine->Show(text, replaceLast);
-    };
+    RecordLogLines();
     folder = dir.path() / "in";
     fs::create_directories(folder);
     kernel->ReadSettings(false);
@@ -47,14 +41,8 @@ class PreviewPrintTest : public DesktopFixture {
     fs::rename(staged, folder / name);
     return folder / name;
   }
-  bool Logged(const std::string& line) {
-    std::lock_guard lock(linesMutex);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
 
   fs::path folder;
-  std::mutex linesMutex;
-  std::vector<std::string> lines;
 };
 
 TEST_F(PreviewPrintTest, TheOperatorsAnswerDecides) {
@@ -76,8 +64,8 @@ TEST_F(PreviewPrintTest, TheOperatorsAnswerDecides) {
     SCOPED_TRACE(c.answer);
     ASSERT_TRUE(cups.Reset());
     {
-      std::lock_guard lock(linesMutex);
-      lines.clear();
+      std::lock_guard lock(logLinesMutex);
+      logLines.clear();
     }
     const bool hidden = std::string(c.answer) == "hidden";
     if (hidden) window().hide();

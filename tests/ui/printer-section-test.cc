@@ -72,13 +72,7 @@ class FixedAccessPort : public OutputPort {
 class PrinterSectionTest : public DesktopFixture {
  protected:
   void SetUp() override {
-    kernel->logCallback = [this](const std::string& text, bool replaceLast) {
-      {
-        std::lock_guard lock(linesMutex);
-        lines.push_back(text);
-      }
-      statusLine->Show(text, replaceLast);
-    };
+    RecordLogLines();
     folder = dir.path() / "in";
     fs::create_directories(folder);
     ASSERT_EQ(printers::SetDefaultMedia(CupsSandbox::kPostScriptQueue, "iso_a4_210x297mm"),
@@ -124,15 +118,9 @@ class PrinterSectionTest : public DesktopFixture {
   QStringList Errors() {
     return setup().Memo->toPlainText().split('\n', Qt::SkipEmptyParts);
   }
-  bool Logged(const std::string& line) {
-    std::lock_guard lock(linesMutex);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
   ui::TForm1& setup() { return desktop->setupDialog(); }
 
   fs::path folder;
-  std::mutex linesMutex;
-  std::vector<std::string> lines;
 };
 
 TEST_F(PrinterSectionTest, TheLampsShowWhatThePrinterAllows) {
@@ -214,8 +202,8 @@ TEST_F(PrinterSectionTest, EachMissingAccessBitHasItsLampErrorAndLogLine) {
     kernel->output = &port;
     setup().Memo->clear();
     {
-      std::lock_guard lock(linesMutex);
-      lines.clear();
+      std::lock_guard lock(logLinesMutex);
+      logLines.clear();
     }
     setup().BNdriverSetup->setEnabled(true);
     setup().BNsetToNewDefault->setEnabled(true);
