@@ -205,7 +205,7 @@ QWidget* TForm1::BuildChannelPage() {
   freqRow->addWidget(new QLabel(QStringLiteral("seconds")));
   freqRow->addStretch();
   s1->addWidget(freqPanel);
-  CBprintPathActive = Named(new QCheckBox, "CBprintPathActive");
+  CBprintPathActive = Named(new QCheckBox(page), "CBprintPathActive");
   CBprintPathActive->setChecked(true);
   CBprintPathActive->hide();  // never shown: the grid's Active column shows it
 
