@@ -486,6 +486,13 @@ void TForm1::BNtestBMPClick(QPushButton* which) {
   }
   while (!folder.empty() && folder.back() == '/') folder.pop_back();
   std::string bytes, error;
+  // With raw printing switched off the scan would leave the raw sample lying in the folder,
+  // unprinted, where it makes the folder "not empty" and waits for someone to remove it.
+  const bool rawRefused = which == BNtestPRN && k.settings.NoRawFilePrinting;
+  if (rawRefused) {
+    k.Log("ERROR Test printout: raw file printing is switched off in the general setup");
+    folder.clear();
+  }
   const bool sample = ReadRegularFile(shareDirectory_.toStdString() + name, &bytes, &error,
                                       kMaxSampleBytes) == ReadStatus::kRead;
   // Written beside and renamed over any file of that name: a link planted in the folder is

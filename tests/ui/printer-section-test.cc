@@ -345,6 +345,13 @@ TEST_F(PrinterSectionTest, TheTestPrintoutsArriveAtThePrinter) {
   setup().BNtestPRN->click();
   kernelIdle = 1;
   EXPECT_FALSE(fs::exists(folder / "TestFile.prn"));
+
+  // With raw printing switched off the raw sample is not left lying unprinted in the folder.
+  setup().findChild<QCheckBox*>("CBonlyKnownTypes")->setChecked(true);
+  ASSERT_TRUE(kernel->SaveSettings(false));
+  setup().BNtestPRN->click();
+  EXPECT_FALSE(fs::exists(folder / "TestFile.prn"));
+  EXPECT_TRUE(Logged("ERROR Test printout: raw file printing is switched off in the general setup"));
 }
 
 }  // namespace
