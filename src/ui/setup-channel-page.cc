@@ -436,6 +436,8 @@ void TForm1::ShowChannelRowColours() {
 
 void TForm1::PCMatrix2SelectCell(int row, int column) {
   if (column == kColActive || row < 0 || row >= PCMatrix2->rowCount()) return;
+  // The scan loop writes the records' count downs as it goes: no copy is taken beside it.
+  if (ScanningBlocksEdits()) return;
   const int32_t index = PCMatrix2->item(row, kColId)->data(Qt::DisplayRole).toInt() - 1;
   if (column == kColDelete && index >= 0) {
     // The controls still show the channel shown before until the answer is in.
