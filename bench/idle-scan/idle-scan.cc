@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     }
   }
   kernel.channelCount = channels;
-  kernel.iniFileAge = 1;  // no settings file: keep the ten-second reload quiet
+  kernel.iniFileAge.mtimeNs = 1;  // no settings file: keep the ten-second reload quiet
   // As the program runs without windows: one wait until the next second.
   kernel.idleWaitMs = WaitForStopWake;
   std::thread stopper([&] {

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   Outputs outputs(kernel, watermark);
   kernel.output = &outputs;
   kernel.settings.NoRawFilePrinting = false;
-  kernel.iniFileAge = 1;  // no settings file: keep the ten-second reload quiet
+  kernel.iniFileAge.mtimeNs = 1;  // no settings file: keep the ten-second reload quiet
   kernel.channels.assign(channels + 1, EmptyChannel());
   for (int i = 0; i < channels; ++i) {
     PrintChannel& ch = kernel.channels[i];

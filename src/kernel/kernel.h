@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/cpu-load.h"
 #include "platform/file-completeness.h"
+#include "platform/files.h"
 #include "platform/folder-watch.h"
 
 namespace vellumora {
@@ -162,10 +163,11 @@ class C_Kernel {
   std::unique_ptr<ServerThread> server;
   std::string serverCommand;
 
-  // File time stamps (nanoseconds since the epoch) of the settings and channel-definitions
-  // files at their last load; 0 means never loaded.
-  int64_t iniFileAge = 0;
-  int64_t channelFileAge = 0;
+  // Which settings and channel-definitions files were loaded last, and in what state (all zero:
+  // never loaded). Files are replaced by a rename, so a rewrite shows as another inode even
+  // when it lands in the same clock tick as the write before it.
+  FileIdentity iniFileAge;
+  FileIdentity channelFileAge;
 
   LogCallback logCallback;
   C_KLog* log = nullptr;  // the log the start-up attached; it holds maxLines

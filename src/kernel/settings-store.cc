@@ -60,7 +60,7 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
   } else {
     // The settings file.
     const std::string iniPath = dataDir + kIniFile;
-    const int64_t iniAge = FileTimeNs(iniPath);
+    const FileIdentity iniAge = IdentityOfPath(iniPath);
     if (!FileExists(iniPath)) {
       Log("ERROR Ini-file not found: " + iniPath);
     } else if (!onlyIfChanged || iniAge != iniFileAge) {
@@ -69,7 +69,7 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
         // Like a missing file: reported at every call, the settings keep their values.
         Log("ERROR Ini-file cannot be read: " + ReadableText(iniPath) + " (" + error + ")");
       } else {
-        if (iniFileAge != 0) Log("Read updated ini-file data");
+        if (iniFileAge != FileIdentity{}) Log("Read updated ini-file data");
         iniFileAge = iniAge;
         SystemSettings loaded = ParseIniSettings(bytes);
         std::lock_guard lock(registryLock);
@@ -97,9 +97,9 @@ int32_t C_Kernel::ReadSettings(bool onlyIfChanged) {
 
     // The channel definitions.
     const std::string vchPath = dataDir + kChannelFile;
-    const int64_t vchAge = FileTimeNs(vchPath);
+    const FileIdentity vchAge = IdentityOfPath(vchPath);
     if (!onlyIfChanged || vchAge != channelFileAge) {
-      if (channelFileAge != 0) Log("Read updated vch-file data");
+      if (channelFileAge != FileIdentity{}) Log("Read updated vch-file data");
       // A file that stays damaged is not read again until it changes.
       channelFileAge = vchAge;
       // The file must be openable for writing too; one without any write permission counts
@@ -172,6 +172,11 @@ bool C_Kernel::SaveSettings(bool appendChannel) {
     channelCount = count;
     currentChannelIndex = -1;
     if (appendChannel) ReadSettings(true);
+    if (channels.size() <= static_cast<std::size_t>(count)) {
+      // The next channel's slot, also when the reload above could not read the file back.
+      std::lock_guard lock(registryLock);
+      channels.resize(static_cast<std::size_t>(count) + 1, EmptyChannel());
+    }
   }
   return iniSaved && channelsSaved;
 }

@@ -191,8 +191,8 @@ TEST_F(ScanLoopTest, ChangedSettingsAreReadEveryTenSeconds) {
   const std::string ini = kernel->dataDir + "Vellumora.ini";
   SystemSettings values;
   WriteFileBytes(ini, IniSettingsBytes("", values, kernel->appDir, kernel->dataDir));
-  kernel->iniFileAge = FileTimeNs(ini);
-  kernel->channelFileAge = FileTimeNs(kernel->dataDir + "Vellumora.vch");
+  kernel->iniFileAge = IdentityOfPath(ini);
+  kernel->channelFileAge = IdentityOfPath(kernel->dataDir + "Vellumora.vch");
 
   bool changedBefore = true;
   RunPasses(101, [&](int pass) {

@@ -298,7 +298,7 @@ TEST_F(SettingsStoreTest, OddThingsInTheSettingsFilesPlaceNeitherBlockNorCrash) 
     tc.make(Data("Vellumora.ini"), dir.path() / "elsewhere.ini");
     tc.make(Data("Vellumora.vch"), dir.path() / "elsewhere.vch");
     kernel->settings = SystemSettings();
-    kernel->iniFileAge = kernel->channelFileAge = 0;
+    kernel->iniFileAge = kernel->channelFileAge = FileIdentity{};
     messages.clear();
     kernel->ReadSettings(false);
     EXPECT_FALSE(kernel->settings.DebugMode);
@@ -331,7 +331,7 @@ TEST_F(SettingsStoreTest, SaveWritesHeaderAndRecordsAndAppendUsesTheSpareSlot) {
   EXPECT_EQ(kernel->channelCount, 1);
 }
 
-TEST_F(SettingsStoreTest, UnchangedFilesAreReadOnceAndChangesWithinASecondAreSeen) {
+TEST_F(SettingsStoreTest, UnchangedFilesAreReadOnceAndChangesWithinOneClockTickAreSeen) {
   WriteIni("[Operation]\r\nMaxLogSize=500\r\n");
   RawRecord r(kNewRecord);
   r.I32(oCopies, 1);
@@ -343,9 +343,17 @@ TEST_F(SettingsStoreTest, UnchangedFilesAreReadOnceAndChangesWithinASecondAreSee
   EXPECT_EQ(kernel->channels[0].copies, 42);
   EXPECT_TRUE(messages.empty());
 
+  // Both files are replaced (by a rename, as every writer of them does) within the clock tick
+  // of the write before: their times stay the same, their inodes do not.
+  const auto vchTime = fs::last_write_time(Data("Vellumora.vch"));
+  const auto iniTime = fs::last_write_time(Data("Vellumora.ini"));
   r.I32(oCopies, 7);
-  test::WriteFileBytes(Data("Vellumora.vch"), Header("603", "0001") + r.bytes);  // same second
-  WriteIni("[Operation]\r\nMaxLogSize=600\r\n");
+  std::string error;
+  ASSERT_TRUE(ReplaceFile(Data("Vellumora.vch"), Header("603", "0001") + r.bytes, &error)) << error;
+  ASSERT_TRUE(ReplaceFile(Data("Vellumora.ini"), "[Operation]\r\nMaxLogSize=600\r\n", &error))
+      << error;
+  fs::last_write_time(Data("Vellumora.vch"), vchTime);
+  fs::last_write_time(Data("Vellumora.ini"), iniTime);
   EXPECT_EQ(kernel->ReadSettings(true), 1);
   EXPECT_EQ(kernel->channels[0].copies, 7);
   EXPECT_EQ(log.maxLines.load(), 600);
