@@ -128,24 +128,30 @@ void CairoCanvas::AndDraw(const Bitmap& picture, const DeviceRect& dest) {
     cairo_restore(cr_);
     return;
   }
-  // Raster pages: a bitwise AND per channel, the picture scaled nearest-neighbour.
+  // Raster pages: a bitwise AND per channel, the picture scaled nearest-neighbour onto the
+  // pixels whose centres `dest` covers. The canvas may be scaled and moved (a page proof in
+  // printer dots), so the corners are taken to pixels first.
   cairo_surface_flush(target);
   uint8_t* data = cairo_image_surface_get_data(target);
   const int width = cairo_image_surface_get_width(target);
   const int height = cairo_image_surface_get_height(target);
   const int stride = cairo_image_surface_get_stride(target);
-  double ox = 0, oy = 0;
-  cairo_user_to_device(cr_, &ox, &oy);
-  for (int y = 0; y < dest.Height(); ++y) {
-    const int ty = static_cast<int>(oy) + dest.top + y;
-    if (ty < 0 || ty >= height) continue;
-    const int sy = static_cast<int>(static_cast<int64_t>(y) * picture.height / dest.Height());
-    const uint8_t* srcRow = picture.bgra.data() + static_cast<std::size_t>(sy) * picture.stride;
+  if (!data) return;
+  double x0 = dest.left, y0 = dest.top, x1 = dest.right, y1 = dest.bottom;
+  cairo_user_to_device(cr_, &x0, &y0);
+  cairo_user_to_device(cr_, &x1, &y1);
+  const auto pixel = [](double v) {
+    return static_cast<int64_t>(std::ceil(std::clamp(v, -1e15, 1e15) - 0.5));
+  };
+  const int64_t left = pixel(x0), top = pixel(y0), right = pixel(x1), bottom = pixel(y1);
+  const int64_t dw = right - left, dh = bottom - top;
+  if (dw <= 0 || dh <= 0) return;
+  for (int64_t ty = std::max<int64_t>(top, 0); ty < std::min<int64_t>(bottom, height); ++ty) {
+    const auto sy = static_cast<std::size_t>((ty - top) * picture.height / dh);
+    const uint8_t* srcRow = picture.bgra.data() + sy * picture.stride;
     uint8_t* dstRow = data + static_cast<std::size_t>(ty) * stride;
-    for (int x = 0; x < dest.Width(); ++x) {
-      const int tx = static_cast<int>(ox) + dest.left + x;
-      if (tx < 0 || tx >= width) continue;
-      const int sx = static_cast<int>(static_cast<int64_t>(x) * picture.width / dest.Width());
+    for (int64_t tx = std::max<int64_t>(left, 0); tx < std::min<int64_t>(right, width); ++tx) {
+      const auto sx = static_cast<std::size_t>((tx - left) * picture.width / dw);
       for (int c = 0; c < 3; ++c) dstRow[tx * 4 + c] &= srcRow[sx * 4 + c];
     }
   }
@@ -199,12 +205,21 @@ struct ImageCanvas::Impl {
 };
 
 ImageCanvas::ImageCanvas(int32_t width, int32_t height, int32_t dpiX, int32_t dpiY)
+    : ImageCanvas(width, height, dpiX, dpiY, ImagePlacement{}) {}
+
+ImageCanvas::ImageCanvas(int32_t width, int32_t height, int32_t dpiX, int32_t dpiY,
+                         const ImagePlacement& placement)
     : impl_(std::make_unique<Impl>()) {
   impl_->surface =
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(width, 1), std::max(height, 1));
   impl_->cr = cairo_create(impl_->surface);
   cairo_set_source_rgb(impl_->cr, 1, 1, 1);
   cairo_paint(impl_->cr);
+  // As a PDF page is set up: scaled to its units first, then moved to its origin. The canvas
+  // (and its text layout) is made after, so it measures in those units.
+  if (placement.scaleX > 0 && placement.scaleY > 0)
+    cairo_scale(impl_->cr, placement.scaleX, placement.scaleY);
+  cairo_translate(impl_->cr, placement.originX, placement.originY);
   canvas_ = std::make_unique<CairoCanvas>(impl_->cr, dpiX, dpiY);
 }
 

@@ -38,10 +38,22 @@ class CairoCanvas : public Canvas {
   std::unique_ptr<Text> text_;
 };
 
+// Where a canvas's units lie on a picture: `scaleX`, `scaleY` pixels per unit, and the canvas
+// origin `originX`, `originY` units right of and below the picture's top left corner (a
+// printer's page puts its origin at the printable area). Scaled and moved, never turned.
+struct ImagePlacement {
+  double scaleX = 1, scaleY = 1;
+  double originX = 0, originY = 0;
+};
+
 // A canvas on a picture in memory (32-bit, white to begin with), e.g. for a preview.
 class ImageCanvas {
  public:
+  // One canvas unit per pixel, the origin at the top left corner.
   ImageCanvas(int32_t width, int32_t height, int32_t dpiX, int32_t dpiY);
+  // Canvas units (e.g. printer dots) placed on the picture as `placement` says.
+  ImageCanvas(int32_t width, int32_t height, int32_t dpiX, int32_t dpiY,
+              const ImagePlacement& placement);
   ~ImageCanvas();
   Canvas& canvas() { return *canvas_; }
   // The picture as drawn so far.
