@@ -11,16 +11,15 @@
 #include "output/note-watermark.h"
 #include "output/outputs.h"
 #include "output/picture-layout.h"
+#include "output/picture-page.h"
 #include "output/preview-port.h"
 #include "platform/pictures.h"
 
 namespace vellumora {
 
-int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
-                                  bool pixelsOptional) {
-  C_Kernel& k = kernel_;
-  k.imageDpiX = 0;
-  k.imageDpiY = 0;
+LoadedFrame ReadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
+                             bool pixelsOptional) {
+  LoadedFrame loaded;
   const pictures::Format* format = pictures::DecoderFor(path);
   pictures::FrameResult r;
   if (format) {
@@ -29,22 +28,38 @@ int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& pat
     r.error = "the file name has no picture type";
   }
   if (r.tooLarge) {
-    k.Log("ERROR Picture too large to print: " + ReadableText(path) + " (" +
-          std::to_string(r.declaredWidth) + " x " + std::to_string(r.declaredHeight) + " pixels)");
-    return 0;
+    loaded.failure = "ERROR Picture too large to print: " + ReadableText(path) + " (" +
+                     std::to_string(r.declaredWidth) + " x " + std::to_string(r.declaredHeight) +
+                     " pixels)";
+    loaded.tooLarge = true;
+    return loaded;
   }
   if (r.frameCount < 1) {
-    k.Log("ERROR Corrupted graphic file " + ReadableText(path));
-    if (k.settings.DebugMode) k.Log("DEBUG-INFO " + ReadableText(r.error));
-    return 0;
+    loaded.failure = "ERROR Corrupted graphic file " + ReadableText(path);
+    loaded.detail = ReadableText(r.error);
+    return loaded;
   }
+  loaded.count = r.frameCount;
   // Only TIFF frames keep their resolution: JPEG, BMP and PNG pictures print one printer dot
   // per pixel whatever they store.
   if (r.decoded && *format == pictures::Format::kTiff) {
-    k.imageDpiX = r.dpiX;
-    k.imageDpiY = r.dpiY;
+    loaded.dpiX = r.dpiX;
+    loaded.dpiY = r.dpiY;
   }
-  return r.frameCount;
+  return loaded;
+}
+
+int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
+                                  bool pixelsOptional) {
+  C_Kernel& k = kernel_;
+  const LoadedFrame loaded = ReadGraphicFrame(bitmap, fd, path, frame, pixelsOptional);
+  k.imageDpiX = loaded.dpiX;
+  k.imageDpiY = loaded.dpiY;
+  if (loaded.count < 1) {
+    k.Log(loaded.failure);
+    if (k.settings.DebugMode && !loaded.tooLarge) k.Log("DEBUG-INFO " + loaded.detail);
+  }
+  return loaded.count;
 }
 
 int32_t Outputs::LoadGraphicFrame(Bitmap& bitmap, const std::string& path, int32_t frame,
@@ -160,7 +175,6 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
           }
           copyStarted = true;
 
-          const DeviceRect image = ToCanvas(layout.image, g);
           if (startsDocument) {
             if (c.setOrientation) printer().SetOrientation(orientation);
             printer().title = "Vellumora: " + name;
@@ -172,14 +186,11 @@ OutputReport Outputs::PrintBitmapPages(const OutputJob& job, int32_t totalPages,
             return;
           }
           if (pageUsed) printer().NewPage();
-          Canvas& canvas = printer().canvas();
-          canvas.StretchDraw(bitmap, image);
+          DrawPicturePage(printer().canvas(), c, watermark_, layout, bitmap, total, page, name,
+                          k.localClock);
           // The canvas keeps what it needs of the picture: its memory goes before the page is
           // written out, which matters for pictures of tens of megapixels.
           bitmap = Bitmap{};
-          DrawTextNote(canvas, c, printable, 1.0, total, page, name, note, k.localClock);
-          DrawWatermark(canvas, c, watermark_, printable, 1.0, c.stretchWMvert != 0,
-                        c.stretchWMhor != 0);
           pageUsed = drawnAny = true;
         }
         if (count > 1 && frame < count) {

@@ -16,6 +16,25 @@ namespace vellumora {
 // The main window's preview while a picture is printed; absent in service and headless runs.
 class PreviewPort;
 
+// One frame of a picture file as printing reads it, with no effect on the kernel's job state.
+struct LoadedFrame {
+  // Frames in the file; 0 when it cannot be loaded or is too large to decode.
+  int32_t count = 0;
+  // The frame's resolution as printing uses it: a TIFF frame's own, else 0 (one printer dot
+  // per pixel).
+  int32_t dpiX = 0;
+  int32_t dpiY = 0;
+  std::string failure;    // the log line of a file that cannot be loaded
+  bool tooLarge = false;  // refused unread for its declared size
+  std::string detail;     // why a damaged file could not be decoded, for the debug log
+};
+
+// Loads frame `frame` (from 1) of the picture file open as `fd` into `bitmap`; read only through
+// `fd`, `path` choosing the decoder by the picture type it names. Logs nothing and touches no
+// shared state, so any thread may call it. pixelsOptional: see pictures::LoadFrame.
+LoadedFrame ReadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
+                             bool pixelsOptional = false);
+
 // Set while a PDF worker thread runs (from before it starts until its work is done), and the
 // page count its rendering found.
 extern std::atomic<uint8_t> pdfThreadRunning;
@@ -54,8 +73,7 @@ class Outputs final : public OutputPort {
   // Picture printing (bitmap-print.cc, note-watermark.cc).
   // Loads frame `frame` (from 1) of the picture file open as `fd` into `bitmap` and returns the
   // number of frames in the file, 0 (after logging) when it cannot be loaded or is too large to
-  // decode. The file is read only through `fd`; `path` chooses the decoder by the picture type
-  // it names and appears in the log lines. Sets imageDpiX/Y.
+  // decode (ReadGraphicFrame, its failure logged). Sets imageDpiX/Y.
   // pixelsOptional: see pictures::LoadFrame (for pages that go only to the printer).
   int32_t LoadGraphicFrame(Bitmap& bitmap, int fd, const std::string& path, int32_t frame,
                            bool pixelsOptional = false);
