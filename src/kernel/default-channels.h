@@ -24,7 +24,7 @@ void TakeMeasuredPage(PrintChannel& channel, const PageGeometry& page);
 
 // The record slot after the last channel, where a new channel is written before
 // SaveSettings(true) appends it. The array is grown to hold it when a reload did not provide
-// one (two saves within one file time stamp are seen as one, and the reload is skipped).
+// one (a channel file that could not be read back, say).
 PrintChannel& SpareChannelSlot(C_Kernel& kernel);
 
 // Makes a channel's folder with its parents: the folders made get mode 0775 (others drop their

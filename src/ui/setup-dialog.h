@@ -5,7 +5,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFont>
+#include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QTextEdit>
 #include <QPointer>
@@ -19,6 +22,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "host/program.h"
 #include "kernel/kernel.h"
@@ -31,6 +36,7 @@ class ServicePanel;
 class TForm0;
 class TFormInfo;
 class TFrameStartStopTime;
+class TFR_Preview;
 class TKHelp;
 class MobilePage;
 class TFormInfo;
@@ -218,6 +224,95 @@ class TForm1 : public QWidget, public SettingsSource {
   void StoreLayoutControls();
   // The preview frame redrawn from the controls.
   void DrawLayoutPreview();
+  // The page's dependency rules and the limits of the white borders.
+  void UpdateLayoutControls();
+  // Resolution, paper size and printable area from the printer into editChannel and the page.
+  void ReadPrinterGeometry();
+  // The printer's papers into LIpapers (at most kMaxPapers), the wanted one selected; with
+  // takeCurrent the printer's current paper becomes the channel's. Returns the number listed.
+  int32_t FillPaperList(const std::string& printer, bool takeCurrent);
+  // Tries the typed paper size on the printer; true when the printer took it.
+  bool TestPaperSizeControl();
+  // (Re)starts the delayed layout update: 3 s after typing a paper size, else 1 s.
+  void RestartLayoutTimer();
+  void TimerUpdatePRCHTimer();
+  void LIpapersClick(int row);
+  void BNgetCurrentPaperSettingsClick();
+  void CBfixedPaperSizeMouseUp();
+  void CBdynPaperLengthMouseUp();
+  void BNfontClick();
+  // "Preview with a real file": the chosen picture laid out with the shown, unsaved settings.
+  void BNrealPreviewClick();
+
+  // The font chooser (tests answer it without a dialog): the font shown in, the chosen font
+  // out, or nothing when cancelled.
+  std::function<std::optional<QFont>(const QFont& shown)> chooseFont;
+  // The real-file preview's file chooser: start file in, chosen file out (empty: cancelled).
+  std::function<QString(const QString& start)> choosePreviewFile;
+  // How long the paper size test shows its result: 1 s for success, 4 s otherwise (tests
+  // shorten them).
+  int paperTestSuccessMs = 1000;
+  int paperTestFailureMs = 4000;
+
+  static constexpr int kMaxPapers = 100;
+  int32_t dialogDpiX = 0, dialogDpiY = 0;
+  int32_t paperWidthMM = 0, paperHeightMM = 0;
+  int32_t widthDots = 0, heightDots = 0;
+  bool paperDimsEdited = false;
+  std::array<int32_t, kMaxPapers> paperIds{};
+  std::array<std::string, kMaxPapers> paperMedia;  // the print server's name of each row
+
+  QLabel* IMtarget2 = nullptr;
+  QGroupBox* GBbitmap = nullptr;
+  QFrame* PNscreen = nullptr;
+  TFR_Preview* FRpreview = nullptr;
+  QPushButton* BNrealPreview = nullptr;
+  QLineEdit* EDwidthmm = nullptr;
+  QLineEdit* EDheightmm = nullptr;
+  QLabel* LBwidthdots = nullptr;
+  QLabel* LBheightdots = nullptr;
+  QLabel* LBdpiX = nullptr;
+  QLabel* LBdpiY = nullptr;
+  QLabel* LBprnWidthMM = nullptr;
+  QLabel* LBprnHeightMM = nullptr;
+  QPushButton* BNgetCurrentPaperSettings = nullptr;
+  QListWidget* LIpapers = nullptr;
+  QCheckBox* CBfixedPaperSize = nullptr;
+  QCheckBox* CBdynPaperLength = nullptr;
+  QCheckBox* CBnoRestore = nullptr;
+  QLabel* LBpapercontrol = nullptr;
+  QSpinBox* SEborderL = nullptr;
+  QSpinBox* SEborderT = nullptr;
+  QSpinBox* SEborderR = nullptr;
+  QSpinBox* SEborderB = nullptr;
+  QCheckBox* CBautoDetect = nullptr;
+  QCheckBox* CBstretch = nullptr;
+  QCheckBox* CBignoreAratio = nullptr;
+  QCheckBox* CBcenter = nullptr;
+  QCheckBox* CBlandscape = nullptr;
+  QCheckBox* CBportrait = nullptr;
+  QCheckBox* CBsetOrientation = nullptr;
+  QLineEdit* EDheader = nullptr;
+  std::array<QRadioButton*, 6> RBnote{};  // RBa ... RBf
+  QCheckBox* CBwatermark = nullptr;
+  QCheckBox* CBstretchWMhor = nullptr;
+  QCheckBox* CBstretchWMvert = nullptr;
+  QCheckBox* CBpdfUseDocDefaults = nullptr;
+  QCheckBox* CBfitPdf = nullptr;
+  QCheckBox* CBpdfThroughBitmap = nullptr;
+  QCheckBox* CBpdfHighRes = nullptr;
+  QLineEdit* EDstart = nullptr;
+  QLineEdit* EDstop = nullptr;
+  QPushButton* BNfont = nullptr;
+  QLabel* LBpreview = nullptr;
+  QFrame* PNtestNewSize = nullptr;
+  QFrame* SHdriverAccess = nullptr;
+  QLabel* LBsenddims = nullptr;
+  QLabel* LBreceivedims = nullptr;
+  QLabel* LBresult = nullptr;
+  QTimer* TimerUpdatePRCH = nullptr;
+  // The last real-file preview window (kept for the tests and the screenshots).
+  QPointer<QWidget> realPreview;
 
   // --- the Snap-Quill mobile client page (setup-mobile-page.cc) ---------------------------
   // The information window that asks about new clients and before a channel is deleted.
@@ -246,6 +341,14 @@ class TForm1 : public QWidget, public SettingsSource {
   // Where the default channels' folders go (the main window's choice, which tests set).
   std::string DefaultFolder() const;
   QWidget* BuildLayoutPage();   // setup-layout-page.cc
+  QWidget* BuildPaperGroup();
+  QWidget* BuildScalingGroup();
+  QWidget* BuildNoteGroup();
+  QWidget* BuildFileTypeGroups();
+  void ShowPaperNumbers();
+  void ShowLayoutFont(const QFont& font);
+  bool loadingLayout_ = false;
+  bool testingPaperSize_ = false;
   QWidget* BuildMobilePage();   // setup-mobile-page.cc
   void SelectPageByCode(QWidget* page);
   TKHelp* ActiveHelpPanel() const;

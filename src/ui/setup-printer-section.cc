@@ -22,87 +22,17 @@
 #include "ui/driver-settings-dialog.h"
 #include "ui/help-panel.h"
 #include "ui/setup-dialog.h"
+#include "ui/setup-pictures.h"
 
 namespace vellumora::ui {
 
 namespace {
 
-const QColor kLampGrey(128, 128, 128);
-const QColor kLampGreen(10, 201, 105);
-const QColor kLampRed(255, 0, 0);
 const QColor kDriverPanelSpecial(164, 185, 200);
 const QColor kDriverPanelDefault(182, 182, 182);
 
 // The samples are files of the installation; anything larger is not one of ours.
 constexpr std::size_t kMaxSampleBytes = 64u << 20;
-
-// A round indicator lamp; its colour is the palette's window colour, and a click on it runs
-// `clicked`.
-class Lamp : public QFrame {
- public:
-  explicit Lamp(std::function<void()> clicked) : clicked_(std::move(clicked)) {
-    setFixedSize(18, 18);
-    SetColor(kLampGrey);
-  }
-  void SetColor(const QColor& color) {
-    QPalette p = palette();
-    p.setColor(QPalette::Window, color);
-    setPalette(p);
-    update();
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(64, 64, 64), 1));
-    painter.setBrush(palette().color(QPalette::Window));
-    painter.drawEllipse(rect().adjusted(1, 1, -1, -1));
-  }
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-        clicked_)
-      clicked_();
-  }
-
- private:
-  std::function<void()> clicked_;
-};
-
-void SetLamp(QFrame* lamp, const QColor& color) {
-  static_cast<Lamp*>(lamp)->SetColor(color);
-}
-
-// The pictures of the two kinds of output, drawn rather than shipped as files.
-QPixmap TargetPicture(bool screen) {
-  QPixmap picture(100, 100);
-  picture.fill(Qt::transparent);
-  QPainter p(&picture);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(40, 40, 40), 2));
-  if (screen) {
-    p.setBrush(QColor(60, 60, 60));
-    p.drawRoundedRect(10, 14, 80, 56, 4, 4);
-    p.setBrush(QColor(120, 180, 230));
-    p.drawRect(16, 20, 68, 44);
-    p.setBrush(QColor(90, 90, 90));
-    p.drawRect(44, 70, 12, 12);
-    p.drawRoundedRect(28, 82, 44, 6, 2, 2);
-  } else {
-    p.setBrush(Qt::white);
-    p.drawRect(28, 8, 44, 30);  // the paper going in
-    p.setBrush(QColor(150, 150, 150));
-    p.drawRoundedRect(8, 34, 84, 40, 6, 6);
-    p.setBrush(Qt::white);
-    p.drawRect(24, 62, 52, 30);  // the page coming out
-    p.setPen(QPen(QColor(120, 120, 120), 2));
-    for (int y = 70; y <= 84; y += 7) p.drawLine(30, y, 70, y);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(10, 201, 105));
-    p.drawEllipse(78, 42, 8, 8);
-  }
-  return picture;
-}
 
 // Takes `widget` out of whatever layout of its parent holds it, so that it can be placed anew
 // without the layout's complaint.
@@ -205,7 +135,7 @@ QWidget* TForm1::BuildPrinterSection() {
                     "LBconnect");
   lampGrid->addWidget(LBconnect, 0, 0, 1, 2);
   const auto addLamp = [&](const char* name, const char* caption, int line) {
-    auto* lamp = Named(new Lamp([this] { SHchkWinApiMouseUp(); }), name);
+    auto* lamp = Named(NewLamp([this] { SHchkWinApiMouseUp(); }), name);
     lampGrid->addWidget(lamp, line, 0);
     lampGrid->addWidget(new QLabel(QString::fromLatin1(caption)), line, 1);
     return lamp;

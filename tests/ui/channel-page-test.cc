@@ -31,7 +31,11 @@ class ChannelPageTest : public DesktopFixture {
       const fs::path folder = dir.path() / ("in" + std::to_string(i + 1));
       fs::create_directories(folder);
       kernel->channels.push_back(NewChannelRecord(folder.string(), "SCREEN", 10 + i));
-      kernel->channels.back().geometry.borderRect = {40, 50, 600, 800};
+      // A page at 254 dpi, where a millimetre is ten dots: the layout page's controls keep it.
+      PageGeometry& g = kernel->channels.back().geometry;
+      g.dpiX = g.dpiY = 254;
+      g.paperRect = g.printRect = {0, 0, 2100, 2970};
+      g.borderRect = {40, 50, 2000, 2800};
     }
     kernel->channels.push_back(EmptyChannel());
     kernel->channelCount = count;
@@ -247,7 +251,7 @@ TEST_F(ChannelPageTest, CreateTakesTheShownChannelButNotItsDriverSettingsAppendT
   EXPECT_EQ(created.active, 1);
   EXPECT_EQ(created.geometry.borderRect.left, 0);  // the left border only
   EXPECT_EQ(created.geometry.borderRect.top, 50);
-  EXPECT_EQ(created.geometry.borderRect.right, 600);
+  EXPECT_EQ(created.geometry.borderRect.right, 2000);
   EXPECT_EQ(ReadField(created.printerName), "SCREEN");
   for (int day = 0; day < kScheduleDays; ++day) {
     EXPECT_EQ(std::string(created.schedule[day], kScheduleEntrySize), "00:00 00:00 ");

@@ -166,7 +166,7 @@ TEST(HelpFile, HasEveryParagraphInPlainShortLines) {
   }
 
   std::set<std::string> expected;
-  for (int n = 1; n <= 31; ++n) expected.insert("#" + std::to_string(n));
+  for (int n = 1; n <= 32; ++n) expected.insert("#" + std::to_string(n));
   EXPECT_EQ(heads, expected);
 
   TKHelp panel;
