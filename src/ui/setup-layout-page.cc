@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -126,6 +127,36 @@ QCheckBox* Box(const char* name, const char* caption, const char* hint) {
   return box;
 }
 
+// A check box whose long caption wraps: the caption is a label beside the box, and a click on
+// the label is a click on the box.
+class CaptionLabel : public QLabel {
+ public:
+  CaptionLabel(const QString& text, QCheckBox* box) : QLabel(text), box_(box) {
+    setWordWrap(true);
+  }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && box_->isEnabled()) box_->click();
+  }
+
+ private:
+  QCheckBox* box_;
+};
+
+QWidget* WrappedBox(QCheckBox* box) {
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* label = new CaptionLabel(box->text(), box);
+  box->setProperty("caption", box->text());
+  box->setText(QString());
+  layout->addWidget(box, 0, Qt::AlignTop);
+  layout->addWidget(label, 1);
+  label->setEnabled(box->isEnabled());  // a box that is never enabled has a grey caption
+  return row;
+}
+
 QSpinBox* BorderEdit(const char* name) {
   auto* edit = Named(new QSpinBox, name);
   edit->setRange(0, 500);
@@ -217,6 +248,7 @@ QWidget* TForm1::BuildLayoutPage() {
   PNtestNewSize->hide();
 
   HelpBitmap = HelpPanel("HelpBitmap", "#1");
+  HelpBitmap->setFixedWidth(200);  // this page needs the room for its controls
   row->addWidget(HelpBitmap);
 
   TimerUpdatePRCH = Named(new QTimer(this), "TimerUpdatePRCH");
@@ -240,8 +272,10 @@ QWidget* TForm1::BuildLayoutPage() {
 
 QWidget* TForm1::BuildPaperGroup() {
   auto* paper = Named(new QWidget, "PNpaper");
+  paper->setFixedWidth(300);
   auto* column = new QVBoxLayout(paper);
   column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(3);
   auto* size = new QGridLayout;
   EDwidthmm = Named(new QLineEdit, "EDwidthmm");
   EDheightmm = Named(new QLineEdit, "EDheightmm");
@@ -252,24 +286,21 @@ QWidget* TForm1::BuildPaperGroup() {
   LBprnWidthMM = Named(new QLabel, "LBprnWidthMM");
   LBprnHeightMM = Named(new QLabel, "LBprnHeightMM");
   int line = 0;
-  for (auto [edit, dots, dpi, printable, caption] :
-       {std::tuple{EDwidthmm, LBwidthdots, LBdpiX, LBprnWidthMM, "Width"},
-        std::tuple{EDheightmm, LBheightdots, LBdpiY, LBprnHeightMM, "Height"}}) {
+  for (auto [edit, dots, dpi, printable] :
+       {std::tuple{EDwidthmm, LBwidthdots, LBdpiX, LBprnWidthMM},
+        std::tuple{EDheightmm, LBheightdots, LBdpiY, LBprnHeightMM}}) {
     edit->setMaxLength(3);
     edit->setFixedWidth(48);
     SetHint(edit, QStringLiteral("#20"));
     SetHint(printable, QStringLiteral("Printable area"));
-    auto* name = new QLabel(QString::fromLatin1(caption));
     auto* mm = new QLabel(QStringLiteral("mm"));
-    size->addWidget(name, line, 0);
-    size->addWidget(edit, line, 1);
-    size->addWidget(mm, line, 2);
-    size->addWidget(dots, line, 3);
-    size->addWidget(dpi, line, 4);
-    size->addWidget(printable, line, 5);
+    size->addWidget(edit, line, 0);
+    size->addWidget(mm, line, 1);
+    size->addWidget(dots, line, 2);
+    size->addWidget(dpi, line, 3);
+    size->addWidget(printable, line, 4);
     edit->setProperty("heightControl", line == 1);
-    for (QWidget* w : std::initializer_list<QWidget*>{name, mm})
-      w->setProperty("heightControl", line == 1);
+    mm->setProperty("heightControl", line == 1);
     ++line;
   }
   column->addLayout(size);
@@ -296,7 +327,8 @@ QWidget* TForm1::BuildPaperGroup() {
   CBnoRestore =
       Box("CBnoRestore", "Do not restore printers paper size settings after print", "#20");
   CBnoRestore->setEnabled(false);
-  for (QCheckBox* b : {CBfixedPaperSize, CBdynPaperLength, CBnoRestore}) column->addWidget(b);
+  for (QCheckBox* b : {CBfixedPaperSize, CBdynPaperLength, CBnoRestore})
+    column->addWidget(WrappedBox(b));
   LBpapercontrol = Named(new QLabel(QStringLiteral("Paper contol in at least one channel")),
                          "LBpapercontrol");
   SetTextColour(LBpapercontrol, kResultBad);
@@ -345,6 +377,7 @@ QWidget* TForm1::BuildPaperGroup() {
 QWidget* TForm1::BuildScalingGroup() {
   auto* group = Group("GBscaling", " Graphic scaling and orientation ");
   auto* column = new QVBoxLayout(group);
+  column->setSpacing(1);
   CBautoDetect = Box("CBautoDetect", "AutoDetect best fit to page", "#23");
   CBstretch = Box("CBstretch", "Scale graphic to page", "#23");
   CBignoreAratio = Box("CBignoreAratio", "Ignore graphic aspect ratio ", "#23");
@@ -380,40 +413,30 @@ QWidget* TForm1::BuildNoteGroup() {
   auto* note = Group("GBnote", " Header or footer text note ");
   SetHint(note, QStringLiteral("#25"));
   auto* grid = new QGridLayout(note);
-  grid->addWidget(new QLabel(QStringLiteral("Text note, optionally including system variable(s)")),
-                  0, 0, 1, 4);
+  auto* caption = new QLabel(QStringLiteral("Text note, optionally including system variable(s)"));
+  caption->setWordWrap(true);
+  grid->addWidget(caption, 0, 0, 1, 2);
   EDheader = Named(new QLineEdit(QStringLiteral("Vellumora file <N>")), "EDheader");
   EDheader->setMaxLength(63);
-  grid->addWidget(EDheader, 1, 0, 1, 4);
-  auto* variables = new QLabel(QStringLiteral(
-      "<D> Date\n<P> Current page\n<A> Pages total\n<N> Dokument name"));
-  grid->addWidget(variables, 2, 0, 2, 1);
-  grid->addWidget(new QLabel(QStringLiteral("Position of\ntext note")), 2, 1, 2, 1);
+  grid->addWidget(EDheader, 1, 0, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("<D> Date   <P> Current page\n<A> Pages total   "
+                                            "<N> Dokument name")),
+                  2, 0, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Position of text note")), 3, 0, 1, 2);
   const char* names[] = {"RBa", "RBb", "RBc", "RBd", "RBe", "RBf"};
   const char* captions[] = {"top left",    "top centre",    "top right",
                             "bottom left", "bottom centre", "bottom right"};
+  // The top positions in the left column, the bottom ones in the right.
   for (int i = 0; i < 6; ++i) {
     RBnote[i] = Named(new QRadioButton(QString::fromLatin1(captions[i])), names[i]);
-    grid->addWidget(RBnote[i], 2 + i / 3, 2 + 0 * (i % 3), 1, 1);
+    grid->addWidget(RBnote[i], 4 + i % 3, i / 3);
   }
-  // Three to a row: top, then bottom.
-  for (int i = 0; i < 6; ++i) {
-    grid->removeWidget(RBnote[i]);
-    grid->addWidget(RBnote[i], 2 + i / 3, 2 + (i % 3));
-  }
+  grid->setVerticalSpacing(1);
   RBnote[5]->setChecked(true);
   column->addWidget(note);
   // Stored at once, so that what is typed is never lost to a page change.
   OnKeyUp(EDheader, [this](const QKeyEvent&) { StoreChannelControls(); });
 
-  auto* watermark = Group("GBwatermark", " Watermark / Background image ");
-  SetHint(watermark, QStringLiteral("#26"));
-  auto* wm = new QVBoxLayout(watermark);
-  CBwatermark = Box("CBwatermark", "Enable watermark image", "#26");
-  CBstretchWMhor = Box("CBstretchWMhor", "Stretch watermark horizontally", "#26");
-  CBstretchWMvert = Box("CBstretchWMvert", "Stretch watermark vertically", "#26");
-  for (QCheckBox* b : {CBwatermark, CBstretchWMhor, CBstretchWMvert}) wm->addWidget(b);
-  column->addWidget(watermark);
   return box;
 }
 
@@ -440,18 +463,29 @@ QWidget* TForm1::BuildFileTypeGroups() {
   auto* rawGrid = new QGridLayout(raw);
   EDstart = Named(new QLineEdit, "EDstart");
   EDstop = Named(new QLineEdit, "EDstop");
+  rawGrid->setVerticalSpacing(1);
   rawGrid->addWidget(new QLabel(QStringLiteral("Start ESC-code (optional)")), 0, 0);
-  rawGrid->addWidget(EDstart, 0, 1);
-  rawGrid->addWidget(new QLabel(QStringLiteral("Stop ESC-code (optional)")), 1, 0);
-  rawGrid->addWidget(EDstop, 1, 1);
+  rawGrid->addWidget(EDstart, 1, 0);
+  rawGrid->addWidget(new QLabel(QStringLiteral("Stop ESC-code (optional)")), 2, 0);
+  rawGrid->addWidget(EDstop, 3, 0);
   for (QLineEdit* e : {EDstart, EDstop}) {
     e->setMaxLength(kCodeChars);
     SetHint(e, QStringLiteral("#13"));
   }
   rawGrid->addWidget(
-      new QLabel(QStringLiteral("There is a maximum of 127 characters for each sequence.")), 2, 0,
-      1, 2);
+      new QLabel(QStringLiteral("There is a maximum of 127 characters for each sequence.")), 4, 0);
+  static_cast<QLabel*>(rawGrid->itemAtPosition(4, 0)->widget())->setWordWrap(true);
   layout->addWidget(raw, 1);
+
+  auto* watermark = Group("GBwatermark", " Watermark / Background image ");
+  SetHint(watermark, QStringLiteral("#26"));
+  auto* wm = new QVBoxLayout(watermark);
+  wm->setSpacing(1);
+  CBwatermark = Box("CBwatermark", "Enable watermark image", "#26");
+  CBstretchWMhor = Box("CBstretchWMhor", "Stretch watermark horizontally", "#26");
+  CBstretchWMvert = Box("CBstretchWMvert", "Stretch watermark vertically", "#26");
+  for (QCheckBox* b : {CBwatermark, CBstretchWMhor, CBstretchWMvert}) wm->addWidget(b);
+  layout->addWidget(watermark);
 
   auto* text = Group("GBtext", "TXT LOG files  ");
   SetHint(text, QStringLiteral("#28"));
@@ -464,7 +498,7 @@ QWidget* TForm1::BuildFileTypeGroups() {
                         "through Vellumora.")),
                     "LBpreview");
   LBpreview->setWordWrap(true);
-  LBpreview->setMinimumWidth(260);
+  LBpreview->setMinimumWidth(200);
   textColumn->addWidget(LBpreview);
   layout->addWidget(text, 1);
 

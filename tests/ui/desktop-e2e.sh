@@ -4,8 +4,9 @@
 # operator's Print is pressed by object name in the preview, and the job arrives at the queue.
 #   desktop-e2e.sh VELLUMORA VELLUMORA_SETUP CUPS_ENV_FILE PICTURE
 # Then scanning is stopped, Setup opens the setup dialog on its general page, and on the channel
-# page the driver settings dialog of the PostScript queue opens and is cancelled. With
-# VELLUMORA_SCREENSHOT set to a folder, the three windows are pictured there.
+# page the driver settings dialog of the PostScript queue opens and is cancelled; the page
+# layout page then reads that queue's page. With VELLUMORA_SCREENSHOT set to a folder, the
+# windows are pictured there.
 set -euo pipefail
 program=$1 setup=$2 cups_env=$3 picture=$4
 # shellcheck disable=SC1090
@@ -54,6 +55,12 @@ sleep 300
 screenshot DriverSettingsDialog $work/driver-settings.png
 close DriverSettingsDialog
 wait-disabled CBmedia
+sleep 900
+tab PageControl1 2
+click BNgetCurrentPaperSettings
+click CBcenter
+sleep 1500
+screenshot Form1 $work/setup-layout.png
 click BNquit
 STEPS
 export VELLUMORA_UI_SCRIPT=$work/script
@@ -83,11 +90,14 @@ done
 [ -s "$work/setup-channels.png" ] || { echo "the channel page did not show" >&2; exit 1; }
 # The channel's printer offered its driver settings in a dialog of ours.
 [ -s "$work/driver-settings.png" ] || { echo "the driver settings dialog did not open" >&2; exit 1; }
+# The page layout page showed the PostScript queue's page.
+[ -s "$work/setup-layout.png" ] || { echo "the page layout page did not show" >&2; exit 1; }
 if [ -n "${VELLUMORA_SCREENSHOT:-}" ]; then
   cp "$work/waiting.png" "$VELLUMORA_SCREENSHOT/main-window.png"
   cp "$work/setup-general.png" "$VELLUMORA_SCREENSHOT/setup-general.png"
   cp "$work/setup-channels.png" "$VELLUMORA_SCREENSHOT/setup-channels.png"
   cp "$work/driver-settings.png" "$VELLUMORA_SCREENSHOT/driver-settings.png"
+  cp "$work/setup-layout.png" "$VELLUMORA_SCREENSHOT/setup-layout.png"
 fi
 status=0
 echo "desktop end-to-end: the picture was previewed, printed on Print, and captured; Setup opened the setup dialog"
