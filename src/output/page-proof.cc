@@ -61,13 +61,17 @@ PageProof ProofPicturePage(Outputs& outputs, const PrintChannel& channel, const 
 
   // The printer's sheet in the page's orientation: turned to landscape, its resolutions and
   // the offsets of its printable area change places, as the printer object's metrics do. The
-  // canvas origin lies at that offset on the sheet.
-  const bool landscape = layout.landscape;
+  // canvas origin lies at that offset on the sheet. Only a channel that sets the printer's
+  // orientation turns the sheet; otherwise the landscape layout lands on the upright sheet, as
+  // it does on paper.
+  const bool landscape = layout.landscape && channel.setOrientation != 0;
   const int32_t dpiAcross = landscape ? g.dpiY : g.dpiX;
   const int32_t dpiDown = landscape ? g.dpiX : g.dpiY;
   const int32_t originX = landscape ? g.printRect.top : g.printRect.left;
   const int32_t originY = landscape ? g.printRect.left : g.printRect.top;
-  const int64_t pageWidth = layout.pageWidth, pageHeight = layout.pageHeight;
+  const bool upright = layout.landscape && !landscape;
+  const int64_t pageWidth = upright ? layout.pageHeight : layout.pageWidth;
+  const int64_t pageHeight = upright ? layout.pageWidth : layout.pageHeight;
   if (pageWidth < 1 || pageHeight < 1)
     return Refused("ERROR Page proof: the channel's page has no size");
   if (BeyondAnyPaper(pageWidth, dpiAcross) || BeyondAnyPaper(pageHeight, dpiDown))
@@ -96,8 +100,8 @@ PageProof ProofPicturePage(Outputs& outputs, const PrintChannel& channel, const 
   proof.page = image.Snapshot();
   if (!proof.page.HasPixels()) return Refused("ERROR Page proof: no memory for the page picture");
   proof.ok = true;
-  proof.pageWidthDots = layout.pageWidth;
-  proof.pageHeightDots = layout.pageHeight;
+  proof.pageWidthDots = static_cast<int32_t>(pageWidth);
+  proof.pageHeightDots = static_cast<int32_t>(pageHeight);
   proof.landscape = landscape;
   proof.scaleX = scaleX;
   proof.scaleY = scaleY;

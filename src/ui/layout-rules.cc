@@ -10,7 +10,9 @@ namespace {
 constexpr int32_t kBorderMax = 500;
 constexpr int32_t kMinimumImageMm = 10;
 
-int32_t InRange(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, 0, kBorderMax)); }
+int32_t InRange(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, 0, kBorderMax));
+}
 
 }  // namespace
 

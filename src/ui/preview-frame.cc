@@ -76,7 +76,11 @@ QPixmap VariableLengthSign() {
   return sign;
 }
 
-int Truncated(double v) { return static_cast<int>(std::trunc(v)); }
+// Toward zero, and within what a widget can be: records read from files may hold anything.
+int Truncated(double v) {
+  if (!(v == v)) return 0;  // not a number
+  return static_cast<int>(std::trunc(std::clamp(v, -1e6, 1e6)));
+}
 
 }  // namespace
 
@@ -123,7 +127,9 @@ const QImage& TFR_Preview::SamplePortrait() {
   return image;
 }
 
-void TFR_Preview::ShowSurface() { IMprev->setPixmap(QPixmap::fromImage(surface)); }
+void TFR_Preview::ShowSurface() {
+  IMprev->setPixmap(QPixmap::fromImage(surface));
+}
 
 void TFR_Preview::ShowPaper(const PrintChannel& c) {
   surface = QImage();
@@ -133,8 +139,8 @@ void TFR_Preview::ShowPaper(const PrintChannel& c) {
   dpiY = c.geometry.dpiY;
   const int64_t W = c.geometry.paperRect.right, H = c.geometry.paperRect.bottom;
   if (W <= 0 || H <= 0) {
-    for (QWidget* w : std::initializer_list<QWidget*>{Shadow, SHpaper, SHcanvas, IMprev,
-                                                      LBmmWidth, LBmmHeight})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Shadow, SHpaper, SHcanvas, IMprev, LBmmWidth, LBmmHeight})
       w->hide();
     return;
   }
@@ -159,7 +165,15 @@ void TFR_Preview::ShowPaper(const PrintChannel& c) {
   LBmmWidth->move(left + (pw - LBmmWidth->width()) / 2, top - LBmmWidth->height() / 2);
   LBmmHeight->move(left + pw - LBmmHeight->width() - 2, top + (ph - LBmmHeight->height()) / 2);
 
-  const auto area = [&](const Rect32& r) {
+  // A rectangle of the record in preview pixels, kept on the paper: a damaged record must not
+  // make a surface larger than the preview.
+  const auto area = [&](const Rect32& given) {
+    const auto onPaper = [](int32_t v, int64_t extent) {
+      return static_cast<int32_t>(std::clamp<int64_t>(v, 0, extent));
+    };
+    const Rect32 r{onPaper(given.left, W), onPaper(given.top, H),
+                   onPaper(std::max(given.left, given.right), W),
+                   onPaper(std::max(given.top, given.bottom), H)};
     return QRect(left + Truncated(r.left * scale), top + Truncated(r.top * scale),
                  Truncated((static_cast<double>(r.right) - r.left) * scale) + 1,
                  Truncated((static_cast<double>(r.bottom) - r.top) * scale) + 2);
@@ -185,7 +199,7 @@ void TFR_Preview::DrawSample(const Rect32& r, const QImage& picture) {
   if (scale == 0 || surface.isNull()) return;
   const QRect target(QPoint(Truncated(r.left * scale), Truncated(r.top * scale)),
                      QPoint(Truncated(r.right * scale) - 1, Truncated(r.bottom * scale) - 1));
-  if (target.width() < 1 || target.height() < 1) return;
+  if (target.width() < 1 || target.height() < 1 || !target.intersects(surface.rect())) return;
   QPainter p(&surface);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   p.drawImage(target, picture);

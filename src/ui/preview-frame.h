@@ -29,7 +29,7 @@ class TFR_Preview : public QFrame {
   static const QImage& SampleLandscape();  // "PREV_HOR"
   static const QImage& SamplePortrait();   // "PREV_VERT"
 
-  double scale = 0;  // preview pixels per printer dot, 0 until a paper was drawn
+  double scale = 0;            // preview pixels per printer dot, 0 until a paper was drawn
   int32_t dpiX = 0, dpiY = 0;  // of the channel drawn
 
   QFrame* Shadow;

@@ -601,6 +601,7 @@ void TForm1::BNoverwriteChannelClick() {
   // A time typed half ("7") is completed as leaving its edit would, and what was typed since
   // the last change check is saved too.
   CompleteTimeEdits();
+  FlushLayoutUpdate();
   StoreChannelControls();
   {
     std::lock_guard lock(k.registryLock);
@@ -624,6 +625,7 @@ void TForm1::BNappendChannelClick() {
   MakeFolder(k, EDsourceFolder->text().toStdString());
   CheckPrinterAccess();
   CompleteTimeEdits();
+  FlushLayoutUpdate();
   StoreChannelControls();
   PrintChannel& spare = SpareChannelSlot(k);
   {

@@ -236,6 +236,9 @@ class TForm1 : public QWidget, public SettingsSource {
   // (Re)starts the delayed layout update: 3 s after typing a paper size, else 1 s.
   void RestartLayoutTimer();
   void TimerUpdatePRCHTimer();
+  // A pending delayed update applied now (before a save, so that what is saved is what the
+  // rules make of the controls).
+  void FlushLayoutUpdate();
   void LIpapersClick(int row);
   void BNgetCurrentPaperSettingsClick();
   void CBfixedPaperSizeMouseUp();
@@ -347,6 +350,7 @@ class TForm1 : public QWidget, public SettingsSource {
   QWidget* BuildFileTypeGroups();
   void ShowPaperNumbers();
   void ShowLayoutFont(const QFont& font);
+  void PaperControlMouseUp(QCheckBox* clicked, QCheckBox* other);
   bool loadingLayout_ = false;
   bool testingPaperSize_ = false;
   QWidget* BuildMobilePage();   // setup-mobile-page.cc

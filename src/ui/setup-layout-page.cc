@@ -27,6 +27,7 @@
 #include "ui/control-hints.h"
 #include "ui/help-panel.h"
 #include "ui/layout-rules.h"
+#include "ui/main-window.h"
 #include "ui/preview-frame.h"
 #include "ui/qt-bitmap.h"
 #include "ui/setup-dialog.h"
@@ -131,9 +132,7 @@ QCheckBox* Box(const char* name, const char* caption, const char* hint) {
 // the label is a click on the box.
 class CaptionLabel : public QLabel {
  public:
-  CaptionLabel(const QString& text, QCheckBox* box) : QLabel(text), box_(box) {
-    setWordWrap(true);
-  }
+  CaptionLabel(const QString& text, QCheckBox* box) : QLabel(text), box_(box) { setWordWrap(true); }
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override {
@@ -202,8 +201,8 @@ QWidget* TForm1::BuildLayoutPage() {
   FRpreview = new TFR_Preview;
   SetHint(FRpreview, QStringLiteral("#32"));
   previewColumn->addWidget(FRpreview);
-  BNrealPreview = Named(new QPushButton(QStringLiteral("Preview with a real file")),
-                        "BNrealPreview");
+  BNrealPreview =
+      Named(new QPushButton(QStringLiteral("Preview with a real file")), "BNrealPreview");
   SetHint(BNrealPreview, QStringLiteral("#32"));
   previewColumn->addWidget(BNrealPreview);
   previewColumn->addStretch(1);
@@ -235,11 +234,11 @@ QWidget* TForm1::BuildLayoutPage() {
   test->addWidget(new QLabel(QStringLiteral("Checking printer driver access ")), 0, 0);
   SHdriverAccess = Named(NewLamp(), "SHdriverAccess");
   test->addWidget(SHdriverAccess, 0, 1);
-  LBsenddims = Named(new QLabel(QStringLiteral("Sending new paper dimensions to printer")),
-                     "LBsenddims");
+  LBsenddims =
+      Named(new QLabel(QStringLiteral("Sending new paper dimensions to printer")), "LBsenddims");
   test->addWidget(LBsenddims, 1, 0, 1, 2);
-  LBreceivedims = Named(new QLabel(QStringLiteral("Receiving related border values")),
-                        "LBreceivedims");
+  LBreceivedims =
+      Named(new QLabel(QStringLiteral("Receiving related border values")), "LBreceivedims");
   test->addWidget(LBreceivedims, 2, 0, 1, 2);
   LBresult = Named(new QLabel, "LBresult");
   LBresult->setWordWrap(true);
@@ -321,7 +320,8 @@ QWidget* TForm1::BuildPaperGroup() {
       "can be controlled by Vellumora."));
   note->setWordWrap(true);
   column->addWidget(note);
-  CBfixedPaperSize = Box("CBfixedPaperSize", "Paper width and height as defined on the left", "#20");
+  CBfixedPaperSize =
+      Box("CBfixedPaperSize", "Paper width and height as defined on the left", "#20");
   CBdynPaperLength =
       Box("CBdynPaperLength", "Determine the paper length from the graphic aspect ratio", "#20");
   CBnoRestore =
@@ -329,8 +329,8 @@ QWidget* TForm1::BuildPaperGroup() {
   CBnoRestore->setEnabled(false);
   for (QCheckBox* b : {CBfixedPaperSize, CBdynPaperLength, CBnoRestore})
     column->addWidget(WrappedBox(b));
-  LBpapercontrol = Named(new QLabel(QStringLiteral("Paper contol in at least one channel")),
-                         "LBpapercontrol");
+  LBpapercontrol =
+      Named(new QLabel(QStringLiteral("Paper contol in at least one channel")), "LBpapercontrol");
   SetTextColour(LBpapercontrol, kResultBad);
   LBpapercontrol->hide();
   column->addWidget(LBpapercontrol);
@@ -385,8 +385,8 @@ QWidget* TForm1::BuildScalingGroup() {
   CBlandscape = Box("CBlandscape", "Prepare graphic for landscape orientation ", "#24");
   CBportrait = Box("CBportrait", "Prepare graphic for portrait orientation", "#24");
   CBsetOrientation = Box("CBsetOrientation", "Set printer to selected orientation", "#24");
-  for (QCheckBox* b : {CBautoDetect, CBstretch, CBignoreAratio, CBcenter, CBlandscape,
-                       CBportrait, CBsetOrientation})
+  for (QCheckBox* b : {CBautoDetect, CBstretch, CBignoreAratio, CBcenter, CBlandscape, CBportrait,
+                       CBsetOrientation})
     column->addWidget(b);
   // One of the two orientations is always chosen.
   CBportrait->setChecked(true);
@@ -504,8 +504,7 @@ QWidget* TForm1::BuildFileTypeGroups() {
 
   // The boxes that change only the preview.
   for (QCheckBox* b : {CBstretch, CBignoreAratio, CBcenter, CBpdfThroughBitmap, CBpdfHighRes,
-                       CBfitPdf, CBpdfUseDocDefaults, CBwatermark, CBstretchWMhor,
-                       CBstretchWMvert})
+                       CBfitPdf, CBpdfUseDocDefaults, CBwatermark, CBstretchWMhor, CBstretchWMvert})
     connect(b, &QCheckBox::toggled, this, [this] { DrawLayoutPreview(); });
   connect(BNfont, &QPushButton::clicked, this, &TForm1::BNfontClick);
   return row;
@@ -527,7 +526,11 @@ void TForm1::ShowLayoutFont(const QFont& font) {
 void TForm1::LoadLayoutControls() {
   PrintChannel& c = editChannel;
   const PageGeometry& g = c.geometry;
-  // Setting the boxes runs their rules, but a channel just loaded is no edit to apply later.
+  // An update or a typed size pending for the channel shown before is dropped with it.
+  TimerUpdatePRCH->stop();
+  paperDimsEdited = false;
+  // Setting the boxes runs their rules, but a channel just loaded is no edit to apply later,
+  // and the preview is drawn once everything is in place.
   loadingLayout_ = true;
   FillPaperList(ReadField(c.printerName), false);
 
@@ -617,9 +620,15 @@ void TForm1::LoadLayoutControls() {
 void TForm1::StoreLayoutControls() {
   PrintChannel& c = editChannel;
   PageGeometry& g = c.geometry;
-  if (paperDimsEdited && !testingPaperSize_) {
+  // A typed size is tried once the delayed update is due (3 s after the last digit), never
+  // on a half-typed number, and never beneath a running scan, which uses the printer object
+  // the test renews. Until then it stays marked.
+  const bool scanning = scanningActive.load() != 0 || (main_ && main_->EngineRunning());
+  if (paperDimsEdited && !testingPaperSize_ && !TimerUpdatePRCH->isActive() && !scanning) {
     paperDimsEdited = false;
-    if (TestPaperSizeControl()) {
+    const int32_t tested = editIndex;
+    // The channel shown may not change under the test (the dialog is disabled during it).
+    if (TestPaperSizeControl() && tested == editIndex) {
       g.paperRect.right = MmToDots(Number(EDwidthmm, 10), g.dpiX);
       g.paperRect.bottom = MmToDots(Number(EDheightmm, 10), g.dpiY);
       g.printRect.right = WrapSub(g.paperRect.right, g.printRect.left);
@@ -713,10 +722,9 @@ void TForm1::UpdateLayoutControls() {
   }
 
   // The limits change the controls without another round of the delayed update.
-  const BorderMm unprintable{
-      DotsToMm(g.printRect.left, g.dpiX), DotsToMm(g.printRect.top, g.dpiY),
-      DotsToMm(WrapSub(g.paperRect.right, g.printRect.right), g.dpiX),
-      DotsToMm(WrapSub(g.paperRect.bottom, g.printRect.bottom), g.dpiY)};
+  const BorderMm unprintable{DotsToMm(g.printRect.left, g.dpiX), DotsToMm(g.printRect.top, g.dpiY),
+                             DotsToMm(WrapSub(g.paperRect.right, g.printRect.right), g.dpiX),
+                             DotsToMm(WrapSub(g.paperRect.bottom, g.printRect.bottom), g.dpiY)};
   const BorderMm limited =
       LimitBorders({SEborderL->value(), SEborderT->value(), SEborderR->value(), SEborderB->value()},
                    paperWidthMM, paperHeightMM, unprintable);
@@ -735,11 +743,11 @@ void TForm1::UpdateLayoutControls() {
 }
 
 void TForm1::DrawLayoutPreview() {
-  if (FRpreview == nullptr) return;
+  if (FRpreview == nullptr || loadingLayout_) return;
   const bool screen = ReadField(editChannel.printerName) == "SCREEN";
   IMtarget2->setPixmap(TargetPicture(screen));
-  IMtarget2->setProperty("picture", screen ? QStringLiteral("SCREEN100")
-                                           : QStringLiteral("PRINTER100"));
+  IMtarget2->setProperty("picture",
+                         screen ? QStringLiteral("SCREEN100") : QStringLiteral("PRINTER100"));
   if (screen) {
     PNscreen->show();
     PNscreen->raise();
@@ -760,8 +768,8 @@ void TForm1::DrawLayoutPreview() {
                                                             : TFR_Preview::SamplePortrait());
   FRpreview->setProperty("sampleRect", QRect(QPoint(sample.rect.left, sample.rect.top),
                                              QPoint(sample.rect.right, sample.rect.bottom)));
-  FRpreview->setProperty("sample", sample.landscapeSample ? QStringLiteral("PREV_HOR")
-                                                          : QStringLiteral("PREV_VERT"));
+  FRpreview->setProperty(
+      "sample", sample.landscapeSample ? QStringLiteral("PREV_HOR") : QStringLiteral("PREV_VERT"));
   PNtestNewSize->raise();
 }
 
@@ -770,6 +778,12 @@ void TForm1::RestartLayoutTimer() {
   TimerUpdatePRCH->stop();
   TimerUpdatePRCH->setInterval(paperDimsEdited ? kTypedSizeDelayMs : kShortDelayMs);
   TimerUpdatePRCH->start();
+}
+
+void TForm1::FlushLayoutUpdate() {
+  if (TimerUpdatePRCH == nullptr || !TimerUpdatePRCH->isActive()) return;
+  TimerUpdatePRCH->stop();
+  UpdateLayoutControls();
 }
 
 void TForm1::TimerUpdatePRCHTimer() {
@@ -841,6 +855,7 @@ int32_t TForm1::FillPaperList(const std::string& printer, bool takeCurrent) {
 
 void TForm1::LIpapersClick(int row) {
   if (row < 0 || row >= LIpapers->count() || row >= kMaxPapers) return;
+  if (ScanningBlocksEdits()) return;  // the scan prints through the printer object renewed here
   const std::string printer = ReadField(editChannel.printerName);
   const int32_t code = paperIds[row];
   editChannel.paperSize = code;
@@ -861,6 +876,9 @@ void TForm1::LIpapersClick(int row) {
 
 bool TForm1::TestPaperSizeControl() {
   testingPaperSize_ = true;
+  // The test waits with the window responsive; nothing else of the dialog may run meanwhile
+  // (another channel shown would take this channel's result).
+  setEnabled(false);
   PNtestNewSize->show();
   PNtestNewSize->raise();
   LBsenddims->hide();
@@ -897,6 +915,7 @@ bool TForm1::TestPaperSizeControl() {
     WaitPumping(paperTestFailureMs);
   }
   PNtestNewSize->hide();
+  setEnabled(true);
   testingPaperSize_ = false;
   return success;
 }
@@ -908,20 +927,22 @@ void TForm1::BNgetCurrentPaperSettingsClick() {
   RestartLayoutTimer();
 }
 
-void TForm1::CBfixedPaperSizeMouseUp() {
-  if (CBfixedPaperSize->isChecked())
-    CBdynPaperLength->setChecked(false);
+// The two paper control options exclude each other; switching one off takes the printer's
+// own paper again.
+void TForm1::PaperControlMouseUp(QCheckBox* clicked, QCheckBox* other) {
+  if (clicked->isChecked())
+    other->setChecked(false);
   else
     ReadPrinterGeometry();
   RestartLayoutTimer();
 }
 
+void TForm1::CBfixedPaperSizeMouseUp() {
+  PaperControlMouseUp(CBfixedPaperSize, CBdynPaperLength);
+}
+
 void TForm1::CBdynPaperLengthMouseUp() {
-  if (CBdynPaperLength->isChecked())
-    CBfixedPaperSize->setChecked(false);
-  else
-    ReadPrinterGeometry();
-  RestartLayoutTimer();
+  PaperControlMouseUp(CBdynPaperLength, CBfixedPaperSize);
 }
 
 void TForm1::BNfontClick() {
@@ -931,8 +952,10 @@ void TForm1::BNfontClick() {
 
 void TForm1::BNrealPreviewClick() {
   const QString sample = shareDirectory_ + QStringLiteral("/TestFile.jpg");
+  // Scanning reloads the watermark the preview draws with.
+  if (ScanningBlocksEdits()) return;
   const QString file = choosePreviewFile ? choosePreviewFile(sample) : sample;
-  if (file.isEmpty()) return;
+  if (file.isEmpty() || ScanningBlocksEdits()) return;
   // The settings as shown now, saved or not.
   StoreChannelControls();
   const PrintChannel shown = editChannel;

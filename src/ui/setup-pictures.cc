@@ -44,9 +44,13 @@ class Lamp : public QFrame {
 
 }  // namespace
 
-QFrame* NewLamp(std::function<void()> clicked) { return new Lamp(std::move(clicked)); }
+QFrame* NewLamp(std::function<void()> clicked) {
+  return new Lamp(std::move(clicked));
+}
 
-void SetLamp(QFrame* lamp, const QColor& color) { static_cast<Lamp*>(lamp)->SetColor(color); }
+void SetLamp(QFrame* lamp, const QColor& color) {
+  static_cast<Lamp*>(lamp)->SetColor(color);
+}
 
 // The pictures of the two kinds of output, drawn rather than shipped as files.
 QPixmap TargetPicture(bool screen) {
@@ -78,6 +82,5 @@ QPixmap TargetPicture(bool screen) {
   }
   return picture;
 }
-
 
 }  // namespace vellumora::ui

@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using test::Box;
 using test::CupsSandbox;
 using test::Raster;
+using test::RasterOf;
 using test::Rgb;
 
 const fs::path kSamples = fs::path(VELLUMORA_TEST_DATA) / "pictures";
@@ -134,18 +135,6 @@ bool NotWhite(Rgb c) {
   return c.r < 240 || c.g < 240 || c.b < 240;
 }
 
-Raster FromBitmap(const Bitmap& b) {
-  Raster r;
-  r.width = b.width;
-  r.height = b.height;
-  for (int y = 0; y < b.height; ++y)
-    for (int x = 0; x < b.width; ++x) {
-      const uint8_t* p = b.bgra.data() + static_cast<std::size_t>(y) * b.stride + x * 4;
-      r.rgb.insert(r.rgb.end(), {p[2], p[1], p[0]});
-    }
-  return r;
-}
-
 class PictureFidelityTest : public test::CaptureQueueFixture {
  protected:
   // The channel an administrator's script adds with vellumora-setup, as the engine reads it.
@@ -215,7 +204,7 @@ TEST_F(PictureFidelityTest, EveryKindPrintsAsViewersShowIt) {
       EXPECT_EQ(preview.picture.width, 60);
       EXPECT_EQ(preview.picture.height, 40);
       if (preview.picture.width == 60 && preview.picture.height == 40)
-        ExpectShownAsViewed(FromBitmap(preview.picture), Box{0, 0, 60, 40}, s);
+        ExpectShownAsViewed(RasterOf(preview.picture), Box{0, 0, 60, 40}, s);
     }
   }
 }

@@ -216,6 +216,18 @@ void WriteTiffWithClaimingPage(const fs::path& file, const PictureSpec& first, u
   TIFFClose(tiff);
 }
 
+Raster RasterOf(const Bitmap& b) {
+  Raster r;
+  r.width = b.width;
+  r.height = b.height;
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < b.width; ++x) {
+      const uint8_t* p = b.bgra.data() + static_cast<std::size_t>(y) * b.stride + x * 4;
+      r.rgb.insert(r.rgb.end(), {p[2], p[1], p[0]});
+    }
+  return r;
+}
+
 Rgb Raster::At(int x, int y) const {
   const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 3;
   return {rgb[at], rgb[at + 1], rgb[at + 2]};

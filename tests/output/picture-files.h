@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/canvas.h"
+
 namespace vellumora::test {
 
 struct Rgb {
@@ -53,6 +55,9 @@ struct Raster {
   std::vector<uint8_t> rgb;
   Rgb At(int x, int y) const;
 };
+
+// A picture of the engine (BGRA rows) as a raster.
+Raster RasterOf(const Bitmap& bitmap);
 
 // Renders every page of a PDF at `dpi` (pdftoppm); empty (and a test failure) when it cannot.
 std::vector<Raster> RenderPdf(const std::string& pdfBytes, int dpi);

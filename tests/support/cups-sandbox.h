@@ -109,4 +109,8 @@ class CupsSandbox {
   int mark_ = 0;
 };
 
+// A printer attribute as the server reports it (Get-Printer-Attributes), in its text form
+// ("iso_a4_210x297mm"); "" when it has none.
+std::string PrinterDefault(const char* queue, const char* attribute);
+
 }  // namespace vellumora::test

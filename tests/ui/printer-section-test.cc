@@ -24,24 +24,6 @@ namespace fs = std::filesystem;
 
 const QColor kGrey(128, 128, 128), kGreen(10, 201, 105), kRed(255, 0, 0);
 
-// A default of the printer as the server reports it (Get-Printer-Attributes), "" when none.
-std::string PrinterDefault(const char* queue, const char* attribute) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                   "/printers/%s", queue);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-  std::string value;
-  if (ipp_attribute_t* a = ippFindAttribute(response, attribute, IPP_TAG_ZERO)) {
-    char text[256];
-    ippAttributeString(a, text, sizeof text);
-    value = text;
-  }
-  ippDelete(response);
-  return value;
-}
-
 std::string FileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
