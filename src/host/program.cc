@@ -55,14 +55,18 @@ class ConsoleWindow final : public StatusWindow {
   }
 };
 
-void PrintUsage() {
+// `program` is the name the program was started by: vellumora, or vellumora-gui with windows.
+void PrintUsage(const char* program) {
+  const char* slash = program ? std::strrchr(program, '/') : nullptr;
+  const char* name = slash ? slash + 1 : (program && *program ? program : "vellumora");
   std::printf(
-      "Usage: vellumora [--help | --version]\n"
+      "Usage: %s [--help | --version]\n"
       "\n"
       "Unattended hot-folder printing: scans the folders of the active print channels and\n"
       "prints what appears there. Settings and the log \"Vellumora.log\" live in the data\n"
       "directory, /var/lib/Vellumora/ (or $VELLUMORA_COMMON_APPDATA/Vellumora/).\n"
-      "Without a display it runs headless until SIGINT (Ctrl-C) or SIGTERM.\n");
+      "Without a display it runs headless until SIGINT (Ctrl-C) or SIGTERM.\n",
+      name);
 }
 
 // The desktop application: behind the single-instance lock, the windows when a face is
@@ -146,7 +150,7 @@ int RunProgram(int argc, char** argv) {
 int RunProgram(int argc, char** argv, const C_VAZService::Environment& environment) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintUsage();
+      PrintUsage(argc > 0 ? argv[0] : nullptr);
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
