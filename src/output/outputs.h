@@ -69,6 +69,9 @@ class Outputs final : public OutputPort {
   bool ResetPrinterObject(const std::string& printerName);
   bool SetPrinterDefaultPaper(const std::string& printerName, int32_t paperCode, int32_t widthMm,
                               int32_t heightMm);
+  // The same for a paper the print server names ("na_index-4x6_4x6in"), which has no paper
+  // code of its own.
+  bool SetPrinterDefaultMedia(const std::string& printerName, const std::string& media);
 
   // Picture printing (bitmap-print.cc, note-watermark.cc).
   // Loads frame `frame` (from 1) of the picture file open as `fd` into `bitmap` and returns the
@@ -97,6 +100,9 @@ class Outputs final : public OutputPort {
   std::unique_ptr<PrinterObject> printer_;
   bool pdfModule1Ready_ = false;
   bool pdfModule2Ready_ = false;
+
+  // Makes `media` the printer's default paper, logging a refusal.
+  bool WriteDefaultMedia(const std::string& printerName, const std::string& media);
 
   // PDF through bitmaps: every copy of the rendered pages as a document of its own.
   OutputReport PrintRenderedPages(const OutputJob& job, const std::string& folder, int32_t pages,

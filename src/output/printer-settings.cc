@@ -167,10 +167,7 @@ bool Outputs::SetPrinterDefaultPaper(const std::string& printerName, int32_t pap
   const std::string media = paperCode == 256 ? printers::CustomMedia(printerName, widthMm, heightMm)
                                              : printers::MediaForPaperCode(paperCode);
   if (media.empty()) return false;  // a code without a paper of its own changes nothing
-  if (printers::SetDefaultMedia(printerName, media) != printers::WriteResult::kOk) {
-    kernel_.Log("ERROR Couldn't modify the printer's default paper dimensions!");
-    return false;
-  }
+  if (!WriteDefaultMedia(printerName, media)) return false;
   if (kernel_.settings.DebugMode) {
     if (paperCode == 256)
       kernel_.Log(std::to_string(widthMm) + " mm x " + std::to_string(heightMm) + " mm" +
@@ -179,6 +176,20 @@ bool Outputs::SetPrinterDefaultPaper(const std::string& printerName, int32_t pap
       kernel_.Log(std::to_string(paperCode) + " was set as new printer default paper size");
   }
   return ResetPrinterObject(printerName);
+}
+
+bool Outputs::SetPrinterDefaultMedia(const std::string& printerName, const std::string& media) {
+  if (!printers::Answers(printerName)) {
+    kernel_.Log("ERROR Couldn't open printer to modify default paper dimensions!");
+    return false;
+  }
+  return WriteDefaultMedia(printerName, media) && ResetPrinterObject(printerName);
+}
+
+bool Outputs::WriteDefaultMedia(const std::string& printerName, const std::string& media) {
+  if (printers::SetDefaultMedia(printerName, media) == printers::WriteResult::kOk) return true;
+  kernel_.Log("ERROR Couldn't modify the printer's default paper dimensions!");
+  return false;
 }
 
 int32_t Outputs::TestPrinterAccess(const std::string& printerName) {

@@ -7,6 +7,7 @@
 
 #include "kernel/units.h"
 #include "ui/control-hints.h"
+#include "ui/setup-parts.h"
 
 namespace vellumora::ui {
 
@@ -18,9 +19,7 @@ const QColor kImageArea(213, 224, 255);
 
 void Paint(QWidget* w, const QColor& color) {
   w->setAutoFillBackground(true);
-  QPalette p = w->palette();
-  p.setColor(QPalette::Window, color);
-  w->setPalette(p);
+  SetColour(w, QPalette::Window, color);
 }
 
 QString MmText(int32_t dots, int32_t dpi) {
@@ -103,9 +102,7 @@ TFR_Preview::TFR_Preview() {
   for (QLabel** label : {&LBmmWidth, &LBmmHeight}) {
     *label = new QLabel(QStringLiteral(" 210 mm "), this);
     Paint(*label, Qt::white);
-    QPalette p = (*label)->palette();
-    p.setColor(QPalette::WindowText, Qt::black);
-    (*label)->setPalette(p);
+    SetColour(*label, QPalette::WindowText, Qt::black);
     (*label)->hide();
   }
   LBmmWidth->setObjectName(QStringLiteral("LBmmWidth"));

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ui/setup-parts.h"
+
 namespace vellumora::ui {
 
 namespace {
@@ -27,12 +29,6 @@ constexpr int kFieldPositions[4] = {0, 3, 6, 9};
 
 const char* const kWeekdays[kScheduleDays] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                               "Friday", "Saturday", "Sunday"};
-
-void SetColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
-  QPalette palette = widget->palette();
-  palette.setColor(role, colour);
-  widget->setPalette(palette);
-}
 
 QLineEdit* TimeEdit(const char* name, const QColor& background, QWidget* parent) {
   auto* edit = new QLineEdit(parent);

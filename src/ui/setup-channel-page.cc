@@ -28,6 +28,7 @@
 #include "ui/qt-bitmap.h"
 #include "ui/schedule-frame.h"
 #include "ui/setup-dialog.h"
+#include "ui/setup-parts.h"
 
 namespace vellumora::ui {
 
@@ -52,10 +53,6 @@ constexpr uint32_t kActiveOff = 0x9B9BE3;    // RGB 227, 155, 155
 constexpr int kChangeCheckMs = 700;
 constexpr int kTextFieldChars = 255;
 constexpr int kPrinterNameChars = 127;
-
-QString FieldText(const char16_t* units, std::size_t size) {
-  return QString::fromStdString(ReadWideField(std::span<const char16_t>(units, size)));
-}
 
 bool IsDirectory(const std::string& path) {
   std::error_code ec;
@@ -86,12 +83,6 @@ QGroupBox* StepBox(const char* name, const char* title, QVBoxLayout** layout) {
   head->setStyleSheet(QStringLiteral("font-weight: bold;"));
   (*layout)->addWidget(head);
   return box;
-}
-
-void WaitPumping(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
 }
 
 }  // namespace
@@ -466,10 +457,14 @@ void TForm1::PCMatrix2CellDblClick() {
   SelectPageByCode(TabSheet4);
 }
 
+bool TForm1::ScanRunning() const {
+  return scanningActive.load() != 0 || (main_ && main_->EngineRunning());
+}
+
 bool TForm1::ScanningBlocksEdits() {
   // The scan loop reads the channel array without a lock: it is changed only while no scan
   // runs (scanning may have been started from the main window with the dialog open).
-  if (scanningActive.load() == 0 && !(main_ && main_->EngineRunning())) return false;
+  if (!ScanRunning()) return false;
   ShowStatus(QStringLiteral("Stop scanning before changing print channels"));
   return true;
 }
@@ -641,7 +636,7 @@ void TForm1::BNappendChannelClick() {
 void TForm1::BNcreateNewChannelClick() {
   BNcreateNewChannel->setEnabled(false);
   CreateNewChannel();
-  WaitPumping(2000);  // keeps two saves apart (one file time stamp)
+  WaitPumping(2000);  // a double click creates one channel, not two
   BNcreateNewChannel->setEnabled(true);
 }
 

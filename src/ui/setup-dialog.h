@@ -24,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/program.h"
 #include "kernel/kernel.h"
@@ -337,6 +338,8 @@ class TForm1 : public QWidget, public SettingsSource {
   void ShowChannelRowColours();
   int RowOfChannel(int32_t index) const;
   void SetSaveSignal(bool shown);
+  // The scan loop runs (from the main window or the engine).
+  bool ScanRunning() const;
   // True, saying so in the status line, while the scan loop runs.
   bool ScanningBlocksEdits();
   // Completes every half-typed time of the week ("7" becomes "07"), as leaving it would.
@@ -349,8 +352,9 @@ class TForm1 : public QWidget, public SettingsSource {
   QWidget* BuildNoteGroup();
   QWidget* BuildFileTypeGroups();
   void ShowPaperNumbers();
-  void ShowLayoutFont(const QFont& font);
   void PaperControlMouseUp(QCheckBox* clicked, QCheckBox* other);
+  // The height's edit, unit, dots and dpi, which a paper length from the picture hides.
+  std::vector<QWidget*> heightControls_;
   bool loadingLayout_ = false;
   bool testingPaperSize_ = false;
   QWidget* BuildMobilePage();   // setup-mobile-page.cc

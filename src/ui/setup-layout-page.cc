@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
@@ -27,11 +26,10 @@
 #include "ui/control-hints.h"
 #include "ui/help-panel.h"
 #include "ui/layout-rules.h"
-#include "ui/main-window.h"
 #include "ui/preview-frame.h"
 #include "ui/qt-bitmap.h"
 #include "ui/setup-dialog.h"
-#include "ui/setup-pictures.h"
+#include "ui/setup-parts.h"
 
 namespace vellumora::ui {
 
@@ -75,9 +73,7 @@ class CoverPanel : public QFrame {
  public:
   explicit CoverPanel(QWidget* covered) : QFrame(covered->parentWidget()), covered_(covered) {
     setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, kScreenPanel);
-    setPalette(p);
+    SetColour(this, QPalette::Window, kScreenPanel);
     covered->installEventFilter(this);
   }
 
@@ -97,19 +93,6 @@ class CoverPanel : public QFrame {
   }
   QWidget* covered_;
 };
-
-void SetEditColours(QLineEdit* edit, bool active) {
-  QPalette p = edit->palette();
-  p.setColor(QPalette::Base, active ? kEditActive : kEditPassive);
-  p.setColor(QPalette::Text, active ? kEditActiveText : kEditPassiveText);
-  edit->setPalette(p);
-}
-
-void SetTextColour(QLabel* label, const QColor& color) {
-  QPalette p = label->palette();
-  p.setColor(QPalette::WindowText, color);
-  label->setPalette(p);
-}
 
 // A number typed into an edit, `fallback` when it is none.
 int32_t Number(const QLineEdit* edit, int32_t fallback) {
@@ -148,7 +131,6 @@ QWidget* WrappedBox(QCheckBox* box) {
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* label = new CaptionLabel(box->text(), box);
-  box->setProperty("caption", box->text());
   box->setText(QString());
   layout->addWidget(box, 0, Qt::AlignTop);
   layout->addWidget(label, 1);
@@ -161,17 +143,6 @@ QSpinBox* BorderEdit(const char* name) {
   edit->setRange(0, 500);
   SetHint(edit, QStringLiteral("#22"));
   return edit;
-}
-
-void WaitPumping(int milliseconds) {
-  if (milliseconds <= 0) return;
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-QString WideText(const char16_t* units, std::size_t size) {
-  return QString::fromStdString(ReadWideField(std::span<const char16_t>(units, size)));
 }
 
 }  // namespace
@@ -298,8 +269,7 @@ QWidget* TForm1::BuildPaperGroup() {
     size->addWidget(dots, line, 2);
     size->addWidget(dpi, line, 3);
     size->addWidget(printable, line, 4);
-    edit->setProperty("heightControl", line == 1);
-    mm->setProperty("heightControl", line == 1);
+    if (line == 1) heightControls_ = {edit, mm, dots, dpi};
     ++line;
   }
   column->addLayout(size);
@@ -331,7 +301,7 @@ QWidget* TForm1::BuildPaperGroup() {
     column->addWidget(WrappedBox(b));
   LBpapercontrol =
       Named(new QLabel(QStringLiteral("Paper contol in at least one channel")), "LBpapercontrol");
-  SetTextColour(LBpapercontrol, kResultBad);
+  SetColour(LBpapercontrol, QPalette::WindowText, kResultBad);
   LBpapercontrol->hide();
   column->addWidget(LBpapercontrol);
 
@@ -519,10 +489,6 @@ void TForm1::ShowPaperNumbers() {
   LBheightdots->setText(QStringLiteral("%1 dots").arg(heightDots));
 }
 
-void TForm1::ShowLayoutFont(const QFont& font) {
-  LBpreview->setFont(font);
-}
-
 void TForm1::LoadLayoutControls() {
   PrintChannel& c = editChannel;
   const PageGeometry& g = c.geometry;
@@ -570,7 +536,7 @@ void TForm1::LoadLayoutControls() {
   CBnoRestore->setChecked(c.noRestore != 0);
   EDstart->setText(QString::fromLatin1(ReadField(c.startCode).c_str()));
   EDstop->setText(QString::fromLatin1(ReadField(c.stopCode).c_str()));
-  EDheader->setText(WideText(c.headerText, std::size(c.headerText)));
+  EDheader->setText(FieldText(c.headerText, std::size(c.headerText)));
   CBpdfUseDocDefaults->setChecked(c.pdfUseDocDefaults != 0);
   CBfitPdf->setChecked(c.pdfNoFit == 0);
   CBpdfThroughBitmap->setChecked(c.pdfThroughBitmap != 0);
@@ -579,15 +545,15 @@ void TForm1::LoadLayoutControls() {
   CBstretchWMhor->setChecked(c.stretchWMhor != 0);
   CBstretchWMvert->setChecked(c.stretchWMvert != 0);
 
-  QFont font(WideText(c.fontName, std::size(c.fontName)));
+  QFont font(FieldText(c.fontName, std::size(c.fontName)));
   if (font.family().isEmpty()) font.setFamily(QStringLiteral("Arial"));
   font.setPointSize(c.fontSize < 1 ? 10 : std::min(c.fontSize, 1000));
   font.setBold(c.fontStyle & 1);
   font.setItalic(c.fontStyle & 2);
   font.setUnderline(c.fontStyle & 4);
   font.setStrikeOut(c.fontStyle & 8);
-  ShowLayoutFont(font);
-  SetTextColour(LBpreview, WinColor(static_cast<uint32_t>(c.fontColor)));
+  LBpreview->setFont(font);
+  SetColour(LBpreview, QPalette::WindowText, WinColor(static_cast<uint32_t>(c.fontColor)));
   LBpreview->setProperty("fontColor", c.fontColor);
 
   const char* position = std::strchr(kNotePositions, c.notePosition);
@@ -612,9 +578,8 @@ void TForm1::LoadLayoutControls() {
   loadingLayout_ = false;
   UpdateLayoutControls();
   DrawLayoutPreview();
-  // The PDF boxes follow the saved channel's choice of an intermediate bitmap.
+  // Scaling PDF pages to the paper is no choice while they go through a bitmap.
   CBfitPdf->setEnabled(!CBpdfThroughBitmap->isChecked() && !CBpdfUseDocDefaults->isChecked());
-  CBpdfHighRes->setEnabled(CBpdfThroughBitmap->isChecked());
 }
 
 void TForm1::StoreLayoutControls() {
@@ -623,8 +588,7 @@ void TForm1::StoreLayoutControls() {
   // A typed size is tried once the delayed update is due (3 s after the last digit), never
   // on a half-typed number, and never beneath a running scan, which uses the printer object
   // the test renews. Until then it stays marked.
-  const bool scanning = scanningActive.load() != 0 || (main_ && main_->EngineRunning());
-  if (paperDimsEdited && !testingPaperSize_ && !TimerUpdatePRCH->isActive() && !scanning) {
+  if (paperDimsEdited && !testingPaperSize_ && !TimerUpdatePRCH->isActive() && !ScanRunning()) {
     paperDimsEdited = false;
     const int32_t tested = editIndex;
     // The channel shown may not change under the test (the dialog is disabled during it).
@@ -691,18 +655,12 @@ void TForm1::UpdateLayoutControls() {
   const bool controlled = CBfixedPaperSize->isChecked() || CBdynPaperLength->isChecked();
   for (QLineEdit* edit : {EDwidthmm, EDheightmm}) {
     edit->setEnabled(true);
-    SetEditColours(edit, controlled);
+    SetColour(edit, QPalette::Base, controlled ? kEditActive : kEditPassive);
+    SetColour(edit, QPalette::Text, controlled ? kEditActiveText : kEditPassiveText);
   }
 
-  QWidget* page = GBbitmap;
-  const auto heightControls = [&] {
-    QList<QWidget*> list{EDheightmm, LBheightdots, LBdpiY};
-    for (QWidget* w : page->findChildren<QWidget*>())
-      if (w->property("heightControl").toBool() && !list.contains(w)) list.push_back(w);
-    return list;
-  };
   if (CBdynPaperLength->isChecked()) {
-    for (QWidget* w : heightControls()) w->hide();
+    for (QWidget* w : heightControls_) w->hide();
     FRpreview->IMvarHeight->show();
     FRpreview->LBmmHeight->hide();
     CBportrait->setChecked(true);
@@ -711,7 +669,7 @@ void TForm1::UpdateLayoutControls() {
     CBignoreAratio->setChecked(false);
     CBsetOrientation->setEnabled(false);
   } else {
-    for (QWidget* w : heightControls()) w->show();
+    for (QWidget* w : heightControls_) w->show();
     FRpreview->LBmmHeight->setVisible(FRpreview->scale != 0);
     FRpreview->IMvarHeight->hide();
     CBsetOrientation->setEnabled(true);
@@ -745,9 +703,11 @@ void TForm1::UpdateLayoutControls() {
 void TForm1::DrawLayoutPreview() {
   if (FRpreview == nullptr || loadingLayout_) return;
   const bool screen = ReadField(editChannel.printerName) == "SCREEN";
-  IMtarget2->setPixmap(TargetPicture(screen));
-  IMtarget2->setProperty("picture",
-                         screen ? QStringLiteral("SCREEN100") : QStringLiteral("PRINTER100"));
+  const QString picture = screen ? QStringLiteral("SCREEN100") : QStringLiteral("PRINTER100");
+  if (IMtarget2->property("picture").toString() != picture) {
+    IMtarget2->setPixmap(TargetPicture(screen));
+    IMtarget2->setProperty("picture", picture);
+  }
   if (screen) {
     PNscreen->show();
     PNscreen->raise();
@@ -828,8 +788,8 @@ int32_t TForm1::FillPaperList(const std::string& printer, bool takeCurrent) {
   paperIds.fill(0);
   paperMedia.fill(std::string());
   int32_t wanted = editChannel.paperSize;
-  if (printer.empty() || printer.rfind("SCREEN", 0) == 0 || !printers::Answers(printer)) return 0;
-  if (!printers::ReadDefaultsBlock(printer)) return 0;
+  if (printer.empty() || printer.rfind("SCREEN", 0) == 0) return 0;
+  if (!printers::ReadDefaultsBlock(printer)) return 0;  // the printer does not answer
   const std::string currentMedia = printers::DefaultMediaName(printer);
   const int32_t current = printers::PaperCodeForMedia(currentMedia);
   if (takeCurrent) {
@@ -863,10 +823,7 @@ void TForm1::LIpapersClick(int row) {
     context_.outputs.SetPrinterDefaultPaper(printer, code, 0, 0);
   } else if (!paperMedia[row].empty()) {
     // A paper of the printer's own list that has no code: its own name, not a made-up size.
-    if (printers::SetDefaultMedia(printer, paperMedia[row]) == printers::WriteResult::kOk)
-      context_.outputs.ResetPrinterObject(printer);
-    else
-      context_.kernel.Log("ERROR Couldn't modify the printer's default paper dimensions!");
+    context_.outputs.SetPrinterDefaultMedia(printer, paperMedia[row]);
   } else {
     context_.outputs.SetPrinterDefaultPaper(printer, code, 200, 200);
   }
@@ -900,7 +857,7 @@ bool TForm1::TestPaperSizeControl() {
       if (editChannel.geometry.paperRect.right != oldWidth ||
           editChannel.geometry.paperRect.bottom != oldHeight) {
         LBresult->setText(QStringLiteral("Paper size control by Vellumora established"));
-        SetTextColour(LBresult, kResultGood);
+        SetColour(LBresult, QPalette::WindowText, kResultGood);
         success = true;
         WaitPumping(paperTestSuccessMs);
       }
@@ -909,7 +866,7 @@ bool TForm1::TestPaperSizeControl() {
   if (!success) {
     LBresult->setText(
         QStringLiteral("Paper size cannot be controlled by Vellumora. Option disabled"));
-    SetTextColour(LBresult, kResultBad);
+    SetColour(LBresult, QPalette::WindowText, kResultBad);
     CBfixedPaperSize->setChecked(false);
     CBdynPaperLength->setChecked(false);
     WaitPumping(paperTestFailureMs);
@@ -947,7 +904,7 @@ void TForm1::CBdynPaperLengthMouseUp() {
 
 void TForm1::BNfontClick() {
   if (!chooseFont) return;
-  if (const std::optional<QFont> font = chooseFont(LBpreview->font())) ShowLayoutFont(*font);
+  if (const std::optional<QFont> font = chooseFont(LBpreview->font())) LBpreview->setFont(*font);
 }
 
 void TForm1::BNrealPreviewClick() {

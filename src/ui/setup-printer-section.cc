@@ -22,7 +22,7 @@
 #include "ui/driver-settings-dialog.h"
 #include "ui/help-panel.h"
 #include "ui/setup-dialog.h"
-#include "ui/setup-pictures.h"
+#include "ui/setup-parts.h"
 
 namespace vellumora::ui {
 

@@ -1,9 +1,14 @@
-// The indicator lamp and the output pictures of the setup dialog.
-#include "ui/setup-pictures.h"
+// The small parts the setup dialog's pages share.
+#include "ui/setup-parts.h"
 
+#include <QEventLoop>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
+#include <span>
 #include <utility>
+
+#include "kernel/text-fields.h"
 
 namespace vellumora::ui {
 
@@ -18,9 +23,7 @@ class Lamp : public QFrame {
     SetColor(kLampGrey);
   }
   void SetColor(const QColor& color) {
-    QPalette p = palette();
-    p.setColor(QPalette::Window, color);
-    setPalette(p);
+    SetColour(this, QPalette::Window, color);
     update();
   }
 
@@ -81,6 +84,23 @@ QPixmap TargetPicture(bool screen) {
     p.drawEllipse(78, 42, 8, 8);
   }
   return picture;
+}
+
+void SetColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(role, colour);
+  widget->setPalette(palette);
+}
+
+QString FieldText(const char16_t* units, std::size_t size) {
+  return QString::fromStdString(ReadWideField(std::span<const char16_t>(units, size)));
+}
+
+void WaitPumping(int milliseconds) {
+  if (milliseconds <= 0) return;
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 }  // namespace vellumora::ui
