@@ -40,11 +40,7 @@ constexpr Rgb kBlue{20, 20, 220};
 constexpr int32_t kPageWidth = 2480;  // A4 at 300 dpi
 constexpr int32_t kPageHeight = 3508;
 
-LocalTime March7() {
-  LocalTime t;
-  t.year = 2026, t.month = 3, t.day = 7;
-  return t;
-}
+using test::March7;
 
 class BitmapPrintTest : public test::CaptureQueueFixture {
  protected:

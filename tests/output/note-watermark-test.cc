@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kernel/text-fields.h"
+#include "output/picture-files.h"
 #include "platform/cairo/cairo-canvas.h"
 
 namespace vellumora {
@@ -44,11 +45,7 @@ class FixedMetricsCanvas : public Canvas {
   int32_t widthWithBlank_, blank_, height_;
 };
 
-LocalTime March7() {
-  LocalTime t;
-  t.year = 2026, t.month = 3, t.day = 7;
-  return t;
-}
+using test::March7;
 
 PrintChannel Channel(char position, const char* note = "Vellumora file <N>") {
   PrintChannel c = EmptyChannel();

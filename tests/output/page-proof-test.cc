@@ -41,11 +41,7 @@ constexpr Rgb kRed{255, 0, 0};
 // sample's pure colours and over white, so the two pages can be compared pixel for pixel.
 constexpr Rgb kWatermarkGrey{192, 192, 192};
 
-LocalTime March7() {
-  LocalTime t;
-  t.year = 2026, t.month = 3, t.day = 7;
-  return t;
-}
+using test::March7;
 
 // A photo of 1200 × 800 pixels: quadrants red, green, blue and yellow, and a black square
 // at the top left that shows which way up it is. The proofs and the rendered pages show it with

@@ -216,6 +216,12 @@ void WriteTiffWithClaimingPage(const fs::path& file, const PictureSpec& first, u
   TIFFClose(tiff);
 }
 
+LocalTime March7() {
+  LocalTime t;
+  t.year = 2026, t.month = 3, t.day = 7;
+  return t;
+}
+
 Raster RasterOf(const Bitmap& b) {
   Raster r;
   r.width = b.width;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/canvas.h"
+#include "platform/clock.h"
 
 namespace vellumora::test {
 
@@ -55,6 +56,9 @@ struct Raster {
   std::vector<uint8_t> rgb;
   Rgb At(int x, int y) const;
 };
+
+// The clock of the tests' text notes: always 7 March 2026.
+LocalTime March7();
 
 // A picture of the engine (BGRA rows) as a raster.
 Raster RasterOf(const Bitmap& bitmap);

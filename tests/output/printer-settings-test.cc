@@ -29,12 +29,7 @@ constexpr const char* kPs = CupsSandbox::kPostScriptQueue;
 // the time or the state of the queue change by themselves and are left out.
 std::map<std::string, std::string> PrinterAttributes(const char* queue) {
   std::map<std::string, std::string> out;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                   "/printers/%s", queue);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  ipp_t* response = test::PrinterAttributesResponse(queue);
   for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
     const char* name = ippGetName(a);
     if (!name || std::string_view(name).find("time") != std::string_view::npos ||

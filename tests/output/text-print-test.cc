@@ -28,11 +28,7 @@ using test::Rgb;
 
 constexpr int32_t kMargin = 118;  // 10 mm at 300 dpi
 
-LocalTime March7() {
-  LocalTime t;
-  t.year = 2026, t.month = 3, t.day = 7;
-  return t;
-}
+using test::March7;
 
 bool IsBlack(Rgb c) {
   return c.r < 60 && c.g < 60 && c.b < 60;

@@ -356,13 +356,17 @@ void CupsSandbox::Keep(std::string_view reason) const {
   keep << reason << "\n";
 }
 
-std::string PrinterDefault(const char* queue, const char* attribute) {
+ipp_t* PrinterAttributesResponse(const char* queue) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
                    "/printers/%s", queue);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  return cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+}
+
+std::string PrinterDefault(const char* queue, const char* attribute) {
+  ipp_t* response = PrinterAttributesResponse(queue);
   std::string value;
   if (ipp_attribute_t* a = ippFindAttribute(response, attribute, IPP_TAG_ZERO)) {
     char text[256];

@@ -109,6 +109,9 @@ class CupsSandbox {
   int mark_ = 0;
 };
 
+// The server's answer to Get-Printer-Attributes for the queue (nullptr when none); the caller
+// deletes it with ippDelete.
+ipp_t* PrinterAttributesResponse(const char* queue);
 // A printer attribute as the server reports it (Get-Printer-Attributes), in its text form
 // ("iso_a4_210x297mm"); "" when it has none.
 std::string PrinterDefault(const char* queue, const char* attribute);
