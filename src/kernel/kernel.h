@@ -250,6 +250,9 @@ class C_Kernel {
 // administer printers.
 inline constexpr char kDataGroup[] = "lpadmin";
 
+// The system account the service runs as unless the administrator names another one.
+inline constexpr char kServiceAccount[] = "vellumora";
+
 // The ledger of printed files not yet disposed of, in the data directory.
 inline constexpr char kLedgerFileName[] = "Vellumora.ledger";
 
