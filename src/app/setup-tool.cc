@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/service.h"
+#include "host/unit-file.h"
 #include "kernel/default-channels.h"
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
@@ -79,7 +80,7 @@ int ServiceCommand(int argc, char** argv) {
     // The service runs the engine, which lives beside this tool.
     if (executable.empty()) executable = ExecutableDirectory() + "/vellumora";
     service.executablePath = executable;
-    // A new install runs as root unless an account is named.
+    // A new install runs as the service's own account unless another one is named.
     service.accountName = accountGiven ? account : std::string();
     if (action == "unit") {
       std::string error;
@@ -131,8 +132,8 @@ int ServiceCommand(int argc, char** argv) {
     std::printf("running: %s\n", service.running ? "yes" : "no");
     if (service.installed) {
       std::printf("executable: %s\n", service.executablePath.c_str());
-      std::printf("account: %s\n",
-                  service.accountName.empty() ? "root" : service.accountName.c_str());
+      const std::string user = ServiceUser(service.accountName);
+      std::printf("account: %s\n", user.empty() ? "root" : user.c_str());
     }
     std::printf("may manage the service: %s\n", service.adminRights ? "yes" : "no");
     if (!service.lastError.empty()) return fail("");

@@ -9,6 +9,8 @@ JournalFields JournalFieldsOf(const std::string& text, int32_t busyChannel) {
   JournalFields f;
   if (text.rfind("ERROR", 0) == 0)
     f.priority = JournalPriority::kError;
+  else if (text.rfind("WARNING", 0) == 0)
+    f.priority = JournalPriority::kWarning;
   else if (text.rfind("DEBUG-INFO", 0) == 0)
     f.priority = JournalPriority::kDebug;
   // While a channel's folder is processed, its lines are that channel's, whatever file names

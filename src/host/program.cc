@@ -17,6 +17,7 @@
 #include "mobile/snq-server.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
+#include "platform/accounts.h"
 #include "platform/instance-lock.h"
 #include "platform/service-manager.h"
 #include "platform/stop-signals.h"
@@ -133,6 +134,13 @@ void ServiceMain() {
       return;
     }
     if (gService->running) {
+      // Root reads and deletes any file, and every print administrator chooses through the
+      // shared settings which folders it takes files from.
+      if (RunningAsRoot())
+        gKernel->Log(
+            "WARNING The service runs as root: every member of lpadmin can make it read, print "
+            "and delete any file on this machine. Install it without --account to run it as " +
+            std::string(kServiceAccount));
       gKernel->service = gService;
       gKernel->StartScanning();
     }

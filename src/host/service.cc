@@ -4,10 +4,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "host/unit-file.h"
+#include "kernel/kernel.h"
 #include "kernel/klog.h"
+#include "platform/accounts.h"
 #include "platform/file-disposal.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -54,6 +57,24 @@ bool CountsAsInstalled(const UnitInfo& unit, const std::string& ownFile) {
          (unit.activeState != "inactive" && unit.activeState != "failed");
 }
 
+// The unit runs or is on its way up or down: systemd can still be asked to stop it.
+bool IsActive(const UnitInfo& unit) {
+  return unit.activeState == "active" || unit.activeState == "activating" ||
+         unit.activeState == "deactivating" || unit.activeState == "reloading";
+}
+
+// Below /tmp and /var/tmp the unit's PrivateTmp= shows the service empty folders of its own.
+bool HiddenByPrivateTmp(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+  const std::string text = ec ? path : real.string();
+  for (const char* root : {"/tmp", "/var/tmp"}) {
+    const std::string r = root;
+    if (text == r || text.rfind(r + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 C_VAZService::Environment C_VAZService::Environment::OfThisMachine() {
@@ -61,6 +82,8 @@ C_VAZService::Environment C_VAZService::Environment::OfThisMachine() {
   e.managerRunning = ServiceManagerRunning();
   e.startedByManager = StartedByServiceManager();
   e.unitDirectory = kUnitDirectory;
+  e.prepareMachine = true;
+  e.dataFolder = "/var/lib/Vellumora";
   return e;
 }
 
@@ -92,7 +115,11 @@ C_VAZService::C_VAZService(std::string name, ServiceMainProc serviceMain,
     if (!bus || !bus->GetUnit(UnitName(), &unit, &cause)) {
       lastError = "ERROR Could not open SCManager!";
       lastErrorCause = cause;
-    } else if (CountsAsInstalled(unit, UnitFilePath())) {
+    } else if (!CountsAsInstalled(unit, UnitFilePath())) {
+      // A unit whose file was removed while it ran is still the running service until it
+      // stops: a desktop start must not scan beside it, and it can still be stopped.
+      running = IsActive(unit);
+    } else {
       installed = true;
       running = unit.activeState == "active";
       std::string text, why;
@@ -101,7 +128,8 @@ C_VAZService::C_VAZService(std::string name, ServiceMainProc serviceMain,
       if (status == ReadStatus::kRead) {
         UnitFileFacts facts = ReadUnitFileText(text);
         if (!facts.executable.empty()) executablePath = facts.executable;
-        accountName = facts.user;
+        // A unit without User= runs as root.
+        accountName = facts.user.empty() ? "root" : facts.user;
       } else {
         const int code = status == ReadStatus::kMissing    ? 2
                          : status == ReadStatus::kNoAccess ? 13
@@ -152,6 +180,16 @@ bool C_VAZService::InstallService() {
   if (!bus) return Failed("Could not open SCManager to create service!", true);
 
   const std::string text = UnitFileText(&lastErrorCause);
+  if (text.empty()) return Failed("Could not create service!", true);
+  const std::string user = ServiceUser(accountName);
+  if (HiddenByPrivateTmp(executablePath)) {
+    lastErrorCause = executablePath +
+                     " lies below /tmp, which the service's private /tmp hides: install the "
+                     "program elsewhere (the package, or cmake --install)";
+    return Failed("Could not create service!", true);
+  }
+  if (environment_.prepareMachine && !PrepareMachineForUnit(user))
+    return Failed("Could not create service!", true);
   const std::string file = UnitFilePath();
   const bool written = !text.empty() && ReplaceFile(file, text, &lastErrorCause, true, 0644);
   const bool enabled = written && bus->Reload(&lastErrorCause) &&
@@ -162,6 +200,22 @@ bool C_VAZService::InstallService() {
   Logged("Service successfully installed");
   lastError.clear();
   return true;
+}
+
+bool C_VAZService::PrepareMachineForUnit(const std::string& user) {
+  if (user == kServiceAccount) {
+    if (!EnsureServiceAccount(user, kDataGroup, environment_.dataFolder, &lastErrorCause))
+      return false;
+  } else if (!user.empty() && !AccountExists(user)) {
+    lastErrorCause = "there is no account " + user;
+    return false;
+  }
+  if (!MayExecuteAs(executablePath, user, &lastErrorCause)) return false;
+  if (environment_.dataFolder.empty()) return true;
+  // The service may not change owners: the folder it writes is given to it now.
+  return user.empty()
+             ? ShareDataFolder(environment_.dataFolder, kDataGroup, {}, &lastErrorCause)
+             : GiveDataFolderTo(environment_.dataFolder, user, kDataGroup, &lastErrorCause);
 }
 
 bool C_VAZService::RemoveService() {
@@ -208,7 +262,7 @@ std::unique_ptr<ServiceManagerBus> OpenInstalledUnit(const std::string& busAddre
   auto bus = ServiceManagerBus::Open(busAddress, true, cause);
   *managerAnswered = bus != nullptr;
   if (!bus) return nullptr;
-  if (!bus->GetUnit(name, unit, cause) || unit->loadState != "loaded") {
+  if (!bus->GetUnit(name, unit, cause) || (unit->loadState != "loaded" && !IsActive(*unit))) {
     if (cause->empty()) *cause = name + " is not installed";
     return nullptr;
   }
@@ -284,13 +338,15 @@ bool C_VAZService::RegisterHandler() {
 }
 
 void C_VAZService::ReportStatus(int32_t state, int32_t, int32_t waitHintMs, int32_t, int32_t) {
-  currentState = state;
+  // The stop control announced the stop already: systemd hears STOPPING=1 once.
+  const bool alreadyStopping = currentState.exchange(state) == kServiceStopPending;
   if (!dispatcherMode) return;
   switch (state) {
     case kServiceRunning:
       NotifyServiceManager("READY=1\nSTATUS=... service is running");
       break;
     case kServiceStopPending:
+      if (alreadyStopping) break;
       NotifyServiceManager("STOPPING=1\nEXTEND_TIMEOUT_USEC=" +
                            std::to_string(static_cast<int64_t>(waitHintMs) * 1000));
       break;
@@ -307,6 +363,12 @@ void C_VAZService::HandleControl(int32_t code) {
   switch (code) {
     case kControlStop:
       lastControl = code;
+      // From now on the engine takes no further file; the one in hand may still be printing,
+      // so systemd hears at once that the stop is under way and how long it may take.
+      stopControlReceived_ = true;
+      if (dispatcherMode && currentState.exchange(kServiceStopPending) != kServiceStopPending)
+        NotifyServiceManager("STOPPING=1\nEXTEND_TIMEOUT_USEC=" +
+                             std::to_string(int64_t{kStopPendingHintMs} * 1000));
       stopEvent.Set();
       WakeStopWaiters();  // the scan loop may be waiting for its next second
       break;

@@ -45,6 +45,11 @@ class C_VAZService final : public ServicePort {
     bool startedByManager = false;  // systemd started this process as a service
     std::string busAddress;         // empty: the system bus
     std::string unitDirectory;      // where the unit file lives
+    // The install prepares this machine for the unit: it makes the service account, checks
+    // that the account can run the program, and gives it the data folder. Tests that install
+    // into a private unit folder leave the machine alone.
+    bool prepareMachine = false;
+    std::string dataFolder;  // the service's data folder (/var/lib/Vellumora)
     static Environment OfThisMachine();
   };
 
@@ -59,7 +64,10 @@ class C_VAZService final : public ServicePort {
   C_VAZService& operator=(const C_VAZService&) = delete;
 
   // Writes the unit file for executablePath and accountName, reloads systemd and enables the
-  // unit (autoStart) or disables it.
+  // unit (autoStart) or disables it. Refuses a program the unit could not run (below /tmp,
+  // which the unit's private /tmp hides, or not executable for the account). On this machine
+  // it first makes the service account kServiceAccount when that is the account and it is
+  // missing, and gives the account the data folder.
   bool InstallService();
   // Disables the unit, deletes its file and reloads systemd. Stops nothing. A unit file that
   // a package installed is only disabled.
@@ -84,6 +92,8 @@ class C_VAZService final : public ServicePort {
 
   // The scan loop's view (ServicePort).
   bool Running() const override { return running; }
+  // The stop control arrived: the engine takes no further file.
+  bool StopControlReceived() const override { return stopControlReceived_.load(); }
   bool StopEventSignalled() override;
   // Tells systemd's watchdog that the engine is alive (rate-limited; nothing without one).
   void KeepAlive() override;
@@ -130,6 +140,7 @@ class C_VAZService final : public ServicePort {
  private:
   void Logged(const std::string& text);
   bool Failed(const std::string& text, bool logged);
+  bool PrepareMachineForUnit(const std::string& user);
 
   ServiceMainProc serviceMain_;
   ControlHandlerProc controlHandler_;
@@ -137,6 +148,7 @@ class C_VAZService final : public ServicePort {
   uint64_t watchdogUs_ = 0;
   std::atomic<int64_t> lastKeepAliveUs_{0};
   std::atomic<std::thread::id> serviceThread_{};
+  std::atomic<bool> stopControlReceived_{false};
 };
 
 }  // namespace vellumora

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "kernel/kernel.h"
+
 namespace vellumora {
 
 namespace {
@@ -53,9 +55,13 @@ std::string UnquotedProgram(std::string_view value) {
 }  // namespace
 
 std::string ServiceUser(const std::string& accountName) {
-  if (accountName.empty() || accountName.find("LocalSystem") != std::string::npos) return {};
-  if (accountName.rfind(".\\", 0) == 0) return accountName.substr(2);
-  return accountName;
+  // Root only when asked for by name: root reads and deletes any file, and every print
+  // administrator decides what the service reads through the settings it reloads.
+  if (accountName.find("LocalSystem") != std::string::npos) return {};
+  std::string user = accountName.rfind(".\\", 0) == 0 ? accountName.substr(2) : accountName;
+  if (user.empty()) return kServiceAccount;
+  if (user == "root") return {};
+  return user;
 }
 
 bool IsLinuxUserName(const std::string& name) {
@@ -92,14 +98,20 @@ std::string UnitFileText(const std::string& executable, const std::string& user,
       "NotifyAccess=main\n"
       "ExecStart=" +
       QuotedProgram(executable) + "\n";
-  if (!user.empty()) text += "User=" + user + "\n";
+  if (user.empty()) {
+    // Root: the data directory keeps the print administrators' group.
+    text += "Group=" + std::string(kDataGroup) + "\n";
+  } else {
+    // The account's own group stays its primary group; lpadmin is what CUPS asks of a
+    // process that sets a printer's defaults (the channels' driver settings), and it owns
+    // the shared data directory.
+    text += "User=" + user + "\nSupplementaryGroups=" + std::string(kDataGroup) + "\n";
+  }
   text +=
-      // The data directory is shared with the print administrators (group lpadmin): systemd
-      // gives it to the service's user and this group, set-group-ID, so that files made in it
-      // keep the group, and the umask leaves them group-writable.
-      "Group=lpadmin\n"
-      "StateDirectory=Vellumora\n"
-      "StateDirectoryMode=2775\n"
+      // The data directory is made by the package or the install (owner the account, group
+      // lpadmin, set-group-ID), so that files made in it get the group; the umask leaves
+      // them group-writable. No StateDirectory=: systemd would hand the whole tree to the
+      // account's own group at every start.
       "UMask=0002\n"
       "Restart=on-failure\n"
       "RestartSec=5s\n"
@@ -134,10 +146,20 @@ std::string UnitFileText(const std::string& executable, const std::string& user,
       "SystemCallFilter=@system-service\n"
       "SystemCallFilter=~@privileged\n"
       "SystemCallErrorNumber=EPERM\n"
-      // Root may write into other users' hot folders, take the write lease that proves one
-      // of their files complete, and bind the mobile server's port.
-      "CapabilityBoundingSet=CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_LEASE "
-      "CAP_NET_BIND_SERVICE\n"
+      "RemoveIPC=yes\n";
+  if (user.empty()) {
+    // Root, as the administrator asked: it may write into other users' hot folders and
+    // take the write lease on their files.
+    text += "CapabilityBoundingSet=CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_LEASE\n";
+  } else {
+    // No capability but the lease that proves a file complete: the kernel grants a write
+    // lease only on files the process owns, and hot-folder files belong to the programs that
+    // drop them (without it such a file would wait for the settle time instead).
+    text +=
+        "CapabilityBoundingSet=CAP_LEASE\n"
+        "AmbientCapabilities=CAP_LEASE\n";
+  }
+  text +=
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n";

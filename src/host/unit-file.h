@@ -13,8 +13,9 @@ inline constexpr char kUnitDirectory[] = "/etc/systemd/system";
 inline constexpr int kWatchdogSeconds = 60;
 
 // The Linux user the service runs as for the account text the setup gives: empty (root) when
-// the text is empty or contains "LocalSystem" anywhere (case-sensitive); otherwise the text
-// without a leading ".\" (the local-machine prefix the setup dialog adds).
+// the text contains "LocalSystem" anywhere (case-sensitive) or is "root"; the service's own
+// account kServiceAccount when it is empty; otherwise the text without a leading ".\" (the
+// local-machine prefix the setup dialog adds).
 std::string ServiceUser(const std::string& accountName);
 
 // A name that may stand in User=: letters, digits, '_', '.', '-' (not first), an optional

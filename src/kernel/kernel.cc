@@ -36,11 +36,11 @@ C_Kernel::C_Kernel(std::string appDirectory)
     fs::path data = *common / "Vellumora";
     std::error_code ec;
     if (!fs::is_directory(data / "Temp", ec)) fs::create_directories(data / "Temp", ec);
-    // The service and the desktops of the print administrators share the folder and its
-    // settings files; a start as root (the service, the install) makes it so.
+    // The service and the desktops of the print administrators share the folder, its
+    // settings files, the log and the ledger, whoever made them.
     ShareDataFolder(data.string(), kDataGroup,
                     {"Vellumora.ini", "Vellumora.vch", kClientNamesFile, kClientPinsFile,
-                     kClientChannelsFile, "Vellumora.log"},
+                     kClientChannelsFile, "Vellumora.log", kLedgerFileName},
                     nullptr);
     dataDir = WithSlash(data.string());
   } else {

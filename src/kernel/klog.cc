@@ -66,7 +66,7 @@ std::vector<std::u16string> C_KLog::Lines() const {
 bool C_KLog::WriteWholeFile() {
   std::string bytes = "\xFF\xFE";
   for (const auto& line : lines_) bytes += EncodeUtf16(line) + EncodeUtf16(u"\r\n");
-  return ReplaceFile(logFileName, bytes, nullptr);
+  return ReplaceFile(logFileName, bytes, nullptr, true, 0664);
 }
 
 void C_KLog::AddLine(const std::string& text) {
@@ -82,7 +82,7 @@ void C_KLog::AddLine(const std::string& text) {
   }
   if (static_cast<int32_t>(lines_.size()) + 1 < limit) {
     // A file that cannot be opened drops the message; a link in its place is not followed.
-    if (AppendToFile(logFileName, EncodeUtf16(line + u"\r\n"))) lines_.push_back(line);
+    if (AppendToFile(logFileName, EncodeUtf16(line + u"\r\n"), 0664)) lines_.push_back(line);
     return;
   }
   lines_.push_back(line);

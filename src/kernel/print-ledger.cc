@@ -165,7 +165,7 @@ bool PrintLedger::Load(std::string* error) {
 }
 
 bool PrintLedger::Save(bool durable, std::string* error) {
-  return ReplaceFile(path_, Serialize(entries_), error, durable);
+  return ReplaceFile(path_, Serialize(entries_), error, durable, 0664);
 }
 
 LedgerEntry* PrintLedger::Find(const FileIdentity& file) {

@@ -100,7 +100,8 @@ bool C_Kernel::InServiceMode() const {
 }
 
 bool C_Kernel::StopAsked() const {
-  return stopRequested.load() != 0 || quitRequested.load() != 0;
+  return stopRequested.load() != 0 || quitRequested.load() != 0 ||
+         (service != nullptr && service->StopControlReceived());
 }
 
 void C_Kernel::PumpMessages() {
@@ -173,7 +174,7 @@ void C_Kernel::CountDownChannels() {
 void C_Kernel::StopScanning() {
   stopRequested = 1;
   if (InServiceMode()) {
-    service->ReportStatus(kServiceStopPending, 1, 25000, 1, 0);
+    service->ReportStatus(kServiceStopPending, 1, kStopPendingHintMs, 1, 0);
     Log("Stop message sent to service ...", true);
   }
   scanningActive = 0;

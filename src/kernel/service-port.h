@@ -10,6 +10,8 @@ namespace vellumora {
 inline constexpr int32_t kServiceStopped = 1;
 inline constexpr int32_t kServiceStopPending = 3;
 inline constexpr int32_t kServiceRunning = 4;
+// How long a stop may still take once it is pending (the file in hand finishing).
+inline constexpr int32_t kStopPendingHintMs = 25000;
 
 class ServicePort {
  public:
@@ -24,6 +26,9 @@ class ServicePort {
   // Tells the service manager's watchdog that the engine is alive. The scan loop and every
   // wait call it often; the service object decides how often that reaches the manager.
   virtual void KeepAlive() {}
+  // The service manager asked the service to stop. Unlike the stop event it stays set: the
+  // scan takes no further file and the outputs end at their next step.
+  virtual bool StopControlReceived() const { return false; }
 };
 
 }  // namespace vellumora

@@ -28,9 +28,10 @@ enum class ReadStatus {
 ReadStatus ReadRegularFile(const std::string& path, std::string* bytes, std::string* error,
                            std::size_t maxBytes, bool forWriting = false);
 
-// Appends `bytes` to the regular file `path`, creating it (rw-r--r--) when missing. A link in
-// its place is not followed. False when the file could not be opened or written.
-bool AppendToFile(const std::string& path, std::string_view bytes);
+// Appends `bytes` to the regular file `path`, creating it with newFileMode (whatever the umask)
+// when missing. A link in its place is not followed. False when the file could not be opened or
+// written.
+bool AppendToFile(const std::string& path, std::string_view bytes, unsigned newFileMode = 0644);
 
 // Modification time in nanoseconds since the epoch; 0 when the file does not exist.
 int64_t FileTimeNs(const std::string& path);

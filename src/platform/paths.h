@@ -37,13 +37,24 @@ std::optional<std::filesystem::path> RuntimeFolder(std::string* error);
 // reason in *error, when it is a link, no directory, another user's, or writable by others.
 bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* error);
 
-// Shares the data folder `folder` with the members of `group` (when we run as root; otherwise
-// it is not ours to change and nothing happens): the folder and its Temp folder are made when
-// missing and get that group and mode 2775 (set-group-ID, so files made in it keep the group),
-// and each of `files` in it that is a regular file gets the group and mode 0664. Links are not
-// followed. A folder that belongs to another user (a service account, a private install) is
-// left alone. False, with the reason in *error, when something could not be done.
+// Shares the data folder `folder` with the members of `group`: the folder and its Temp folder
+// are made when missing and get group-write and search (and the folder set-group-ID, so that
+// files made in it keep the group), and each of `files` in it that is a regular file with a
+// single link gets group-write. Only what is ours is changed: the folder when it belongs to
+// us (as root: to root), the files when they belong to us or, as root, to root or the
+// folder's owner. As root, objects root owns also get the group; without root no group is
+// changed (a file of another group stays as it is), and no mode is written that is not
+// needed. Links are not followed. False, with the reason in *error, when something could not
+// be done.
 bool ShareDataFolder(const std::string& folder, const std::string& group,
                      const std::vector<std::string>& files, std::string* error);
+
+// As root, for the service's account `user`: makes the data folder `folder` (and its Temp
+// folder) when missing and gives a root-owned one, and the root-owned regular files with a
+// single link directly in it, to `user` and `group` (folders 2775, files group-writable), so
+// that the service, which may not change owners, can write them. What belongs to someone else
+// is left alone. False, with the reason in *error.
+bool GiveDataFolderTo(const std::string& folder, const std::string& user, const std::string& group,
+                      std::string* error);
 
 }  // namespace vellumora

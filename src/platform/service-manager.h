@@ -28,7 +28,7 @@ bool NotifyServiceManager(std::string_view assignments);
 uint64_t WatchdogIntervalUs();
 
 // Journal priorities used by the log.
-enum class JournalPriority { kError, kInfo, kDebug };
+enum class JournalPriority { kError, kWarning, kInfo, kDebug };
 
 // Writes one line to the journal with its priority and, when channel > 0, the field
 // VELLUMORA_CHANNEL. Nothing happens when no journal listens.

@@ -119,8 +119,12 @@ TEST_F(SetupToolTest, ServiceUnitAndCommandsWithoutSystemd) {
   EXPECT_EQ(unit.status, 0) << unit.err;
   for (const std::string& line : std::vector<std::string>{
            "Type=notify", "ExecStart=\"" + engine + "\"", "User=printer", "WatchdogSec=60s",
-           "StateDirectory=Vellumora", "WantedBy=multi-user.target"})
+           "SupplementaryGroups=lpadmin", "CapabilityBoundingSet=CAP_LEASE", "UMask=0002",
+           "WantedBy=multi-user.target"})
     EXPECT_NE(unit.out.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit.out;
+  // Without an account the service runs as its own, never as root.
+  ToolRun own = RunSetup(dir.path(), {"service", "unit"});
+  EXPECT_NE(own.out.find("\nUser=vellumora\n"), std::string::npos) << own.out;
   ToolRun root = RunSetup(dir.path(), {"service", "unit", "--account", "LocalSystem"});
   EXPECT_EQ(root.out.find("User="), std::string::npos) << root.out;
   ToolRun bad = RunSetup(dir.path(), {"service", "unit", "--account", "lp\nUser=root"});

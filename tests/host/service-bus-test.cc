@@ -93,7 +93,7 @@ TEST_F(ServiceBusTest, InstallThenQueryReadsTheUnitBack) {
   // On-demand start: the unit is disabled.
   Install("LocalSystem", false);
   EXPECT_FALSE(manager->enabled());
-  EXPECT_EQ(Service()->accountName, "");
+  EXPECT_EQ(Service()->accountName, "root");
 }
 
 TEST_F(ServiceBusTest, StartAndStopWaitForTheJobAndSkipWhatIsDone) {

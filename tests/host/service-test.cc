@@ -103,7 +103,10 @@ TEST(UnitFile, AccountRule) {
       {".\\LocalSystem", ""},
       {"DOMAIN\\LocalSystem", ""},
       {"localsystem", "localsystem"},
-      {"", ""},
+      {"", "vellumora"},
+      {".\\", "vellumora"},
+      {"root", ""},
+      {".\\root", ""},
       {"printer", "printer"},
       {".\\printer", "printer"},
   };

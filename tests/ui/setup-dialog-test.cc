@@ -1,5 +1,7 @@
 // The setup dialog driven offscreen by object name: saving the general page, the page rules
 // while scanning, the service panel against the systemd stand-in, and the hover help.
+#include "ui/setup-dialog.h"
+
 #include <QCheckBox>
 #include <QEnterEvent>
 #include <QLabel>
@@ -17,7 +19,6 @@
 #include "ui/general-page.h"
 #include "ui/help-panel.h"
 #include "ui/service-panel.h"
-#include "ui/setup-dialog.h"
 
 namespace vellumora::test {
 namespace {
@@ -176,8 +177,9 @@ class ServicePanelTest : public ::testing::Test {
   ServicePanelTest() : bus(dir.path()) {
     EnsureQtApplication();
     fs::create_directories(dir.path() / "etc");
-    manager = std::make_unique<StandInManager>(bus.address, dir.path() / "etc" / "vellumora.service",
-                                               dir.path() / "lib" / "vellumora.service");
+    manager =
+        std::make_unique<StandInManager>(bus.address, dir.path() / "etc" / "vellumora.service",
+                                         dir.path() / "lib" / "vellumora.service");
   }
   void SetUp() override {
     ASSERT_TRUE(bus.running()) << "dbus-daemon did not start";
@@ -202,13 +204,16 @@ class ServicePanelTest : public ::testing::Test {
 TEST_F(ServicePanelTest, TheAccountNameDecidesTheUserTheServiceRunsAs) {
   struct Case {
     const char* typed;
-    const char* account;  // what the service object installs for
+    const char* account;   // what the service object installs for
     const char* userLine;  // the unit's User= line, or "" for none (root)
     const char* passwordAfter;
+    const char* shownAfter;  // the account field of a fresh look at the installed unit
   } cases[] = {
-      {"ab", "", "", "secret"},  // one or two characters: the system account
-      {"printer", ".\\printer", "User=printer\n", ""},
-      {".\\printer", ".\\printer", "User=printer\n", ""},
+      // One or two characters: the service's own account.
+      {"ab", "", "User=vellumora\n", "secret", ".\\vellumora"},
+      {"printer", ".\\printer", "User=printer\n", "", ".\\printer"},
+      {".\\printer", ".\\printer", "User=printer\n", "", ".\\printer"},
+      {"root", ".\\root", "", "", ".\\root"},  // root only by name
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
@@ -239,7 +244,7 @@ TEST_F(ServicePanelTest, TheAccountNameDecidesTheUserTheServiceRunsAs) {
     auto again = Service();
     ui::ServicePanel shown(*again);
     shown.ShowServiceState();
-    EXPECT_EQ(shown.EDaccountName->text().toStdString(), c.account);
+    EXPECT_EQ(shown.EDaccountName->text().toStdString(), c.shownAfter);
     panel.BNremoveService->click();
     EXPECT_EQ(status, "Service removed");
     EXPECT_FALSE(fs::exists(dir.path() / "etc" / "vellumora.service"));
@@ -277,8 +282,9 @@ TEST_F(ServicePanelTest, WithoutTheRightsThePanelSaysSoAndOffersNothing) {
   ui::ServicePanel panel(*service);
   panel.ShowServiceState();
   EXPECT_TRUE(panel.Panel5->isVisibleTo(&panel));
-  EXPECT_NE(panel.findChild<QLabel*>("LBnoServiceRights")->text().indexOf(
-                "Please run Vellumora as administrator."),
+  EXPECT_NE(panel.findChild<QLabel*>("LBnoServiceRights")
+                ->text()
+                .indexOf("Please run Vellumora as administrator."),
             -1);
   for (QWidget* w : std::initializer_list<QWidget*>{panel.BNinstallService, panel.BNrestartService,
                                                     panel.BNremoveService, panel.EDaccountName,

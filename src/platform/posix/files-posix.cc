@@ -95,10 +95,14 @@ ReadStatus ReadRegularFile(const std::string& path, std::string* bytes, std::str
   return ReadStatus::kRead;
 }
 
-bool AppendToFile(const std::string& path, std::string_view bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                  0644);
+bool AppendToFile(const std::string& path, std::string_view bytes, unsigned newFileMode) {
+  constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  // A new file gets newFileMode whatever the umask (the log is shared with a group).
+  int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+  const bool created = fd >= 0;
+  if (!created && errno == EEXIST) fd = ::open(path.c_str(), kFlags);
   if (fd < 0) return false;
+  if (created) ::fchmod(fd, static_cast<mode_t>(newFileMode & 0777));
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && WriteAll(fd, bytes);
   ok = ::close(fd) == 0 && ok;

@@ -1,6 +1,8 @@
 // Folder lookups on Linux.
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,27 +59,49 @@ std::string ShareDirectory() {
 
 namespace {
 
-// Gives the open file `fd` the group and mode; a planted link was refused by O_NOFOLLOW.
-bool ShareOpenFile(int fd, gid_t gid, mode_t mode, const std::string& name, std::string* error) {
-  if (::fchown(fd, static_cast<uid_t>(-1), gid) != 0 || ::fchmod(fd, mode) != 0) {
-    if (error) *error = name + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+// What a folder or file needs for the print administrators: `want` permission bits (0775 or
+// 0664) on top of what it has. chmod keeps whatever set-group-ID bit the object has, and asks
+// for nothing it has not: a sandbox that forbids setting that bit (RestrictSUIDSGID) refuses
+// any mode that carries it, so only a mode that lacks permission bits is written at all.
+bool AddModeBits(int fd, const struct stat& st, mode_t want, const std::string& name,
+                 std::string* error) {
+  if ((st.st_mode & want) == want) return true;
+  const mode_t mode = (st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID)) | want;
+  if (::fchmod(fd, mode) == 0) return true;
+  if (error) *error = name + ": " + std::strerror(errno);
+  return false;
 }
 
-// The folder `name` below `parent` (or `name` itself when parent < 0), made when missing.
+// As root: the group, for an object root owns that has another one. A sandbox that forbids
+// chown (the service's system call filter) leaves it to the package and the install.
+bool SetGroup(int fd, const struct stat& st, gid_t gid, const std::string& name,
+              std::string* error) {
+  if (st.st_gid == gid || ::geteuid() != 0 || st.st_uid != 0) return true;
+  if (::fchown(fd, static_cast<uid_t>(-1), gid) == 0) return true;
+  if (error) *error = name + ": " + std::strerror(errno);
+  return false;
+}
+
+// The folder `name` below `parent` (or `name` itself when parent < 0), made when missing. In
+// a set-group-ID folder the new one inherits the group and the bit, which is how the service
+// (which may not set the bit itself) keeps its Temp folder shared.
 int OpenSharedFolder(int parent, const std::string& name) {
-  ::mkdirat(parent < 0 ? AT_FDCWD : parent, name.c_str(), 02775);
+  ::mkdirat(parent < 0 ? AT_FDCWD : parent, name.c_str(), 0775);
   return ::openat(parent < 0 ? AT_FDCWD : parent, name.c_str(),
                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The folder `fd` (or a file in it) is ours to share: it belongs to us, or we are root and it
+// belongs to root or to the owner of the data folder.
+bool OursToShare(const struct stat& st, uid_t folderOwner) {
+  const uid_t me = ::geteuid();
+  return st.st_uid == me || (me == 0 && (st.st_uid == 0 || st.st_uid == folderOwner));
 }
 
 }  // namespace
 
 bool ShareDataFolder(const std::string& folder, const std::string& group,
                      const std::vector<std::string>& files, std::string* error) {
-  if (::geteuid() != 0) return true;
   struct group entry {};
   struct group* found = nullptr;
   char buffer[4096];
@@ -91,26 +115,97 @@ bool ShareDataFolder(const std::string& folder, const std::string& group,
     if (error) *error = folder + ": " + std::strerror(errno);
     return false;
   }
-  // Only root's folder is ours to share: a folder someone else owns (a service account that
-  // systemd gave it to, a user's private install) is left as its owner set it.
+  // Only a folder of ours is ours to share: one that another account owns (a private
+  // install, a service account the install gave it to while we are a desktop) is left as its
+  // owner set it.
   struct stat dirStat {};
-  if (::fstat(dir, &dirStat) != 0 || !S_ISDIR(dirStat.st_mode) || dirStat.st_uid != 0) {
+  if (::fstat(dir, &dirStat) != 0 || !S_ISDIR(dirStat.st_mode) || !OursToShare(dirStat, 0)) {
     ::close(dir);
     return true;
   }
-  bool ok = ShareOpenFile(dir, gid, 02775, folder, error);
+  bool ok = SetGroup(dir, dirStat, gid, folder, error);
+  if (dirStat.st_gid != gid && ::geteuid() == 0) dirStat.st_mode &= ~static_cast<mode_t>(S_ISGID);
+  ok = AddModeBits(dir, dirStat, S_ISGID | 0775, folder, error) && ok;
   const int temp = OpenSharedFolder(dir, "Temp");
-  if (temp >= 0) {
-    ok = ShareOpenFile(temp, gid, 02775, folder + "/Temp", error) && ok;
-    ::close(temp);
+  struct stat tempStat {};
+  if (temp >= 0 && ::fstat(temp, &tempStat) == 0 && OursToShare(tempStat, dirStat.st_uid)) {
+    ok = SetGroup(temp, tempStat, gid, folder + "/Temp", error) && ok;
+    ok = AddModeBits(temp, tempStat, 0775, folder + "/Temp", error) && ok;
   }
+  if (temp >= 0) ::close(temp);
   for (const auto& name : files) {
     const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;  // not there yet: it is made group-writable when it is written
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-      ok = ShareOpenFile(fd, gid, 0664, folder + "/" + name, error) && ok;
+    // Only a regular file of the expected owner with a single name: a hard link planted under
+    // a shared name (to /etc/shadow, say) must not become writable for the group.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+        OursToShare(st, dirStat.st_uid)) {
+      ok = SetGroup(fd, st, gid, folder + "/" + name, error) && ok;
+      if (st.st_gid == gid || ::geteuid() == 0)
+        ok = AddModeBits(fd, st, 0664, folder + "/" + name, error) && ok;
+    }
     ::close(fd);
+  }
+  ::close(dir);
+  return ok;
+}
+
+bool GiveDataFolderTo(const std::string& folder, const std::string& user, const std::string& group,
+                      std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  struct passwd account {};
+  struct passwd* foundUser = nullptr;
+  struct group entry {};
+  struct group* foundGroup = nullptr;
+  char userBuffer[4096];
+  char groupBuffer[4096];
+  if (::getpwnam_r(user.c_str(), &account, userBuffer, sizeof userBuffer, &foundUser) != 0 ||
+      !foundUser)
+    return fail("there is no account " + user);
+  if (::getgrnam_r(group.c_str(), &entry, groupBuffer, sizeof groupBuffer, &foundGroup) != 0 ||
+      !foundGroup)
+    return fail("there is no group " + group);
+  const uid_t uid = account.pw_uid;
+  const gid_t gid = entry.gr_gid;
+  // Hands one open object over when root owns it; its mode gains `want`.
+  auto give = [&](int fd, const std::string& name, mode_t want, bool folderWanted) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(name + ": " + std::strerror(errno));
+    if (folderWanted ? !S_ISDIR(st.st_mode) : (!S_ISREG(st.st_mode) || st.st_nlink != 1))
+      return true;
+    if (st.st_uid != 0) return true;  // not root's: someone chose its owner
+    if (::fchown(fd, uid, gid) != 0 ||
+        ::fchmod(fd, (st.st_mode & 0777 & ~static_cast<mode_t>(S_ISUID)) | want) != 0)
+      return fail(name + ": " + std::strerror(errno));
+    return true;
+  };
+  if (::mkdir(folder.c_str(), 02775) == 0) {
+    // A new folder: the umask took bits away, and it is root's until given.
+  } else if (errno != EEXIST) {
+    return fail(folder + ": " + std::strerror(errno));
+  }
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return fail(folder + ": " + std::strerror(errno));
+  bool ok = give(dir, folder, S_ISGID | 0775, true);
+  ::mkdirat(dir, "Temp", 02775);
+  const int temp = ::openat(dir, "Temp", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (temp >= 0) {
+    ok = give(temp, folder + "/Temp", S_ISGID | 0775, true) && ok;
+    ::close(temp);
+  }
+  if (DIR* listing = ::fdopendir(::dup(dir))) {
+    while (dirent* e = ::readdir(listing)) {
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+      const int fd = ::openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) continue;
+      ok = give(fd, folder + "/" + e->d_name, 0664, false) && ok;
+      ::close(fd);
+    }
+    ::closedir(listing);
   }
   ::close(dir);
   return ok;

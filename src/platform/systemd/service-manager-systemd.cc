@@ -70,9 +70,10 @@ uint64_t WatchdogIntervalUs() {
 }
 
 void SendToJournal(JournalPriority priority, std::string_view message, int32_t channel) {
-  const int level = priority == JournalPriority::kError   ? LOG_ERR
-                    : priority == JournalPriority::kDebug ? LOG_DEBUG
-                                                          : LOG_INFO;
+  const int level = priority == JournalPriority::kError     ? LOG_ERR
+                    : priority == JournalPriority::kWarning ? LOG_WARNING
+                    : priority == JournalPriority::kDebug   ? LOG_DEBUG
+                                                            : LOG_INFO;
   const int length = static_cast<int>(std::min<std::size_t>(message.size(), 1 << 20));
   if (channel > 0)
     sd_journal_send("MESSAGE=%.*s", length, message.data(), "PRIORITY=%d", level,
