@@ -158,7 +158,29 @@ TEST_F(ServiceBusTest, RemoveLeavesARunningServiceRunning) {
 
   EXPECT_FALSE(svc->RemoveService());
   EXPECT_EQ(svc->lastError, "Could not open service to delete");
-  EXPECT_FALSE(Service()->installed);
+
+  // systemd still runs the unit whose file is gone: a fresh look (status, a desktop start)
+  // sees it running, and it can still be stopped.
+  auto after = Service();
+  EXPECT_FALSE(after->installed);
+  EXPECT_TRUE(after->running);
+  manager->ClearCalls();
+  ASSERT_TRUE(after->StopInstalledService()) << after->lastError << " " << after->lastErrorCause;
+  const auto calls = manager->Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "StopUnit vellumora.service replace"),
+            calls.end());
+  EXPECT_FALSE(Service()->running);
+}
+
+TEST_F(ServiceBusTest, InstallRefusesAProgramThePrivateTmpHides) {
+  for (const std::string path : {"/tmp/build/src/app/vellumora", "/var/tmp/vellumora"}) {
+    auto svc = Service();
+    svc->executablePath = path;
+    EXPECT_FALSE(svc->InstallService()) << path;
+    EXPECT_EQ(svc->lastError, "Could not create service!");
+    EXPECT_NE(svc->lastErrorCause.find("below /tmp"), std::string::npos) << svc->lastErrorCause;
+    EXPECT_FALSE(fs::exists(unitDir() / "vellumora.service"));
+  }
 }
 
 TEST_F(ServiceBusTest, ManagerThatCannotBeReachedMeansNotInstalled) {

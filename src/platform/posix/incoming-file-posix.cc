@@ -14,7 +14,9 @@ namespace vellumora {
 
 namespace {
 
-std::string Cause(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Cause(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
 
 // Renames without replacing: renameat2 where the file system has it, else a hard link (which
 // never replaces either) and the removal of the hidden name.
@@ -46,7 +48,9 @@ IncomingFile& IncomingFile::operator=(IncomingFile&& other) noexcept {
   return *this;
 }
 
-IncomingFile::~IncomingFile() { Discard(); }
+IncomingFile::~IncomingFile() {
+  Discard();
+}
 
 void IncomingFile::Discard() {
   if (fd_ >= 0) {
@@ -98,8 +102,8 @@ bool IncomingFile::Write(const void* data, std::size_t size) {
   return fd_ >= 0;
 }
 
-bool IncomingFile::Commit(const std::function<std::string(int)>& candidate,
-                          std::string* finalName, std::string* error) {
+bool IncomingFile::Commit(const std::function<std::string(int)>& candidate, std::string* finalName,
+                          std::string* error) {
   if (fd_ < 0) {
     if (error) *error = "no file";
     return false;
@@ -111,7 +115,8 @@ bool IncomingFile::Commit(const std::function<std::string(int)>& candidate,
   }
   // The hidden name must still be the file we wrote: someone with write access to the folder
   // could have put something else there meanwhile.
-  struct stat mine {}, named {};
+  struct stat mine {
+  }, named{};
   if (::fstat(fd_, &mine) != 0 ||
       ::fstatat(dirFd_, hiddenName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
       mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {

@@ -130,7 +130,7 @@ bool ShareDataFolder(const std::string& folder, const std::string& group,
   struct stat tempStat {};
   if (temp >= 0 && ::fstat(temp, &tempStat) == 0 && OursToShare(tempStat, dirStat.st_uid)) {
     ok = SetGroup(temp, tempStat, gid, folder + "/Temp", error) && ok;
-    ok = AddModeBits(temp, tempStat, 0775, folder + "/Temp", error) && ok;
+    ok = AddModeBits(temp, tempStat, S_ISGID | 0775, folder + "/Temp", error) && ok;
   }
   if (temp >= 0) ::close(temp);
   for (const auto& name : files) {
