@@ -1,5 +1,6 @@
 // The real executable: start banner, single instance, orderly stop on SIGTERM.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -300,6 +301,69 @@ TEST(Program, DesktopWithoutWriteAccessToTheDataDirectorySaysSo) {
   close(out[0]);
   EXPECT_NE(seen.find(expected), std::string::npos) << seen;
   EXPECT_FALSE(fs::exists(data / "Vellumora.log"));
+}
+
+// The engine as the service runs it, as an account that is not root (nobody, with the group
+// lpadmin like the service account): a channel on a root-only folder reports the folder as not
+// accessible at every scan, and the file in it is neither printed nor deleted.
+TEST(Program, WithoutRootARootOnlyFolderIsNeitherReadNorEmptied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to start the program as another user";
+  const struct group* lpadmin = getgrnam("lpadmin");
+  if (lpadmin == nullptr) GTEST_SKIP() << "no group lpadmin here";
+  constexpr uid_t kAccount = 65534;
+  test::SandboxDir dir;
+  chmod(dir.path().c_str(), 0755);
+  const fs::path data = dir.path() / "Vellumora";
+  const fs::path secret = dir.path() / "secret";
+  fs::create_directories(secret);
+  chmod(secret.c_str(), 0700);
+  test::WriteFileBytes(secret / "secret.txt", "root only\n");
+
+  const std::string tool = (fs::path(VELLUMORA_EXECUTABLE).parent_path() / "vellumora-setup");
+  const std::string add = "VELLUMORA_COMMON_APPDATA='" + dir.path().string() + "' '" + tool +
+                          "' add-channel --folder '" + secret.string() +
+                          "' --printer nowhere --freq 1 --allow-raw >/dev/null 2>&1";
+  ASSERT_EQ(std::system(add.c_str()), 0) << add;
+  for (const auto& entry : fs::recursive_directory_iterator(data))
+    chown(entry.path().c_str(), kAccount, lpadmin->gr_gid);
+  chown(data.c_str(), kAccount, lpadmin->gr_gid);
+  const fs::path runtime = dir.path() / "run";
+  fs::create_directories(runtime);
+  chown(runtime.c_str(), kAccount, kAccount);
+  chmod(runtime.c_str(), 0700);
+
+  const gid_t group = lpadmin->gr_gid;
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const gid_t groups[] = {group};
+    if (setgroups(1, groups) != 0 || setresgid(kAccount, kAccount, kAccount) != 0 ||
+        setresuid(kAccount, kAccount, kAccount) != 0)
+      _exit(126);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    std::string exe = VELLUMORA_EXECUTABLE;
+    std::string appData = "VELLUMORA_COMMON_APPDATA=" + dir.path().string();
+    std::string xdg = "XDG_RUNTIME_DIR=" + runtime.string();
+    std::string path = "PATH=/usr/bin:/bin";
+    char* argv[] = {exe.data(), nullptr};
+    char* envp[] = {appData.data(), xdg.data(), path.data(), nullptr};
+    execve(exe.c_str(), argv, envp);
+    _exit(127);
+  }
+  const fs::path logFile = data / "Vellumora.log";
+  const std::string refused =
+      "ERROR: Access privilege to folder " + secret.string() + " insufficient";
+  EXPECT_TRUE(WaitForLog(logFile,
+                         "Print channel scanning started, waiting for new print files now ...", 1));
+  // Two scans, a second apart: the folder is refused at each.
+  EXPECT_TRUE(WaitForLog(logFile, refused, 1)) << "no access ERROR for " << secret;
+  std::this_thread::sleep_for(1500ms);
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid, 10s), 0);
+  EXPECT_TRUE(fs::exists(secret / "secret.txt"));
+  for (const std::string& line : LogMessages(logFile))
+    EXPECT_EQ(line.find("secret.txt"), std::string::npos) << line;
 }
 
 }  // namespace
