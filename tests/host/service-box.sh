@@ -75,6 +75,9 @@ b setpriv --reuid=65534 --regid=65534 --groups="$lpadmin_gid" env CUPS_SERVER=$s
   /usr/local/bin/vellumora-setup add-channel --folder /srv/vt-secret --printer capture --freq 1 ||
   fail "a print administrator could not add a channel (the data directory is not shared)"
 
+# The phone server, on the box's own loopback (the box has no other network).
+b /usr/local/bin/vellumora-setup server on --port 51042 >/dev/null
+
 echo "=== start and print one file"
 b /usr/local/bin/vellumora-setup service start
 pid=$(b systemctl show -p MainPID --value vellumora)
@@ -82,6 +85,40 @@ pid=$(b systemctl show -p MainPID --value vellumora)
 b sh -c 'echo "one file" > /srv/vt-in/one.txt'
 wait_for 30 "[ ! -e /srv/vt-in/one.txt ] && [ \$(ls $out | grep -c '^job-.*\.prn$') -ge 1 ]" ||
   fail "one.txt was not printed: $(b journalctl -u vellumora -o cat --no-pager | tail -20)"
+
+echo "=== a phone upload reaches only what the account may write"
+# A phone as the protocol sees it: hello (with a PIN) on port A, an upload on port B.
+b sh -c 'cat > /usr/local/bin/vt-phone && chmod 755 /usr/local/bin/vt-phone' <<'PHONE'
+#!/bin/bash
+# vt-phone hello PIN | vt-phone upload CHANNEL NAME: prints the server's last answer.
+case "$1" in
+  hello)
+    exec 3<>/dev/tcp/127.0.0.1/51042
+    printf 'HelloVellumora phone#%s\r\n' "$2" >&3
+    read -t 5 -r line <&3 && echo "${line%$'\r'}" ;;
+  upload)
+    exec 4<>/dev/tcp/127.0.0.1/51043
+    printf 'FileIsNext CH[%s] %s\r\nFileSize 5\r\n' "$2" "$3" >&4
+    read -t 5 -r line <&4 || { echo "(closed)"; exit 0; }
+    [ "${line%$'\r'}" = "200 OK Waiting for file transfer ..." ] || { echo "${line%$'\r'}"; exit 0; }
+    printf 'keys\n' >&4
+    read -t 5 -r line <&4 && echo "${line%$'\r'}" ;;
+esac
+PHONE
+b vt-phone hello 000000
+# Accepted from the command line; the service reads the lists again within ten seconds.
+b /usr/local/bin/vellumora-setup clients accept phone --channels 1,2 >/dev/null
+pin=$(b /usr/local/bin/vellumora-setup clients list | awk '$1 == "phone" { print $3 }')
+wait_for 30 "vt-phone hello $pin | grep -q '^201 Welcome back'" ||
+  fail "the accepted phone cannot log in with PIN $pin"
+reply=$(b vt-phone upload vt-secret authorized_keys)
+b test ! -e /srv/vt-secret/authorized_keys || fail "the upload landed in the root-only folder"
+wait_for 10 "journalctl -u vellumora -p err -o cat --no-pager | grep -q 'ERROR Mobile upload from 127.0.0.1 refused: '" ||
+  fail "no refusal of the upload into the root-only folder (the phone read: $reply)"
+b journalctl -u vellumora -p err -o cat --no-pager | grep 'ERROR Mobile upload from 127.0.0.1 refused: ' | head -n 1
+reply=$(b vt-phone upload vt-in photo.txt)
+[ "$reply" = "200 File photo.txt completed" ] || fail "an upload into the granted folder: $reply"
+wait_for 30 '[ ! -e /srv/vt-in/photo.txt ]' || fail "the upload into the granted folder was not printed"
 
 echo "=== stop with 60 files waiting"
 b sh -c 'for i in $(seq -w 1 60); do echo "file $i" > /srv/vt-in/f$i.txt; done'
@@ -102,8 +139,8 @@ b systemctl stop vellumora
 # The print server's last jobs may still be on their way to the printer.
 wait_for 60 "[ -z \"\$(CUPS_SERVER=$sock lpstat -o)\" ]" || fail "jobs stay queued"
 titles=$(b sh -c "grep -h '^title' $out/*.info" | sort)
-[ "$(echo "$titles" | wc -l)" -eq 61 ] || fail "$(echo "$titles" | wc -l) jobs for 61 files"
-[ "$(echo "$titles" | uniq | wc -l)" -eq 61 ] || fail "a file printed twice: $(echo "$titles" | uniq -d)"
+[ "$(echo "$titles" | wc -l)" -eq 62 ] || fail "$(echo "$titles" | wc -l) jobs for 62 files"
+[ "$(echo "$titles" | uniq | wc -l)" -eq 62 ] || fail "a file printed twice: $(echo "$titles" | uniq -d)"
 
 echo "=== what the service may not do"
 b test -e /srv/vt-secret/secret.txt || fail "the secret was deleted"
