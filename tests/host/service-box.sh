@@ -55,6 +55,14 @@ out=/srv/vt-cups/out/capture
 jobs() { b sh -c "ls $out | grep -c '^job-.*\.prn$'" || true; }
 
 echo "=== install"
+# Programs the unit could not run are refused before anything is written.
+b sh -c 'cp /usr/local/bin/vellumora /tmp/vellumora && cp /usr/local/bin/vellumora /root/vellumora && chmod 700 /root'
+for exe in /tmp/vellumora /root/vellumora; do
+  if b /usr/local/bin/vellumora-setup service install --executable $exe; then
+    fail "install took $exe"
+  fi
+done
+b test ! -e /etc/systemd/system/vellumora.service || fail "a refused install wrote the unit"
 b /usr/local/bin/vellumora-setup service install
 b sh -c 'mkdir -p /etc/systemd/system/vellumora.service.d &&
   printf "[Service]\nEnvironment=CUPS_SERVER='"$sock"'\n" > /etc/systemd/system/vellumora.service.d/cups.conf &&
