@@ -260,6 +260,12 @@ inline constexpr char kLedgerFileName[] = "Vellumora.ledger";
 // never takes such a file, whatever the channel's types.
 inline constexpr char kUploadTempPrefix[] = ".vellumora-upload-";
 
+// The output "SCREEN": a channel whose printer name contains it shows its pictures in the
+// full-screen picture window instead of printing them.
+inline bool PrintsToScreen(std::string_view printerName) {
+  return printerName.find("SCREEN") != std::string_view::npos;
+}
+
 // The process-wide kernel, set by the start-up for the life of the process.
 extern C_Kernel* gKernel;
 
