@@ -209,6 +209,11 @@ class C_Kernel {
   void PruneLedger();
   void CancelIncomingJobs();
   PrintLedger& ledger() { return ledger_; }
+  // Removes what a crashed earlier run left in the folders this engine writes to (uploads
+  // that never completed in the channels' input folders, PDF render folders in Temp/), only
+  // files and folders older than this process; one log line says what went. Due once per
+  // process, when scanning first starts.
+  void SweepLeftovers();
 
  private:
   bool WriteSettingsFile(const std::string& name, const std::string& bytes);
@@ -237,6 +242,7 @@ class C_Kernel {
   CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems
   PrintLedger ledger_;                     // printed files not yet disposed of
 
+  bool leftoversSwept_ = false;
   bool clientListsLoaded_ = false;
   int64_t clientListAges_[3] = {0, 0, 0};
   void LoadClientListsLocked(bool onlyIfChanged, std::vector<int32_t>* accepted);

@@ -33,11 +33,16 @@ void IgnoreLeaseBreakSignal() {
 }  // namespace
 
 FileProbe ProbeForWriting(const std::string& path) {
+  return ProbeForWritingAt(AT_FDCWD, path);
+}
+
+FileProbe ProbeForWritingAt(int folderFd, const std::string& name) {
   IgnoreLeaseBreakSignal();
   FileProbe probe;
   // O_NONBLOCK: a file on which someone else holds a lease fails with EWOULDBLOCK instead of
   // blocking the scan until that lease is broken.
-  FileHandle file(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  FileHandle file(
+      ::openat(folderFd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file.valid()) {
     if (errno == EWOULDBLOCK) probe.state = WriteProbe::kOpenElsewhere;
     return probe;
