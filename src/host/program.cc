@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -46,6 +47,26 @@ DesktopContext* gDesktopContext = nullptr;
 constexpr char kProductName[] = "Vellumora";
 constexpr char kInstanceLockName[] = "Vellumora.MUTEX";
 
+// The single-instance lock of one data directory: "Vellumora.MUTEX-" and a hash of the
+// directory's canonical path. Instances on different data directories (a private install, a
+// test) run side by side as the same account; two spellings of one directory (through a link,
+// with "..") meet at the same lock. FNV-1a, because the name must be the same in every build
+// and every process, which std::hash does not promise.
+std::string InstanceLockName(const std::string& dataDir) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(dataDir, ec);
+  std::string text = ec || canonical.empty() ? dataDir : canonical.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  uint64_t hash = 14695981039346656037ULL;
+  for (const unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return std::string(kInstanceLockName) + "-" + hex;
+}
+
 // Without windows the terminal is the window: each status line is echoed to stdout.
 class ConsoleWindow final : public StatusWindow {
  public:
@@ -70,12 +91,12 @@ void PrintUsage(const char* program) {
       name);
 }
 
-// The desktop application: behind the single-instance lock, the windows when a face is
-// installed and a display exists; otherwise headless, running the scan loop as the main
+// The desktop application: behind the single-instance lock of its data directory, the windows when
+// a face is installed and a display exists; otherwise headless, running the scan loop as the main
 // window's start would, until asked to stop.
 void RunDesktop() {
   LockRefusal refusal;
-  auto lock = InstanceLock::TryAcquire(kInstanceLockName, &refusal);
+  auto lock = InstanceLock::TryAcquire(InstanceLockName(gKernel->dataDir), &refusal);
   if (!lock) {
     // A second desktop instance ends here, saying why.
     if (refusal.heldElsewhere)

@@ -50,7 +50,7 @@ bool C_Kernel::ProcessFile(const std::string& path, const std::string& printerNa
     // The descriptor the completeness test opened is the only way any output reads the file.
     inputHandle = check.file.get();
     if (!emptyFile) {
-      if (printerName.find("SCREEN") != std::string::npos) {
+      if (PrintsToScreen(printerName)) {
         // Without windows (service, headless) the screen refuses the file, so no picture is
         // disposed of without having been shown.
         if (InServiceMode() || windows == nullptr) {

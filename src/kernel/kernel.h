@@ -209,6 +209,11 @@ class C_Kernel {
   void PruneLedger();
   void CancelIncomingJobs();
   PrintLedger& ledger() { return ledger_; }
+  // Removes what a crashed earlier run left in the folders this engine writes to (uploads
+  // that never completed in the channels' input folders, PDF render folders in Temp/), only
+  // files and folders older than this process; one log line says what went. Due once per
+  // process, when scanning first starts.
+  void SweepLeftovers();
 
  private:
   bool WriteSettingsFile(const std::string& name, const std::string& bytes);
@@ -237,6 +242,7 @@ class C_Kernel {
   CompletenessTracker inputCompleteness_;  // settle times of files on lease-less file systems
   PrintLedger ledger_;                     // printed files not yet disposed of
 
+  bool leftoversSwept_ = false;
   bool clientListsLoaded_ = false;
   int64_t clientListAges_[3] = {0, 0, 0};
   void LoadClientListsLocked(bool onlyIfChanged, std::vector<int32_t>* accepted);
@@ -259,6 +265,12 @@ inline constexpr char kLedgerFileName[] = "Vellumora.ledger";
 // Uploads arrive under this hidden prefix and get their own name once complete; the scan
 // never takes such a file, whatever the channel's types.
 inline constexpr char kUploadTempPrefix[] = ".vellumora-upload-";
+
+// The output "SCREEN": a channel whose printer name contains it shows its pictures in the
+// full-screen picture window instead of printing them.
+inline bool PrintsToScreen(std::string_view printerName) {
+  return printerName.find("SCREEN") != std::string_view::npos;
+}
 
 // The process-wide kernel, set by the start-up for the life of the process.
 extern C_Kernel* gKernel;

@@ -123,6 +123,11 @@ void C_Kernel::StartScanning() {
   scanningActive = 1;
   LowerProcessPriority();
   if (InServiceMode()) ReadSettings(false);
+  // Once the channels are known: what a crashed earlier run left in their folders.
+  if (!leftoversSwept_) {
+    leftoversSwept_ = true;
+    SweepLeftovers();
+  }
   if (onScanningStarts) onScanningStarts();
   // Files an earlier run printed but did not dispose of: forget those that are gone, and
   // cancel jobs whose transfer that run never completed.

@@ -47,7 +47,9 @@ THREAD_SNQserver::THREAD_SNQserver(C_Kernel& kernel, SnqServerOptions options)
   registry_.pinIssued = [this](int32_t row) { QueuePendingClient(row); };
 }
 
-THREAD_SNQserver::~THREAD_SNQserver() { Stop(); }
+THREAD_SNQserver::~THREAD_SNQserver() {
+  Stop();
+}
 
 void THREAD_SNQserver::Start() {
   if (started_.exchange(true)) return;
@@ -301,8 +303,8 @@ bool THREAD_SNQserver::SendNewUserData(int32_t index) {
     address = kernel_.clientStates[index];
     pin = kernel_.clientPins[index];
     channels = kernel_.clientChannels[index];
-    for (int32_t i = 0; i < kernel_.channelCount && i < static_cast<int32_t>(kernel_.channels.size());
-         ++i) {
+    for (int32_t i = 0;
+         i < kernel_.channelCount && i < static_cast<int32_t>(kernel_.channels.size()); ++i) {
       if (i > 0) names += ",";
       names += ChannelNameOfFolder(ReadField(kernel_.channels[i].sourceFolder));
     }
@@ -352,7 +354,8 @@ void THREAD_SNQserver::CountWrongPin(const std::string& address, int64_t now) {
     w.count = 0;
     w.lockedUntilMs = now + options_.pinLockoutMs;
     kernel_.Log("ERROR Mobile client " + ReadableText(address) + ": " +
-                std::to_string(options_.wrongPinLimit) + " wrong PINs, its hellos are refused for " +
+                std::to_string(options_.wrongPinLimit) +
+                " wrong PINs, its hellos are refused for " +
                 std::to_string(options_.pinLockoutMs / 1000) + " s");
   }
 }
@@ -383,9 +386,8 @@ void THREAD_SNQserver::HandlePortA(Connection& c) {
   for (;;) {
     const ReadResult r = ReadLine(c, &line);
     if (r == ReadResult::kTooLong) {
-      kernel_.Log("ERROR Mobile client " + ReadableText(c.peer) +
-                  ": line longer than " + std::to_string(options_.maxLineBytes) +
-                  " bytes, connection closed");
+      kernel_.Log("ERROR Mobile client " + ReadableText(c.peer) + ": line longer than " +
+                  std::to_string(options_.maxLineBytes) + " bytes, connection closed");
       return;
     }
     if (r != ReadResult::kLine) return;
@@ -411,7 +413,8 @@ void THREAD_SNQserver::HandlePortA(Connection& c) {
           std::lock_guard lock(stateLock_);
           if (logins_.size() >= kMaxTrackedAddresses) {
             const int64_t window = options_.loginWindowMs;
-            std::erase_if(logins_, [now, window](const auto& e) { return now - e.second.atMs > window; });
+            std::erase_if(logins_,
+                          [now, window](const auto& e) { return now - e.second.atMs > window; });
           }
           if (logins_.size() < kMaxTrackedAddresses) logins_[c.peer] = Login{hello.name, now};
           wrongPins_.erase(c.peer);
@@ -486,14 +489,21 @@ bool THREAD_SNQserver::ReceiveUpload(Connection& c, const FileAnnouncement& file
     return false;
   }
   // The first of the client's channels, in table order, whose input folder contains the
-  // channel text and exists.
+  // channel text and exists, and which prints what lands there: it is active, and its printer
+  // is the screen or one the print server knows. A file in any other folder would wait there
+  // unprinted.
+  struct Candidate {
+    std::string folder;
+    std::string printer;
+    bool active = false;
+  };
   const std::vector<int32_t> numbers = ChannelNumbers(allowed);
-  std::string folder;
+  std::vector<Candidate> candidates;
   bool matchedOther = false;
   {
     std::lock_guard lock(kernel_.registryLock);
-    for (int32_t i = 0; i < kernel_.channelCount && i < static_cast<int32_t>(kernel_.channels.size());
-         ++i) {
+    for (int32_t i = 0;
+         i < kernel_.channelCount && i < static_cast<int32_t>(kernel_.channels.size()); ++i) {
       const std::string f = ReadField(kernel_.channels[i].sourceFolder);
       if (f.find(file.channel) == std::string::npos) continue;
       std::error_code ec;
@@ -502,13 +512,32 @@ bool THREAD_SNQserver::ReceiveUpload(Connection& c, const FileAnnouncement& file
         matchedOther = true;
         continue;
       }
-      folder = f;
-      break;
+      candidates.push_back(
+          {f, ReadField(kernel_.channels[i].printerName), kernel_.channels[i].active == 1});
     }
   }
+  // The print server is asked outside the lock, and only about active channels' printers.
+  std::string folder;
+  std::string whyNot;
+  for (const Candidate& candidate : candidates) {
+    std::string why;
+    if (!candidate.active)
+      why = " is not active";
+    else if (candidate.printer.empty())
+      why = " has no printer";
+    else if (!PrintsToScreen(candidate.printer) &&
+             (kernel_.output == nullptr || !kernel_.output->OpenPrinterCheck(candidate.printer)))
+      why = " prints to a printer that does not exist (" + ReadableText(candidate.printer) + ")";
+    if (why.empty()) {
+      folder = candidate.folder;
+      break;
+    }
+    if (whyNot.empty()) whyNot = why;
+  }
   if (folder.empty()) {
-    Refuse(c, "channel " + ReadableText(file.channel) +
-                  (matchedOther ? " is not one of the client's channels" : " matches no input folder"));
+    if (whyNot.empty())
+      whyNot = matchedOther ? " is not one of the client's channels" : " matches no input folder";
+    Refuse(c, "channel " + ReadableText(file.channel) + whyNot);
     return false;
   }
   const int64_t free = options_.freeBytes(folder);
@@ -527,7 +556,8 @@ bool THREAD_SNQserver::ReceiveUpload(Connection& c, const FileAnnouncement& file
 
   // Bytes that came with the size line first, then the rest from the socket.
   int64_t left = size;
-  const std::string held = c.buffer.TakeRaw(static_cast<std::size_t>(std::min<int64_t>(left, c.buffer.held())));
+  const std::string held =
+      c.buffer.TakeRaw(static_cast<std::size_t>(std::min<int64_t>(left, c.buffer.held())));
   bool ok = incoming.Write(held.data(), held.size());
   left -= static_cast<int64_t>(held.size());
   std::vector<char> chunk(64 * 1024);

@@ -40,6 +40,9 @@ struct FileProbe {
 // process from the first call on, unless a handler is installed: the lease is held only for
 // microseconds, and the signal's default action would end the process.
 FileProbe ProbeForWriting(const std::string& path);
+// The same for the entry `name` of the folder open as `folderFd`, whatever that folder's path
+// names meanwhile.
+FileProbe ProbeForWritingAt(int folderFd, const std::string& name);
 
 // Decides completeness across scans. A file on a local disk is complete at the first look
 // when nobody else has it open. Without leases the first look only notes size and time

@@ -94,6 +94,9 @@ class FileHandle {
 // A new folder of our own in `parent` (mode 0700), for temporary files that must have names:
 // nobody else can put anything there. Empty, with the cause in *error, when it cannot be made.
 std::string MakePrivateFolder(const std::string& parent, std::string* error);
+// True when `name` is exactly a name that MakePrivateFolder gives its folders: "vellumora-"
+// and six random letters or digits, nothing else.
+bool IsPrivateFolderName(std::string_view name);
 // Removes an empty folder; false when it is still there.
 bool RemoveEmptyFolder(const std::string& path);
 // Bytes free for us on the file system that holds `path`; -1 when unknown.

@@ -25,6 +25,9 @@ class IncomingFile {
   // without following a link. Invalid, with the cause in *error, when that fails.
   static IncomingFile Create(const std::string& folder, std::string_view hiddenPrefix,
                              std::string* error);
+  // True when `name` is exactly a hidden name that Create makes with `hiddenPrefix`: the
+  // prefix, then its number of random letters and nothing else.
+  static bool IsHiddenName(std::string_view name, std::string_view hiddenPrefix);
 
   bool valid() const { return fd_ >= 0; }
   bool Write(const void* data, std::size_t size);

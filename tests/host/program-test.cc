@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "kernel/klog.h"
@@ -28,10 +29,20 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Starts the program with its data and runtime folders inside the sandbox.
-pid_t StartProgram(const fs::path& sandbox, const std::vector<std::string>& extraEnv = {}) {
-  std::vector<std::string> env = {"VELLUMORA_COMMON_APPDATA=" + sandbox.string(),
-                                  "XDG_RUNTIME_DIR=" + sandbox.string(), "PATH=/usr/bin:/bin"};
+// A runtime folder of the test's own, private as XDG_RUNTIME_DIR is (0700): the program's
+// single-instance lock lives there, apart from any other Vellumora on the machine.
+fs::path PrivateRuntimeFolder(const fs::path& sandbox) {
+  const fs::path run = sandbox / "run";
+  fs::create_directories(run);
+  fs::permissions(run, fs::perms::owner_all);
+  return run;
+}
+
+// Starts the program on the data directory below `appData` with `runtime` as its runtime folder.
+pid_t StartProgramOn(const fs::path& appData, const fs::path& runtime,
+                     const std::vector<std::string>& extraEnv = {}) {
+  std::vector<std::string> env = {"VELLUMORA_COMMON_APPDATA=" + appData.string(),
+                                  "XDG_RUNTIME_DIR=" + runtime.string(), "PATH=/usr/bin:/bin"};
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
@@ -45,6 +56,11 @@ pid_t StartProgram(const fs::path& sandbox, const std::vector<std::string>& extr
   EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
+}
+
+// Starts the program with its data and runtime folders inside the sandbox.
+pid_t StartProgram(const fs::path& sandbox, const std::vector<std::string>& extraEnv = {}) {
+  return StartProgramOn(sandbox, PrivateRuntimeFolder(sandbox), extraEnv);
 }
 
 // Waits up to `limit` for the process to end; returns its exit status, or -1 if it still runs.
@@ -106,8 +122,15 @@ TEST(Program, BannerSingleInstanceAndOrderlyStop) {
   pid_t second = StartProgram(dir.path());
   EXPECT_EQ(WaitExit(second, 5s), 0);
   EXPECT_TRUE(WaitForLog(logFile, started, 2));
-  const std::string held = "ERROR Vellumora is running already (lock " +
-                           (dir.path() / "Vellumora.MUTEX").string() + " is held)";
+  // The one lock file in the runtime folder, named for the data directory.
+  std::vector<fs::path> locks;
+  for (const auto& e : fs::directory_iterator(dir.path() / "run")) locks.push_back(e.path());
+  ASSERT_EQ(locks.size(), 1u);
+  EXPECT_TRUE(
+      std::regex_match(locks[0].filename().string(), std::regex("Vellumora\\.MUTEX-[0-9a-f]{16}")))
+      << locks[0];
+  const std::string held =
+      "ERROR Vellumora is running already (lock " + locks[0].string() + " is held)";
   auto after = LogMessages(logFile);
   auto secondStart =
       std::find(std::find(after.begin(), after.end(), started) + 1, after.end(), started);
@@ -118,6 +141,80 @@ TEST(Program, BannerSingleInstanceAndOrderlyStop) {
 
   kill(first, SIGTERM);
   EXPECT_EQ(WaitExit(first, 5s), 0);
+}
+
+// One desktop instance per data directory: a second start on the same directory, also when
+// named through a link to it, ends at once saying which lock is held; a start on another data
+// directory runs beside the first, in the same runtime folder as the same account.
+TEST(Program, OneInstancePerDataDirectory) {
+  const std::string started = "Vellumora startet as desktop application";
+  struct Case {
+    const char* what;
+    const char* second;  // the second start's VELLUMORA_COMMON_APPDATA, in the sandbox
+    bool refused;
+  };
+  const Case cases[] = {
+      {"same data directory", "a", true},
+      {"same data directory through a link", "link-to-a", true},
+      {"another data directory", "b", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::SandboxDir dir;
+    const fs::path run = PrivateRuntimeFolder(dir.path());
+    fs::create_directories(dir.path() / "a");
+    fs::create_directories(dir.path() / "b");
+    fs::create_directory_symlink(dir.path() / "a", dir.path() / "link-to-a");
+    const fs::path logA = dir.path() / "a" / "Vellumora" / "Vellumora.log";
+    const fs::path logB = dir.path() / "b" / "Vellumora" / "Vellumora.log";
+
+    const pid_t first = StartProgramOn(dir.path() / "a", run);
+    // Whatever fails below, neither instance outlives the test.
+    pid_t second = -1;
+    struct Reaper {
+      const pid_t& pid;
+      ~Reaper() {
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {  // still running, not reaped
+          kill(pid, SIGKILL);
+          waitpid(pid, &status, 0);
+        }
+      }
+    } reapFirst{first}, reapSecond{second};
+    ASSERT_TRUE(WaitForLog(logA, started, 1));
+    second = StartProgramOn(dir.path() / c.second, run);
+    if (c.refused) {
+      EXPECT_EQ(WaitExit(second, 5s), 0);
+      const auto lines = LogMessages(logA);
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                              [&](const std::string& l) {
+                                return l.rfind("ERROR Vellumora is running already (lock " +
+                                                   run.string() + "/Vellumora.MUTEX-",
+                                               0) == 0;
+                              }),
+                1)
+          << ::testing::PrintToString(lines);
+    } else {
+      EXPECT_TRUE(WaitForLog(logB, started, 1));
+      // Both scan their own data directory until told to stop.
+      EXPECT_TRUE(WaitForLog(
+          logB, "Print channel scanning started, waiting for new print files now ...", 1));
+      EXPECT_EQ(WaitExit(second, 300ms), -1) << "the second instance must run";
+      for (const fs::path& log : {logA, logB}) {
+        const auto lines = LogMessages(log);
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("ERROR Vellumora", 0) == 0; }),
+            0)
+            << ::testing::PrintToString(lines);
+      }
+      kill(second, SIGTERM);
+      EXPECT_EQ(WaitExit(second, 5s), 0);
+    }
+    EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first instance must still run";
+    kill(first, SIGTERM);
+    EXPECT_EQ(WaitExit(first, 5s), 0);
+  }
 }
 
 // The notification socket systemd would own: a Unix datagram socket in the sandbox.

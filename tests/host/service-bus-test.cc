@@ -43,6 +43,13 @@ class ServiceBusTest : public ::testing::Test {
   }
   fs::path unitDir() const { return dir.path() / "etc"; }
   fs::path packageUnitDir() const { return dir.path() / "lib"; }
+  // A private runtime folder (0700, as XDG_RUNTIME_DIR is) for the program the test runs.
+  fs::path RuntimeDir() const {
+    const fs::path run = dir.path() / "run";
+    fs::create_directories(run);
+    fs::permissions(run, fs::perms::owner_all);
+    return run;
+  }
   C_VAZService::Environment Systemd() const {
     C_VAZService::Environment e;
     e.managerRunning = true;
@@ -211,7 +218,7 @@ std::vector<std::string> LogMessages(const fs::path& logFile) {
 TEST_F(ServiceBusTest, UserStartBesideTheInstalledServiceIsTheDesktopForServiceSetup) {
   Install("");
   setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", RuntimeDir().c_str(), 1);
   quitRequested = 1;  // the desktop ends as soon as it has started
   std::string name = "vellumora";
   char* argv[] = {name.data(), nullptr};
@@ -261,7 +268,7 @@ TEST_F(ServiceBusTest, PackagedUnitIsTheServiceOnlyOnceEnabledOrRunning) {
   EXPECT_TRUE(fs::exists(packaged));
 
   setenv("VELLUMORA_COMMON_APPDATA", dir.path().c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", RuntimeDir().c_str(), 1);
   quitRequested = 1;
   std::string name = "vellumora";
   char* argv[] = {name.data(), nullptr};

@@ -239,6 +239,50 @@ TEST_F(ScanLoopTest, QuitRequestedBeforeTheStartIsNotLost) {
   EXPECT_EQ(messages.back(), "Print channel scanning stopped");
 }
 
+// Crash leftovers are swept once, when scanning first starts: unfinished uploads in every
+// channel's folder (active or not, each folder once) and render folders in Temp/, only those
+// older than the process. One line says what went.
+TEST_F(ScanLoopTest, TheFirstStartSweepsWhatACrashedRunLeft) {
+  const fs::path in = Folder("in"), other = Folder("other");
+  AddChannel(in);
+  AddChannel(in);
+  AddChannel(other).active = 0;
+  const fs::path temp = fs::path(kernel->dataDir) / "Temp";
+  fs::create_directories(temp / "vellumora-AbC123");
+  struct timespec old[2]{};
+  clock_gettime(CLOCK_REALTIME, &old[0]);
+  old[0].tv_sec -= 600;
+  old[1] = old[0];
+  auto plant = [&](const fs::path& file) {
+    WriteFileBytes(file, "part");
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+  };
+  plant(in / ".vellumora-upload-aaaaaaaaaaaa");
+  plant(other / ".vellumora-upload-bbbbbbbbbbbb");
+  plant(temp / "vellumora-AbC123" / "pdftemp1.tif");
+  ASSERT_EQ(utimensat(AT_FDCWD, (temp / "vellumora-AbC123").c_str(), old, 0), 0);
+  WriteFileBytes(in / ".vellumora-upload-cccccccccccc", "arriving");  // newer than the process
+
+  RunPasses(2);
+  EXPECT_EQ(
+      Count("Removed 2 unfinished uploads (in " + in.string() + ", " + other.string() +
+            ") and 1 PDF render folder (in " + kernel->dataDir + "Temp) left by an earlier run"),
+      1)
+      << ::testing::PrintToString(messages);
+  EXPECT_FALSE(fs::exists(in / ".vellumora-upload-aaaaaaaaaaaa"));
+  EXPECT_FALSE(fs::exists(other / ".vellumora-upload-bbbbbbbbbbbb"));
+  EXPECT_FALSE(fs::exists(temp / "vellumora-AbC123"));
+  EXPECT_TRUE(fs::exists(in / ".vellumora-upload-cccccccccccc"));
+
+  // A later start in the same process sweeps nothing: what is there now may be its own.
+  plant(in / ".vellumora-upload-dddddddddddd");
+  messages.clear();
+  RunPasses(2);
+  EXPECT_TRUE(fs::exists(in / ".vellumora-upload-dddddddddddd"));
+  EXPECT_EQ(messages.front(),
+            "Print channel scanning started, waiting for new print files now ...");
+}
+
 // ---- ScanChannel ----
 
 TEST_F(ScanFixture, WithSortByDateFilesOfTheSameMinuteGoByName) {

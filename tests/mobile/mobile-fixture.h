@@ -1,5 +1,5 @@
-// A kernel in a sandbox with two channel folders and the mobile server listening on loopback
-// ports of its own, with time-outs short enough for tests.
+// A kernel in a sandbox with two channel folders (showing on the screen) and the mobile server
+// listening on loopback ports of its own, with time-outs short enough for tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -47,12 +47,15 @@ class MobileFixture : public ::testing::Test {
     if (server) server->Stop();
   }
 
-  void AddChannel(const fs::path& folder, const std::string& printer = "capture") {
+  // The screen needs no print server: uploads are admitted into a channel that shows them.
+  // The tests that print give their channels the private print server's queues.
+  void AddChannel(const fs::path& folder, const std::string& printer = "SCREEN",
+                  bool active = true) {
     fs::create_directories(folder);
     PrintChannel c = EmptyChannel();
     WriteField(c.sourceFolder, folder.string());
     WriteField(c.printerName, printer);
-    c.active = 1;
+    c.active = active ? 1 : 0;
     c.freq = 1;
     c.copies = 1;
     std::lock_guard lock(kernel->registryLock);
@@ -108,7 +111,8 @@ class MobileFixture : public ::testing::Test {
   }
 
   // Uploads one file on a new port-B connection; returns the server's last answer.
-  std::string Upload(const std::string& channel, const std::string& name, const std::string& bytes) {
+  std::string Upload(const std::string& channel, const std::string& name,
+                     const std::string& bytes) {
     WireClient b(portB);
     b.Send("FileIsNext CH[" + channel + "] " + name);
     b.Send("FileSize " + std::to_string(bytes.size()));

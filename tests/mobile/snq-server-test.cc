@@ -57,9 +57,9 @@ TEST_F(SnqServerTest, NewDeviceIsRegisteredAcceptedAndLogsIn) {
       {"  HelloVellumora PHONE#" + pin + "\t", "201 Welcome back 1", pin},  // any letter case
       {"HelloVellumora Phone#" + std::string(pin == "123456" ? "654321" : "123456"),
        "199 Please register through Vellumora", pin},  // wrong PIN: stored PIN unchanged
-      {"HelloVellumora Phone", "199 Please register through Vellumora", pin},  // no "#"
+      {"HelloVellumora Phone", "199 Please register through Vellumora", pin},        // no "#"
       {"HelloVellumora Phone#???", "199 Please register through Vellumora", "???"},  // again
-      {"HelloVellumora X#???", "199 Please register through Vellumora", "???"},  // too short
+      {"HelloVellumora X#???", "199 Please register through Vellumora", "???"},      // too short
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -92,7 +92,8 @@ TEST_F(SnqServerTest, UploadLandsInTheNamedChannelAndNeverReplacesAFile) {
   // The same name again: the first upload may not be printed yet, so it stays.
   EXPECT_EQ(Upload("Office", "pic.jpg", "second"), "200 File pic.jpg completed");
   EXPECT_EQ(Upload("Office", "pic.jpg", "third"), "200 File pic.jpg completed");
-  EXPECT_EQ(FilesIn(officeFolder), (std::vector<std::string>{"pic (2).jpg", "pic (3).jpg", "pic.jpg"}));
+  EXPECT_EQ(FilesIn(officeFolder),
+            (std::vector<std::string>{"pic (2).jpg", "pic (3).jpg", "pic.jpg"}));
   EXPECT_EQ(test::ReadFileBytes(officeFolder / "pic (2).jpg"), "second");
 
   // Several files on one connection; "FileIsNext CH[" without "]" changes nothing, and the
@@ -132,12 +133,14 @@ TEST_F(SnqServerTest, AnUploadInProgressIsNeverSeenByAScan) {
   kernel->output = &output;
   kernel->settings.NoRawFilePrinting = false;
   kernel->ScanChannel(0, false);
+  EXPECT_EQ(output.prepareCalls, 0) << "the scan took a file";
   EXPECT_TRUE(output.calls.empty());
   kernel->output = nullptr;
 
   // Cut after half the bytes: nothing stays behind, and the server serves others.
   b.Close();
-  for (int i = 0; i < 200 && !FilesIn(printerFolder).empty(); ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 200 && !FilesIn(printerFolder).empty(); ++i)
+    std::this_thread::sleep_for(10ms);
   EXPECT_EQ(FilesIn(printerFolder), std::vector<std::string>{});
   EXPECT_TRUE(Logged("ERROR Mobile upload from 127.0.0.1 cut short: big.prn, 500 of 1000 bytes"));
   EXPECT_EQ(Upload("Printer", "next.prn", "ok"), "200 File next.prn completed");

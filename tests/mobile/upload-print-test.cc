@@ -1,6 +1,9 @@
 // The whole road of an upload: a device registers, is accepted with vellumora-setup, logs in,
-// uploads a picture, and the channel prints it through the private print server.
+// uploads a picture, and the channel prints it through the private print server; and which
+// channels take uploads at all.
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -13,6 +16,7 @@
 namespace vellumora {
 namespace {
 
+namespace fs = std::filesystem;
 using test::CupsSandbox;
 using test::WireClient;
 using namespace std::chrono_literals;
@@ -28,10 +32,27 @@ std::string RunSetup(const std::string& args, int* status) {
   return out;
 }
 
-class UploadPrintTest : public test::MobileFixture {};
+// Both channels print to the private print server's raw queue through the real outputs, which
+// the server also asks whether a channel's printer exists.
+class UploadPrintTest : public test::MobileFixture {
+ protected:
+  UploadPrintTest() : cups(CupsSandbox::Get()) {
+    for (int32_t i = 0; i < kernel->channelCount; ++i)
+      WriteField(kernel->channels[i].printerName, CupsSandbox::kRawQueue);
+    outputs = std::make_unique<Outputs>(*kernel, watermark);
+    kernel->output = outputs.get();
+  }
+  ~UploadPrintTest() override {
+    if (server) server->Stop();
+    kernel->output = nullptr;
+  }
+
+  CupsSandbox& cups;
+  WatermarkBitmap watermark;
+  std::unique_ptr<Outputs> outputs;
+};
 
 TEST_F(UploadPrintTest, AcceptedFromTheCommandLineAndPrintedByTheChannel) {
-  CupsSandbox& cups = CupsSandbox::Get();
   ASSERT_TRUE(kernel->SaveSettings(false));  // vellumora-setup sees the same channels
   options.idleTimeoutMs = 30'000;            // the device waits for its acceptance
   StartServer();
@@ -67,11 +88,7 @@ TEST_F(UploadPrintTest, AcceptedFromTheCommandLineAndPrintedByTheChannel) {
   EXPECT_EQ(FilesIn(officeFolder), std::vector<std::string>{"holiday.jpg"});
 
   // The channel's scan prints it and disposes of it.
-  WatermarkBitmap watermark;
-  Outputs outputs(*kernel, watermark);
-  kernel->output = &outputs;
   kernel->ScanChannel(1, false);
-  kernel->output = nullptr;
   auto jobs = cups.WaitForJobs(CupsSandbox::kRawQueue, 1);
   ASSERT_EQ(jobs.size(), 1u) << ::testing::PrintToString(Log());
   EXPECT_EQ(jobs[0].Info("title"), "Vellumora: holiday.jpg");
@@ -86,6 +103,52 @@ TEST_F(UploadPrintTest, AcceptedFromTheCommandLineAndPrintedByTheChannel) {
   }
   a.Send("HelloVellumora Field Phone#" + pin);
   EXPECT_EQ(a.Line(), "199 Please register through Vellumora");
+}
+
+// An upload goes only into a channel that prints what lands there. An inactive channel, or one
+// whose printer the print server does not know, is refused like a channel that matches no
+// folder, before a byte is written; a later channel of the same text that prints takes the file.
+TEST_F(UploadPrintTest, UploadsGoOnlyIntoChannelsThatPrint) {
+  const fs::path in = sandbox.path() / "in";
+  AddChannel(in / "Paused", CupsSandbox::kRawQueue, false);      // 3
+  AddChannel(in / "Ghost", "no-such-queue");                     // 4
+  AddChannel(in / "Shared-old", CupsSandbox::kRawQueue, false);  // 5: matches "Shared" first
+  AddChannel(in / "Shared", CupsSandbox::kRawQueue);             // 6
+  StartServer();
+  LogIn("Phone", "1,2,3,4,5,6");
+
+  struct Case {
+    const char* channel;
+    const char* refusal;  // the log line's reason; nullptr: stored in `folder`
+    fs::path folder;
+  };
+  const Case cases[] = {
+      {"Paused", "channel Paused is not active", in / "Paused"},
+      {"Ghost", "channel Ghost prints to a printer that does not exist (no-such-queue)",
+       in / "Ghost"},
+      {"Printer", nullptr, printerFolder},
+      {"Shared", nullptr, in / "Shared"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.channel);
+    const std::string answer = Upload(c.channel, "photo.jpg", "jpeg bytes");
+    if (c.refusal) {
+      EXPECT_EQ(answer, "<closed>") << "no 200 OK";
+      EXPECT_TRUE(Logged("ERROR Mobile upload from 127.0.0.1 refused: " + std::string(c.refusal)))
+          << ::testing::PrintToString(Log());
+      EXPECT_EQ(FilesIn(c.folder), std::vector<std::string>{});
+      continue;
+    }
+    EXPECT_EQ(answer, "200 File photo.jpg completed");
+    ASSERT_EQ(FilesIn(c.folder), std::vector<std::string>{"photo.jpg"});
+    // Written as this process's own account, never handed to another one afterwards.
+    struct stat st {};
+    ASSERT_EQ(lstat((c.folder / "photo.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+  }
+  EXPECT_EQ(FilesIn(in / "Shared-old"), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(officeFolder), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -29,8 +29,11 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 display=:$(head -n 1 "$work/display")
 
-export VELLUMORA_COMMON_APPDATA=$work/data
+# A data directory and a private runtime folder of its own: the program never meets another
+# Vellumora running on this machine.
+export VELLUMORA_COMMON_APPDATA=$work/data XDG_RUNTIME_DIR=$work/run
 mkdir -p "$VELLUMORA_COMMON_APPDATA" "$work/in"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
 "$setup" add-channel --folder "$work/in" --printer capture --freq 1 >/dev/null
 before=$(find "$VELLUMORA_CAPTURE_DIR" -name 'job-*' 2>/dev/null | wc -l)
 

@@ -33,17 +33,22 @@ void IgnoreLeaseBreakSignal() {
 }  // namespace
 
 FileProbe ProbeForWriting(const std::string& path) {
+  return ProbeForWritingAt(AT_FDCWD, path);
+}
+
+FileProbe ProbeForWritingAt(int folderFd, const std::string& name) {
   IgnoreLeaseBreakSignal();
   FileProbe probe;
   // O_NONBLOCK: a file on which someone else holds a lease fails with EWOULDBLOCK instead of
   // blocking the scan until that lease is broken.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  FileHandle file(::open(path.c_str(), O_RDWR | kFlags));
+  FileHandle file(::openat(folderFd, name.c_str(), O_RDWR | kFlags));
   // A file another account dropped into a folder granted to us is readable but, through the
   // ACL mask its mode sets, not writable for us. Writing is not what the test is about: the
   // write lease below proves on a read-only descriptor just as well that nobody else has the
   // file open, and disposing of it needs only the folder.
-  if (!file.valid() && errno == EACCES) file = FileHandle(::open(path.c_str(), O_RDONLY | kFlags));
+  if (!file.valid() && errno == EACCES)
+    file = FileHandle(::openat(folderFd, name.c_str(), O_RDONLY | kFlags));
   if (!file.valid()) {
     if (errno == EWOULDBLOCK) probe.state = WriteProbe::kOpenElsewhere;
     return probe;

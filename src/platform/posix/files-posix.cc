@@ -198,15 +198,30 @@ void FileHandle::Close() {
   fd_ = -1;
 }
 
+namespace {
+// mkdtemp replaces the six X with letters and digits.
+constexpr std::string_view kPrivateFolderPrefix = "vellumora-";
+constexpr std::string_view kTemplateLetters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kTemplateLength = 6;
+}  // namespace
+
 std::string MakePrivateFolder(const std::string& parent, std::string* error) {
   std::string path = (parent.empty() ? std::string(".") : parent);
   if (path.back() != '/') path += '/';
-  path += "vellumora-XXXXXX";
+  path += std::string(kPrivateFolderPrefix) + std::string(kTemplateLength, 'X');
   if (::mkdtemp(path.data()) == nullptr) {
     Fail(error, "cannot create a folder in " + parent);
     return {};
   }
   return path;
+}
+
+bool IsPrivateFolderName(std::string_view name) {
+  return name.size() == kPrivateFolderPrefix.size() + kTemplateLength &&
+         name.starts_with(kPrivateFolderPrefix) &&
+         name.substr(kPrivateFolderPrefix.size()).find_first_not_of(kTemplateLetters) ==
+             std::string_view::npos;
 }
 
 bool RemoveEmptyFolder(const std::string& path) {

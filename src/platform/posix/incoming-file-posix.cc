@@ -18,6 +18,10 @@ std::string Cause(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
 
+// The random part of a hidden name: this many of these letters.
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kRandomLetters = 12;
+
 // Renames without replacing: renameat2 where the file system has it, else a hard link (which
 // never replaces either) and the removal of the hidden name.
 int RenameNoReplace(int dirFd, const char* from, const char* to) {
@@ -70,11 +74,11 @@ IncomingFile IncomingFile::Create(const std::string& folder, std::string_view hi
     if (error) *error = Cause("cannot open folder " + folder);
     return file;
   }
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
   for (int attempt = 0; attempt < 20; ++attempt) {
     std::string name(hiddenPrefix);
-    for (int i = 0; i < 12; ++i) name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
+    for (std::size_t i = 0; i < kRandomLetters; ++i)
+      name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
     const int fd = ::openat(file.dirFd_, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
@@ -88,6 +92,13 @@ IncomingFile IncomingFile::Create(const std::string& folder, std::string_view hi
   ::close(file.dirFd_);
   file.dirFd_ = -1;
   return file;
+}
+
+bool IncomingFile::IsHiddenName(std::string_view name, std::string_view hiddenPrefix) {
+  if (name.size() != hiddenPrefix.size() + kRandomLetters || !name.starts_with(hiddenPrefix))
+    return false;
+  const std::string_view letters(kLetters, sizeof kLetters - 1);
+  return name.substr(hiddenPrefix.size()).find_first_not_of(letters) == std::string_view::npos;
 }
 
 bool IncomingFile::Write(const void* data, std::size_t size) {
@@ -115,8 +126,8 @@ bool IncomingFile::Commit(const std::function<std::string(int)>& candidate, std:
   }
   // The hidden name must still be the file we wrote: someone with write access to the folder
   // could have put something else there meanwhile.
-  struct stat mine {
-  }, named{};
+  struct stat mine {};
+  struct stat named {};
   if (::fstat(fd_, &mine) != 0 ||
       ::fstatat(dirFd_, hiddenName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
       mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {
