@@ -78,4 +78,12 @@ struct GrantResult {
 // system ("/srv" itself, "/etc") are refused. Folders on the way are never changed.
 GrantResult GrantFolder(const AccountIds& account, const std::string& folder);
 
+// The time as file time stamps count it (the kernel's coarse clock), in nanoseconds since the
+// epoch.
+int64_t FileClockNowNs();
+// True when `folder` is an empty folder of this process's user whose status changed at or
+// after `sinceNs` (from FileClockNowNs): a folder someone just made in a folder chooser. A
+// link is not followed.
+bool IsNewEmptyFolderOfOurs(const std::string& folder, int64_t sinceNs);
+
 }  // namespace vellumora

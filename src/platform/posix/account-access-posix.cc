@@ -8,6 +8,7 @@
 #include <pwd.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -499,6 +500,32 @@ GrantResult GrantFolder(const AccountIds& account, const std::string& folder) {
   }
   ::closedir(listing);
   return result;
+}
+
+int64_t FileClockNowNs() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+bool IsNewEmptyFolderOfOurs(const std::string& folder, int64_t sinceNs) {
+  FileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!dir.valid() || ::fstat(dir.get(), &st) != 0 || st.st_uid != ::geteuid()) return false;
+  const int64_t changedNs =
+      static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  if (changedNs < sinceNs) return false;
+  const int fd = dir.Release();
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  bool empty = true;
+  for (struct dirent* e; empty && (e = ::readdir(listing)) != nullptr;)
+    empty = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
+  ::closedir(listing);
+  return empty;
 }
 
 }  // namespace vellumora
