@@ -262,16 +262,16 @@ std::optional<AccountIds> LookUpAccount(const std::string& name, std::string* er
   ids.name = name;
   ids.uid = pw.pw_uid;
   ids.gid = pw.pw_gid;
+  // The groups the account gets when it logs in (what initgroups gives a service).
   std::vector<gid_t> groups(32);
-  for (int tries = 0; tries < 8; ++tries) {
+  bool listed = false;
+  for (int tries = 0; tries < 8 && !listed; ++tries) {
     int count = static_cast<int>(groups.size());
-    if (::getgrouplist(name.c_str(), pw.pw_gid, groups.data(), &count) >= 0) {
-      groups.resize(static_cast<std::size_t>(count));
-      break;
-    }
-    groups.resize(static_cast<std::size_t>(std::max(count, static_cast<int>(groups.size()) * 2)));
+    listed = ::getgrouplist(name.c_str(), pw.pw_gid, groups.data(), &count) >= 0;
+    groups.resize(static_cast<std::size_t>(
+        listed ? count : std::max(count, static_cast<int>(groups.size()) * 2)));
   }
-  ids.groups.assign(groups.begin(), groups.end());
+  if (listed) ids.groups.assign(groups.begin(), groups.end());
   if (!InGroups(ids, ids.gid)) ids.groups.push_back(ids.gid);
   return ids;
 }
