@@ -5,8 +5,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "host/service-folders.h"
 #include "host/service.h"
 #include "host/unit-file.h"
 #include "kernel/default-channels.h"
@@ -16,6 +19,7 @@
 #include "mobile/snq-server.h"
 #include "output/outputs.h"
 #include "output/watermark-bitmap.h"
+#include "platform/account-access.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -28,11 +32,19 @@ int Usage() {
       "                                   [--copies N] [--archive DIR] [--allow-raw]\n"
       "                                   [--if-none] [--pdf-through-bitmaps] [--pdf-high-res]\n"
       "                                   [--pdf-no-fit] [--pdf-doc-defaults]\n"
+      "                                   [--grant] [--account USER]\n"
       "Adds an active print channel, scanned all day every day, to the settings in the\n"
       "data directory (/var/lib/Vellumora/ or $VELLUMORA_COMMON_APPDATA/Vellumora/).\n"
       "--allow-raw also lets files of unknown types through as raw printer data;\n"
       "--if-none adds the channel only when no channel exists yet;\n"
-      "--pdf-* set how the channel prints PDF files (see the README).\n"
+      "--pdf-* set how the channel prints PDF files (see the README);\n"
+      "--grant first gives the folder to the service's account (as grant does);\n"
+      "--account names that account instead of the installed service's (or vellumora).\n"
+      "A warning says so when the service could not use the folder.\n"
+      "\n"
+      "       vellumora-setup grant FOLDER [--account USER]\n"
+      "Gives USER (default vellumora) read, write and search on FOLDER through an ACL entry,\n"
+      "also for the files created in it from now on and for the files waiting in it.\n"
       "\n"
       "       vellumora-setup service install [--account USER] [--executable PATH]\n"
       "       vellumora-setup service remove | start | stop | status\n"
@@ -140,6 +152,66 @@ int ServiceCommand(int argc, char** argv) {
     return 0;
   }
   return Usage();
+}
+
+// Prints what GrantFolder did; false when the folder was not granted.
+bool ReportGrant(const vellumora::AccountIds& account, const std::string& folder,
+                 const vellumora::GrantResult& result) {
+  if (!result.granted) {
+    std::fprintf(stderr, "vellumora-setup: %s is not given to %s: %s\n", folder.c_str(),
+                 account.name.c_str(), result.error.c_str());
+    return false;
+  }
+  std::printf(
+      "Granted %s to %s: read, write and search, also on the files created in it from now "
+      "on",
+      folder.c_str(), account.name.c_str());
+  if (result.filesGranted > 0)
+    std::printf("; %d waiting file(s) may now be read and written by it", result.filesGranted);
+  std::printf("\n");
+  for (const std::string& error : result.fileErrors)
+    std::fprintf(stderr, "vellumora-setup: warning: not given to %s: %s\n", account.name.c_str(),
+                 error.c_str());
+  return true;
+}
+
+void PrintWarnings(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines)
+    std::fprintf(stderr, "vellumora-setup: warning: %s\n", line.c_str());
+}
+
+// grant FOLDER [--account USER]: the folder, and the files waiting in it, to the service's
+// account. Folders on the way are never changed: what they deny is reported with the command
+// that would open them.
+int GrantCommandLine(int argc, char** argv) {
+  using namespace vellumora;
+  std::string folder, account = kServiceAccount;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--account" && i + 1 < argc && *argv[i + 1] != '\0')
+      account = argv[++i];
+    else if (folder.empty() && !a.empty() && a.rfind("--", 0) != 0)
+      folder = a;
+    else
+      return Usage();
+  }
+  if (folder.empty()) return Usage();
+  std::string error;
+  const std::optional<AccountIds> ids = LookUpAccount(account, &error);
+  if (!ids) {
+    std::fprintf(stderr, "vellumora-setup: %s\n", error.c_str());
+    return 1;
+  }
+  if (ids->uid == 0) {
+    std::printf("%s may use every folder; nothing to grant\n", account.c_str());
+    return 0;
+  }
+  const GrantResult result = GrantFolder(*ids, folder);
+  if (!ReportGrant(*ids, folder, result)) return 1;
+  C_VAZService service("Vellumora", nullptr, nullptr, true);
+  PrintWarnings(ServiceFolderWarnings(folder, account, service.installed));
+  const bool reaches = CheckAccountReach(*ids, folder).reaches();
+  return reaches && result.fileErrors.empty() ? 0 : 1;
 }
 
 int MobileUsage() {
@@ -295,10 +367,11 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "service") == 0) return ServiceCommand(argc, argv);
   if (argc >= 2 && std::strcmp(argv[1], "clients") == 0) return ClientsCommand(argc, argv);
   if (argc >= 2 && std::strcmp(argv[1], "server") == 0) return ServerCommand(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "grant") == 0) return GrantCommandLine(argc, argv);
   if (argc < 2 || std::strcmp(argv[1], "add-channel") != 0) return Usage();
-  std::string folder, printer, archive;
+  std::string folder, printer, archive, account;
   int freq = 2, copies = 1;
-  bool allowRaw = false, ifNone = false;
+  bool allowRaw = false, ifNone = false, grant = false, accountGiven = false;
   bool pdfThroughBitmap = false, pdfHighRes = false, pdfNoFit = false, pdfDocDefaults = false;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
@@ -325,8 +398,13 @@ int main(int argc, char** argv) {
       pdfDocDefaults = true;
     else if (a == "--if-none")
       ifNone = true;
+    else if (a == "--grant")
+      grant = true;
+    else if (a == "--account" && i + 1 < argc && *argv[i + 1] != '\0')
+      account = value();
     else
       return Usage();
+    accountGiven = accountGiven || a == "--account";
   }
   if (folder.empty() || printer.empty() || freq < 1 || freq > 9999 || copies < 1 || copies > 100)
     return Usage();
@@ -342,6 +420,26 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (allowRaw) kernel.settings.NoRawFilePrinting = false;
+
+  // The account whose access to the folder matters: the one named, else the installed
+  // service's, else the service's own account where this machine has it.
+  C_VAZService service("Vellumora", nullptr, nullptr, true);
+  if (!accountGiven) account = FolderCheckAccount(service);
+  if (grant && account.empty() && service.installed) {
+    std::printf("The service runs as root and may use every folder; nothing to grant\n");
+  } else if (grant) {
+    std::string error;
+    const std::optional<AccountIds> ids =
+        LookUpAccount(account.empty() ? std::string(kServiceAccount) : account, &error);
+    if (!ids) {
+      std::fprintf(stderr, "vellumora-setup: %s; nothing added\n", error.c_str());
+      return 1;
+    }
+    if (ids->uid != 0 && !ReportGrant(*ids, folder, GrantFolder(*ids, folder))) {
+      std::fprintf(stderr, "vellumora-setup: nothing added\n");
+      return 1;
+    }
+  }
 
   PrintChannel& c = SpareChannelSlot(kernel);
   c = NewChannelRecord(folder, printer, freq);
@@ -376,5 +474,6 @@ int main(int argc, char** argv) {
   }
   std::printf("Channel %d: %s -> %s (settings in %s)\n", kernel.channelCount, folder.c_str(),
               printer.c_str(), kernel.dataDir.c_str());
+  PrintWarnings(ServiceFolderWarnings(folder, account, service.installed));
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "kernel/readable-text.h"
 #include "kernel/text-fields.h"
 #include "kernel/units.h"
+#include "platform/account-access.h"
 #include "platform/folder-scan.h"
 #include "platform/paths.h"
 
@@ -33,7 +35,6 @@ fs::path FolderPath(const std::string& folder) {
   if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
   return path;
 }
-
 
 std::string Joined(const std::string& folder, const char* name) {
   return (FolderPath(folder) / name).string();
@@ -163,8 +164,19 @@ std::string DefaultFilesFolder() {
   return DefaultFilesFolder("/srv", home ? home : "");
 }
 
+bool GrantChannelFolder(C_Kernel& kernel, const std::string& folder, const std::string& account) {
+  if (account.empty()) return false;
+  const std::optional<AccountIds> ids = LookUpAccount(account, nullptr);
+  if (!ids || ids->uid == 0) return false;  // root may use every folder as it is
+  const GrantResult result = GrantFolder(*ids, folder);
+  if (!result.granted && !result.notPermitted)
+    kernel.Log("ERROR Folder " + ReadableText(folder) + " not given to the service's account " +
+               account + ": " + result.error);
+  return result.granted;
+}
+
 bool CreateFirstChannels(C_Kernel& kernel, const std::string& baseFolder,
-                         const std::string& defaultPrinter) {
+                         const std::string& defaultPrinter, const std::string& serviceAccount) {
   if (kernel.channelCount >= 1) return true;
   const std::string screenFolder = Joined(baseFolder, "Screen");
   const std::string printerFolder = Joined(baseFolder, "Printer");
@@ -178,6 +190,8 @@ bool CreateFirstChannels(C_Kernel& kernel, const std::string& baseFolder,
       return false;
     }
   }
+  for (const std::string& folder : {screenFolder, printerFolder})
+    GrantChannelFolder(kernel, folder, serviceAccount);
 
   if (!AppendChannel(kernel, NewChannelRecord(screenFolder, "SCREEN", 1), "SCREEN")) return false;
 

@@ -41,6 +41,13 @@ std::string DefaultFilesFolder(const std::string& preferredRoot, const std::stri
 // The same for this machine: "/srv" preferred, the home folder taken from $HOME.
 std::string DefaultFilesFolder();
 
+// Gives `account` read, write and search on the channel folder `folder`, also for the files
+// others drop into it later (GrantFolder), so that a service running as that account can
+// print from it. Nothing happens, quietly, when `account` is empty or unknown on this machine
+// or when this process may not set ACLs on the folder (another user's folder, a file system
+// without ACLs); any other failure is logged. True when the folder was granted.
+bool GrantChannelFolder(C_Kernel& kernel, const std::string& folder, const std::string& account);
+
 // The two channels of a first start, only when the kernel has no channel yet: channel 1 from
 // "<baseFolder>/Screen" to the screen, scanned every second, and channel 2 from
 // "<baseFolder>/Printer" to `defaultPrinter`, scanned every 10 seconds, with the printer's
@@ -51,8 +58,9 @@ std::string DefaultFilesFolder();
 // channel is appended and saved in turn. Logs a line for each channel created. False, with an
 // "ERROR ..." line naming the folder and the cause, when a folder cannot be made (nothing is
 // saved then) or saving fails (a channel saved before stays). True, doing nothing, when a
-// channel exists already.
+// channel exists already. With `serviceAccount`, both folders are given to that account
+// (GrantChannelFolder) once they exist, so that the service may print from them.
 bool CreateFirstChannels(C_Kernel& kernel, const std::string& baseFolder,
-                         const std::string& defaultPrinter);
+                         const std::string& defaultPrinter, const std::string& serviceAccount = {});
 
 }  // namespace vellumora

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "host/service-folders.h"
 #include "host/service.h"
 #include "kernel/default-channels.h"
 #include "kernel/kernel.h"
@@ -33,8 +34,8 @@
 #include "ui/control-hints.h"
 #include "ui/info-window.h"
 #include "ui/picture-window.h"
-#include "ui/setup-dialog.h"
 #include "ui/qt-bitmap.h"
+#include "ui/setup-dialog.h"
 
 #ifndef VELLUMORA_VERSION
 #define VELLUMORA_VERSION "0"
@@ -452,7 +453,7 @@ void TForm0::FirstStart() {
           baseText + QStringLiteral(" and your Windows default printer or your desktop screen"),
       kAskQuestion);
   if (answer == kAnswerYes) {
-    CreateFirstChannels(k, base, printers::DefaultName());
+    CreateFirstChannels(k, base, printers::DefaultName(), FolderCheckAccount(context_.service));
     if (setup_) {
       setup_->FillChannelGrid();
       setup_->editIndex = k.channelCount - 1;
@@ -591,7 +592,9 @@ void TForm0::TimerCheckChangesTimer() {
     ShowSnqClients(server->connectionCount());
 }
 
-void TForm0::ShowSnqClients(int32_t count) { LBsnq_clients_->setText(QString::number(count)); }
+void TForm0::ShowSnqClients(int32_t count) {
+  LBsnq_clients_->setText(QString::number(count));
+}
 
 // --- scanning --------------------------------------------------------------------------------
 

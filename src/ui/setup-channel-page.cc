@@ -16,9 +16,11 @@
 #include <mutex>
 #include <system_error>
 
+#include "host/service-folders.h"
 #include "host/service.h"
 #include "kernel/default-channels.h"
 #include "kernel/text-fields.h"
+#include "platform/account-access.h"
 #include "platform/printers.h"
 #include "ui/control-hints.h"
 #include "ui/general-page.h"
@@ -44,11 +46,11 @@ constexpr int kColDriver = 3;
 constexpr int kColActive = 4;
 constexpr int kColDelete = 5;
 
-constexpr uint32_t kRowSelected = 0xFF9E3E;  // RGB 62, 158, 255
-constexpr uint32_t kRowOther = 0xC5C5C5;     // RGB 197, 197, 197
+constexpr uint32_t kRowSelected = 0xFF9E3E;    // RGB 62, 158, 255
+constexpr uint32_t kRowOther = 0xC5C5C5;       // RGB 197, 197, 197
 constexpr uint32_t kDriverSpecial = 0xC8B9A4;  // RGB 164, 185, 200
-constexpr uint32_t kActiveOn = 0x88BA81;     // RGB 129, 186, 136
-constexpr uint32_t kActiveOff = 0x9B9BE3;    // RGB 227, 155, 155
+constexpr uint32_t kActiveOn = 0x88BA81;       // RGB 129, 186, 136
+constexpr uint32_t kActiveOff = 0x9B9BE3;      // RGB 227, 155, 155
 
 constexpr int kChangeCheckMs = 700;
 constexpr int kTextFieldChars = 255;
@@ -60,12 +62,16 @@ bool IsDirectory(const std::string& path) {
 }
 
 // Makes a missing input or archive folder with its parents, as the default channels' folders
-// are made (group-writable, never through a symbolic link); reports what failed.
-void MakeFolder(C_Kernel& kernel, const std::string& path) {
+// are made (group-writable, never through a symbolic link), and gives it to the service's
+// account (none: nothing to give); reports what failed.
+void MakeFolder(C_Kernel& kernel, const std::string& path, const std::string& serviceAccount) {
   if (path.empty() || IsDirectory(path)) return;
   std::string error;
-  if (!MakeChannelFolder(path, &error))
+  if (!MakeChannelFolder(path, &error)) {
     kernel.Log("ERROR Folder " + path + " cannot be created (" + error + ")");
+    return;
+  }
+  GrantChannelFolder(kernel, path, serviceAccount);
 }
 
 QTableWidgetItem* Cell(const QString& text) {
@@ -125,8 +131,8 @@ QWidget* TForm1::BuildChannelPage() {
   PNsave = Named(new QFrame, "PNsave");
   auto* save = new QHBoxLayout(PNsave);
   save->setContentsMargins(0, 0, 0, 0);
-  BNcreateNewChannel = Named(new QPushButton(QStringLiteral("Create new channel")),
-                             "BNcreateNewChannel");
+  BNcreateNewChannel =
+      Named(new QPushButton(QStringLiteral("Create new channel")), "BNcreateNewChannel");
   SetHint(BNcreateNewChannel, QStringLiteral("Create new print channel"));
   save->addWidget(BNcreateNewChannel);
   BNtestBMP = Named(new QPushButton(QStringLiteral("Test JPG\nprintout")), "BNtestBMP");
@@ -155,8 +161,8 @@ QWidget* TForm1::BuildChannelPage() {
   save->addWidget(BNoverwriteChannel);
   SHsaveSignal1 = signalShape("SHsaveSignal1");
   save->addWidget(SHsaveSignal1);
-  BNappendChannel = Named(new QPushButton(QStringLiteral("Append as a new channel ")),
-                          "BNappendChannel");
+  BNappendChannel =
+      Named(new QPushButton(QStringLiteral("Append as a new channel ")), "BNappendChannel");
   save->addWidget(BNappendChannel);
   left->addWidget(PNsave);
   connect(BNcreateNewChannel, &QPushButton::clicked, this, &TForm1::BNcreateNewChannelClick);
@@ -184,6 +190,13 @@ QWidget* TForm1::BuildChannelPage() {
   s1->addLayout(folderRow);
   LBfolderMessage = Named(new QLabel, "LBfolderMessage");
   s1->addWidget(LBfolderMessage);
+  // Whether the service could use the folder: a line of its own under the folder check.
+  LBserviceFolder = Named(new QLabel, "LBserviceFolder");
+  LBserviceFolder->setWordWrap(true);
+  LBserviceFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the command to copy
+  LBserviceFolder->setStyleSheet(QStringLiteral("color: rgb(192, 64, 0);"));
+  LBserviceFolder->hide();
+  s1->addWidget(LBserviceFolder);
   auto* freqPanel = Named(new QFrame, "PNfreq");
   SetHint(freqPanel, QStringLiteral("#8"));
   auto* freqRow = new QHBoxLayout(freqPanel);
@@ -258,9 +271,9 @@ QWidget* TForm1::BuildChannelPage() {
   RBdelete = Named(new QRadioButton(QStringLiteral("...delete the file")), "RBdelete");
   RBdelete->setChecked(true);
   s3->addWidget(RBdelete);
-  RBmove = Named(new QRadioButton(
-                     QStringLiteral("...move the file into the following archive folder")),
-                 "RBmove");
+  RBmove =
+      Named(new QRadioButton(QStringLiteral("...move the file into the following archive folder")),
+            "RBmove");
   s3->addWidget(RBmove);
   auto* moveRow = new QHBoxLayout;
   EDmoveDir = Named(new QLineEdit, "EDmoveDir");
@@ -301,9 +314,8 @@ QWidget* TForm1::BuildChannelPage() {
   BNappendChannel->setEnabled(false);
 
   chooseFolder = [this](const QString& title, const QString& start) {
-    return QFileDialog::getExistingDirectory(this, title, start,
-                                             QFileDialog::ShowDirsOnly |
-                                                 QFileDialog::DontResolveSymlinks);
+    return QFileDialog::getExistingDirectory(
+        this, title, start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
   };
   return page;
 }
@@ -333,8 +345,8 @@ QWidget* TForm1::BuildLayoutHeadline() {
   SHsaveSignal2->setFixedSize(12, 30);
   SHsaveSignal2->setStyleSheet(QStringLiteral("background: yellow; border-radius: 6px;"));
   row->addWidget(SHsaveSignal2);
-  BNoverwriteChannel2 = Named(new QPushButton(QStringLiteral("Save changes")),
-                              "BNoverwriteChannel2");
+  BNoverwriteChannel2 =
+      Named(new QPushButton(QStringLiteral("Save changes")), "BNoverwriteChannel2");
   BNoverwriteChannel2->setEnabled(false);
   row->addWidget(BNoverwriteChannel2);
   connect(BNchUp, &QPushButton::clicked, this, &TForm1::BNchUpClick);
@@ -367,7 +379,8 @@ void TForm1::FillChannelGrid() {
   {
     C_Kernel& k = context_.kernel;
     std::lock_guard lock(k.registryLock);
-    const int32_t count = std::min<int32_t>(k.channelCount, static_cast<int32_t>(k.channels.size()));
+    const int32_t count =
+        std::min<int32_t>(k.channelCount, static_cast<int32_t>(k.channels.size()));
     for (int32_t i = 0; i < count; ++i) {
       const PrintChannel& c = k.channels[i];
       rows.push_back({FieldText(c.sourceFolder, std::size(c.sourceFolder)),
@@ -385,8 +398,9 @@ void TForm1::FillChannelGrid() {
     PCMatrix2->setItem(r, kColId, id);
     PCMatrix2->setItem(r, kColFolder, Cell(rows[r].folder));
     PCMatrix2->setItem(r, kColPrinter, Cell(rows[r].printer));
-    PCMatrix2->setItem(r, kColDriver, Cell(rows[r].special ? QStringLiteral("Special settings")
-                                                            : QStringLiteral("Default")));
+    PCMatrix2->setItem(
+        r, kColDriver,
+        Cell(rows[r].special ? QStringLiteral("Special settings") : QStringLiteral("Default")));
     auto* active = Cell(QString());
     active->setData(Qt::CheckStateRole, rows[r].active ? Qt::Checked : Qt::Unchecked);
     PCMatrix2->setItem(r, kColActive, active);
@@ -417,8 +431,8 @@ void TForm1::ShowChannelRowColours() {
       driver->setForeground(special ? QColor(Qt::blue) : QColor(Qt::black));
     }
     if (QTableWidgetItem* active = PCMatrix2->item(r, kColActive))
-      active->setBackground(
-          WinColor(active->data(Qt::CheckStateRole).toInt() == Qt::Checked ? kActiveOn : kActiveOff));
+      active->setBackground(WinColor(
+          active->data(Qt::CheckStateRole).toInt() == Qt::Checked ? kActiveOn : kActiveOff));
     if (QTableWidgetItem* action = PCMatrix2->item(r, kColDelete))
       action->setForeground(QColor(Qt::red));
   }
@@ -475,10 +489,9 @@ void TForm1::AskDeleteChannel(int32_t index) {
   // question waits nothing may save: the change check rests and the dialog takes no input.
   TimerCheckChanges->stop();
   setEnabled(false);
-  const char answer =
-      info_ ? info_->Ask(QStringLiteral("Delete print channel %1?").arg(index + 1), 0, QString(),
-                         kAskQuestion)
-            : kAnswerNo;
+  const char answer = info_ ? info_->Ask(QStringLiteral("Delete print channel %1?").arg(index + 1),
+                                         0, QString(), kAskQuestion)
+                            : kAnswerNo;
   setEnabled(true);
   TimerCheckChanges->start();
   if (answer == kAnswerYes) {
@@ -604,7 +617,7 @@ void TForm1::BNoverwriteChannelClick() {
         static_cast<std::size_t>(editIndex) >= k.channels.size())
       return;
   }
-  MakeFolder(k, EDsourceFolder->text().toStdString());
+  MakeSourceFolder();
   {
     std::lock_guard lock(k.registryLock);
     std::memcpy(&k.channels[editIndex], &editChannel, sizeof editChannel);
@@ -617,7 +630,7 @@ void TForm1::BNoverwriteChannelClick() {
 void TForm1::BNappendChannelClick() {
   if (ScanningBlocksEdits()) return;
   C_Kernel& k = context_.kernel;
-  MakeFolder(k, EDsourceFolder->text().toStdString());
+  MakeSourceFolder();
   CheckPrinterAccess();
   CompleteTimeEdits();
   FlushLayoutUpdate();
@@ -648,7 +661,7 @@ void TForm1::CreateNewChannel() {
     EDsourceFolder->setText(offered);
   else if (EDsourceFolder->text().size() < 4)
     EDsourceFolder->setText(QString::fromStdString(DefaultFolder()));
-  MakeFolder(k, EDsourceFolder->text().toStdString());
+  MakeSourceFolder();
   if (editIndex < 0) {
     // Nothing shown before to take the rest from: a fresh record's defaults.
     editChannel = NewChannelRecord(EDsourceFolder->text().toStdString(),
@@ -691,7 +704,8 @@ void TForm1::CreateFirstChannels() {
     if (k.channelCount >= 1) return;
   }
   sortColumn = 0;
-  vellumora::CreateFirstChannels(k, DefaultFolder(), printers::DefaultName());
+  vellumora::CreateFirstChannels(k, DefaultFolder(), printers::DefaultName(),
+                                 FolderCheckAccount(context_.service));
   int32_t count = 0;
   {
     std::lock_guard lock(k.registryLock);
@@ -719,6 +733,8 @@ bool TForm1::IsFolderEmpty(const std::string& path) {
 void TForm1::EDsourceFolderChange() {
   LBfolderMessage->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
   LBfolderMessage->clear();
+  LBserviceFolder->clear();
+  LBserviceFolder->hide();
   const std::string s = EDsourceFolder->text().toStdString();
   const std::size_t n = s.size();
   const bool remote = s.rfind("//", 0) == 0;
@@ -726,7 +742,8 @@ void TForm1::EDsourceFolderChange() {
     LBfolderMessage->setText(QString::fromLatin1(message));
     CBprintPathActive->setChecked(false);
   };
-  if (!remote && s == "/") return refuse("Print file pickup from a local root folder is not allowed!");
+  if (!remote && s == "/")
+    return refuse("Print file pickup from a local root folder is not allowed!");
   if (remote) {
     const std::size_t last = s.rfind('/');
     if (n > 4 && last == n - 2)
@@ -735,6 +752,7 @@ void TForm1::EDsourceFolderChange() {
   }
   if (context_.kernel.TestFolderAccess(s, false) < 2)
     return refuse("Folder not available or access privileges not sufficient!");
+  ShowServiceFolderLine(s);
   if (IsFolderEmpty(s)) {
     LBfolderMessage->setStyleSheet(QStringLiteral("color: rgb(0, 128, 0);"));
     LBfolderMessage->setText(QStringLiteral("Folder access verified"));
@@ -746,11 +764,37 @@ void TForm1::EDsourceFolderChange() {
   }
 }
 
+void TForm1::MakeSourceFolder() {
+  const std::string folder = EDsourceFolder->text().toStdString();
+  if (folder.empty() || IsDirectory(folder)) return;
+  MakeFolder(context_.kernel, folder, FolderCheckAccount(context_.service));
+  if (IsDirectory(folder)) ShowServiceFolderLine(folder);
+}
+
+void TForm1::ShowServiceFolderLine(const std::string& folder) {
+  const std::vector<std::string> lines = ServiceFolderWarnings(
+      folder, FolderCheckAccount(context_.service), context_.service.installed);
+  QStringList text;
+  for (const std::string& line : lines) {
+    QString one = QString::fromStdString(line);
+    if (!one.isEmpty()) one[0] = one[0].toUpper();
+    text << one;
+  }
+  LBserviceFolder->setText(text.join(QLatin1Char('\n')));
+  LBserviceFolder->setVisible(!text.isEmpty());
+}
+
 void TForm1::BNdefineDirClick() {
   const QString current = EDsourceFolder->text();
   const QString start =
       !current.isEmpty() && IsDirectory(current.toStdString()) ? current : QStringLiteral("/");
-  const QString chosen = chooseFolder(QStringLiteral("Choose or define a print file folder"), start);
+  // A folder made in the chooser (its "new folder") is one this dialog created: the service's
+  // account gets it, as it gets the folders the dialog makes itself.
+  const int64_t openedNs = FileClockNowNs();
+  const QString chosen =
+      chooseFolder(QStringLiteral("Choose or define a print file folder"), start);
+  if (chosen.size() > 1 && IsNewEmptyFolderOfOurs(chosen.toStdString(), openedNs))
+    GrantChannelFolder(context_.kernel, chosen.toStdString(), FolderCheckAccount(context_.service));
   // The root folder is refused; any other folder is a candidate.
   if (chosen.size() > 1) {
     EDsourceFolder->setText(chosen);
@@ -762,16 +806,18 @@ void TForm1::BNdefineFileArchiveClick() {
   const QString current = EDmoveDir->text();
   const QString start =
       !current.isEmpty() && IsDirectory(current.toStdString()) ? current : QStringLiteral("/");
+  const int64_t openedNs = FileClockNowNs();  // as for the input folder
   const QString chosen = chooseFolder(QStringLiteral("Choose or create an archive folder"), start);
   if (chosen.isEmpty()) return;
+  if (IsNewEmptyFolderOfOurs(chosen.toStdString(), openedNs))
+    GrantChannelFolder(context_.kernel, chosen.toStdString(), FolderCheckAccount(context_.service));
   if (!IsDirectory(chosen.toStdString())) {
-    const char answer =
-        info_ ? info_->Ask(QStringLiteral("The folder ") + chosen +
-                               QStringLiteral(" does not exist. Create it?"),
-                           0, QString(), kAskQuestion)
-              : kAnswerNo;
+    const char answer = info_ ? info_->Ask(QStringLiteral("The folder ") + chosen +
+                                               QStringLiteral(" does not exist. Create it?"),
+                                           0, QString(), kAskQuestion)
+                              : kAnswerNo;
     if (answer != kAnswerYes) return;
-    MakeFolder(context_.kernel, chosen.toStdString());
+    MakeFolder(context_.kernel, chosen.toStdString(), FolderCheckAccount(context_.service));
     if (!IsDirectory(chosen.toStdString())) return;
   }
   EDmoveDir->setText(chosen);
@@ -780,8 +826,8 @@ void TForm1::BNdefineFileArchiveClick() {
 // --- the change check and the arrows ------------------------------------------------------
 
 void TForm1::SetSaveSignal(bool shown) {
-  for (QWidget* w : std::initializer_list<QWidget*>{LBsavesignal, SHsaveSignal0, SHsaveSignal1,
-                                                    SHsaveSignal2})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{LBsavesignal, SHsaveSignal0, SHsaveSignal1, SHsaveSignal2})
     if (w) w->setVisible(shown);
 }
 

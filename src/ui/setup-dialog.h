@@ -8,15 +8,15 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QLineEdit>
-#include <QTextEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTableWidget>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -51,7 +51,6 @@ class TForm1 : public QWidget, public SettingsSource {
   ~TForm1() override;
 
   void SetMainWindow(TForm0* main) { main_ = main; }
-
 
   // The main window's preparation at program start, after the settings were read
   // (`settingsLoaded`: a load succeeded).
@@ -124,19 +123,21 @@ class TForm1 : public QWidget, public SettingsSource {
   // chosen folder out (empty: cancelled).
   std::function<QString(const QString& title, const QString& start)> chooseFolder;
 
-  int32_t editIndex = -1;       // the channel shown on the channel pages, -1 none
-  PrintChannel editChannel{};   // its working copy
-  PrintChannel savedChannel{};  // editChannel as loaded: any other byte is an unsaved edit
-  int32_t sortColumn = 0;       // the channel grid's sort column
-  bool activeToggled = false;   // the grid's Active box was clicked: the next check saves
+  int32_t editIndex = -1;           // the channel shown on the channel pages, -1 none
+  PrintChannel editChannel{};       // its working copy
+  PrintChannel savedChannel{};      // editChannel as loaded: any other byte is an unsaved edit
+  int32_t sortColumn = 0;           // the channel grid's sort column
+  bool activeToggled = false;       // the grid's Active box was clicked: the next check saves
   int32_t activeToggledIndex = -1;  // the channel it was clicked for
   bool blinkState = false;
-  bool settingsDirty = false;   // set by the first start: the next change is saved, then close
+  bool settingsDirty = false;  // set by the first start: the next change is saved, then close
 
   QTableWidget* PCMatrix2;
   QLineEdit* EDsourceFolder;
   QPushButton* BNdefineDir;
   QLabel* LBfolderMessage;
+  // What keeps the service from using the folder, with the remedy; hidden when nothing does.
+  QLabel* LBserviceFolder = nullptr;
   QSpinBox* SEfreq;
   QComboBox* CBprinters;
   QSpinBox* SEcopies;
@@ -216,7 +217,6 @@ class TForm1 : public QWidget, public SettingsSource {
   QFrame* PNElog = nullptr;
   QTextEdit* Memo = nullptr;
   QPushButton* BNclose = nullptr;
-
 
   // --- the page layout page (setup-layout-page.cc) ------------------------------------------
   // editChannel's page layout fields into the page's controls (the channel page's load).
@@ -333,7 +333,7 @@ class TForm1 : public QWidget, public SettingsSource {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QWidget* BuildChannelPage();  // setup-channel-page.cc
+  QWidget* BuildChannelPage();     // setup-channel-page.cc
   QWidget* BuildLayoutHeadline();  // setup-channel-page.cc
   void ShowChannelRowColours();
   int RowOfChannel(int32_t index) const;
@@ -346,7 +346,12 @@ class TForm1 : public QWidget, public SettingsSource {
   void CompleteTimeEdits();
   // Where the default channels' folders go (the main window's choice, which tests set).
   std::string DefaultFolder() const;
-  QWidget* BuildLayoutPage();   // setup-layout-page.cc
+  // Makes the missing input folder of EDsourceFolder and gives it to the service's account.
+  void MakeSourceFolder();
+  // LBserviceFolder for `folder`: whether the service's account may use it, and whether the
+  // installed service sees it at all.
+  void ShowServiceFolderLine(const std::string& folder);
+  QWidget* BuildLayoutPage();  // setup-layout-page.cc
   QWidget* BuildPaperGroup();
   QWidget* BuildScalingGroup();
   QWidget* BuildNoteGroup();
@@ -357,7 +362,7 @@ class TForm1 : public QWidget, public SettingsSource {
   std::vector<QWidget*> heightControls_;
   bool loadingLayout_ = false;
   bool testingPaperSize_ = false;
-  QWidget* BuildMobilePage();   // setup-mobile-page.cc
+  QWidget* BuildMobilePage();  // setup-mobile-page.cc
   void SelectPageByCode(QWidget* page);
   TKHelp* ActiveHelpPanel() const;
   void RefreshMainWindow();

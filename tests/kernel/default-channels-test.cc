@@ -14,6 +14,7 @@
 #include "kernel/kernel.h"
 #include "kernel/text-fields.h"
 #include "support/sandbox-dir.h"
+#include "support/test-account.h"
 
 namespace vellumora {
 namespace {
@@ -120,6 +121,21 @@ TEST_F(DefaultChannelsTest, WithoutADefaultPrinterTheSecondChannelWaitsInactive)
   EXPECT_EQ(ReadField(fresh->channels[1].printerName), "");
   EXPECT_EQ(fresh->channels[1].active, 0);
   EXPECT_TRUE(fs::is_directory(base / "Printer"));
+}
+
+TEST_F(DefaultChannelsTest, BothFoldersAreGivenToTheServiceAccount) {
+  test::TestAccount account;
+  if (!account.usable()) GTEST_SKIP() << account.skipReason();
+  ASSERT_TRUE(CreateFirstChannels(*kernel, base.string(), "office", account.name()));
+  EXPECT_EQ(ErrorLines(), "");
+  for (const char* name : {"Screen", "Printer"}) EXPECT_TRUE(account.CanUseFolder(base / name));
+  EXPECT_FALSE(account.CanUseFolder(base));  // only the channels' folders
+}
+
+TEST_F(DefaultChannelsTest, AnAccountThisMachineLacksIsPassedOverQuietly) {
+  ASSERT_TRUE(CreateFirstChannels(*kernel, base.string(), "office", "vlm-no-such-account"));
+  EXPECT_EQ(ErrorLines(), "");
+  EXPECT_EQ(Reloaded()->channelCount, 2);
 }
 
 TEST_F(DefaultChannelsTest, NothingIsCreatedOnceAChannelExists) {

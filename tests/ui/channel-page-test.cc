@@ -10,6 +10,7 @@
 
 #include "kernel/default-channels.h"
 #include "kernel/text-fields.h"
+#include "support/test-account.h"
 #include "ui/desktop-fixture.h"
 #include "ui/general-page.h"
 #include "ui/schedule-frame.h"
@@ -162,7 +163,7 @@ TEST_F(ChannelPageTest, DeletingAsksFirstAndSelectsTheChannelBefore) {
   grid()->cellClicked(RowOfId(2), 1);
   AnswerQuestions(ui::kAnswerNo);
   grid()->cellClicked(RowOfId(3), 5);
-  EXPECT_EQ(Saved().size(), 3u);  // NO keeps it
+  EXPECT_EQ(Saved().size(), 3u);     // NO keeps it
   EXPECT_EQ(dialog().editIndex, 1);  // and the channel shown stays shown
 
   AnswerQuestions(ui::kAnswerYes);
@@ -205,8 +206,7 @@ TEST_F(ChannelPageTest, DeletingTheOnlyChannelCreatesTheTwoDefaults) {
   const auto saved = Saved();
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(ReadField(saved[0].printerName), "SCREEN");
-  EXPECT_EQ(ReadField(saved[0].sourceFolder),
-            (dir.path() / "VellumoraFiles" / "Screen").string());
+  EXPECT_EQ(ReadField(saved[0].sourceFolder), (dir.path() / "VellumoraFiles" / "Screen").string());
   EXPECT_EQ(grid()->rowCount(), 2);
   EXPECT_EQ(dialog().editIndex, 1);
 }
@@ -281,8 +281,8 @@ TEST_F(ChannelPageTest, TheInputFolderRules) {
       {"/", "Print file pickup from a local root folder is not allowed!", false},
       {"//srv/a", "Print file pickup from a remote root folder is not allowed!", false},
       {"//server", "", true},
-      {(dir.path() / "missing").string(), "Folder not available or access privileges not sufficient!",
-       false},
+      {(dir.path() / "missing").string(),
+       "Folder not available or access privileges not sufficient!", false},
       {full.string(), "The folder is not empty. Already existing files may be deleted!", false},
       {(dir.path() / "in1").string(), "Folder access verified", true},
   };
@@ -301,6 +301,82 @@ TEST_F(ChannelPageTest, TheInputFolderRules) {
   dialog().BNdefineDirClick();
   EXPECT_EQ(dialog().EDsourceFolder->text().toStdString(), full.string());
   EXPECT_FALSE(dialog().CBprintPathActive->isChecked());
+}
+
+// The service runs as a throw-away account: the page says at once when that account could not
+// use the folder, and the folders the dialog makes are that account's.
+TEST_F(ChannelPageTest, ALineSaysWhenTheServiceCouldNotUseTheFolder) {
+  TestAccount account;
+  if (!account.usable()) GTEST_SKIP() << account.skipReason();
+  MakeChannels(1);
+  service->installed = true;
+  service->accountName = account.name();
+  const std::string sandbox = dir.path().string();
+  // The sandbox is below /tmp unless TMPDIR says otherwise, and the installed service's /tmp is
+  // its own.
+  auto sandboxed = [&](const fs::path& folder) -> std::string {
+    if (sandbox.rfind("/tmp/", 0) != 0) return "";
+    return folder.string() +
+           " lies below /tmp, which the service does not see (it has a private /tmp): use "
+           "another folder";
+  };
+  auto expected = [&](std::vector<std::string> lines) {
+    lines.erase(std::remove(lines.begin(), lines.end(), ""), lines.end());
+    std::string text;
+    for (const std::string& l : lines) text += (text.empty() ? "" : "\n") + l;
+    return text;
+  };
+  QLabel* line = dialog().LBserviceFolder;
+
+  const fs::path looked = dir.path() / "looked";
+  fs::create_directories(looked);
+  fs::permissions(looked, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  dialog().EDsourceFolder->setText(QString::fromStdString(looked.string()));
+  EXPECT_EQ(dialog().LBfolderMessage->text(), "Folder access verified");  // the page's own check
+  EXPECT_TRUE(line->isVisibleTo(&dialog()));
+  EXPECT_EQ(line->text().toStdString(),
+            expected({sandboxed(looked), "The service's account " + account.name() +
+                                             " cannot use " + looked.string() + ": " +
+                                             looked.string() + " does not give " + account.name() +
+                                             " write permission. Fix: " + "vellumora-setup grant " +
+                                             looked.string() + " --account " + account.name()}));
+
+  // A folder made in the folder chooser is the service's at once.
+  const fs::path made = dir.path() / "made";
+  dialog().chooseFolder = [&](const QString&, const QString&) {
+    fs::create_directory(made);
+    return QString::fromStdString(made.string());
+  };
+  dialog().BNdefineDirClick();
+  EXPECT_TRUE(account.CanUseFolder(made));
+  EXPECT_EQ(line->text().toStdString(), expected({sandboxed(made)}));
+  EXPECT_EQ(line->isVisibleTo(&dialog()), !sandboxed(made).empty());
+  // One that was there before is not changed: it is only reported.
+  dialog().chooseFolder = [&](const QString&, const QString&) {
+    return QString::fromStdString(looked.string());
+  };
+  dialog().BNdefineDirClick();
+  EXPECT_FALSE(account.CanUseFolder(looked));
+  EXPECT_NE(line->text().indexOf(QStringLiteral("cannot use")), -1);
+
+  // The missing input folder that saving creates, and the defaults that deleting the last
+  // channel brings back, are the service's too.
+  const fs::path fresh = dir.path() / "fresh" / "in";
+  dialog().EDsourceFolder->setText(QString::fromStdString(fresh.string()));
+  EXPECT_FALSE(line->isVisibleTo(&dialog()));  // the page's own message says it is missing
+  dialog().BNoverwriteChannelClick();
+  EXPECT_TRUE(account.CanUseFolder(fresh));
+  EXPECT_EQ(line->text().toStdString(), expected({sandboxed(fresh)}));
+  AnswerQuestions(ui::kAnswerYes);
+  dialog().PCMatrix2KeyUp(Qt::Key_Delete);
+  ASSERT_EQ(Saved().size(), 2u);
+  for (const char* name : {"Screen", "Printer"})
+    EXPECT_TRUE(account.CanUseFolder(dir.path() / "VellumoraFiles" / name)) << name;
+
+  // A service that runs as root may use every folder.
+  service->accountName = "LocalSystem";
+  dialog().EDsourceFolder->setText(QString::fromStdString(looked.string()));
+  EXPECT_EQ(line->text().toStdString(), expected({sandboxed(looked)}));
 }
 
 }  // namespace
