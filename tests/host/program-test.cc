@@ -95,6 +95,29 @@ bool WaitForLog(const fs::path& logFile, const std::string& message, std::size_t
   return false;
 }
 
+// Starts the program as `account` (its primary group `account` as well, and `groups` besides)
+// with its data folder below `sandbox` and its runtime folder `runtime`. Its standard output
+// goes to `out` (-1: nowhere); `alsoClose` is closed in the child.
+pid_t StartProgramAs(uid_t account, const std::vector<gid_t>& groups, const fs::path& sandbox,
+                     const fs::path& runtime, int out, int alsoClose = -1) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(out >= 0 ? out : open("/dev/null", O_WRONLY), STDOUT_FILENO);
+  if (out >= 0) close(out);
+  if (alsoClose >= 0) close(alsoClose);
+  if (setgroups(groups.size(), groups.data()) != 0 || setresgid(account, account, account) != 0 ||
+      setresuid(account, account, account) != 0)
+    _exit(126);
+  std::string exe = VELLUMORA_EXECUTABLE;
+  std::string appData = "VELLUMORA_COMMON_APPDATA=" + sandbox.string();
+  std::string xdg = "XDG_RUNTIME_DIR=" + runtime.string();
+  std::string path = "PATH=/usr/bin:/bin";
+  char* argv[] = {exe.data(), nullptr};
+  char* envp[] = {appData.data(), xdg.data(), path.data(), nullptr};
+  execve(exe.c_str(), argv, envp);
+  _exit(127);
+}
+
 TEST(Program, BannerSingleInstanceAndOrderlyStop) {
   test::SandboxDir dir;
   const fs::path logFile = dir.path() / "Vellumora" / "Vellumora.log";
@@ -365,21 +388,7 @@ TEST(Program, DesktopWithoutWriteAccessToTheDataDirectorySaysSo) {
 
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
-    std::string exe = VELLUMORA_EXECUTABLE;
-    std::string appData = "VELLUMORA_COMMON_APPDATA=" + dir.path().string();
-    std::string xdg = "XDG_RUNTIME_DIR=" + runtime.string();
-    std::string path = "PATH=/usr/bin:/bin";
-    char* argv[] = {exe.data(), nullptr};
-    char* envp[] = {appData.data(), xdg.data(), path.data(), nullptr};
-    execve(exe.c_str(), argv, envp);
-    _exit(127);
-  }
+  pid_t pid = StartProgramAs(65534, {}, dir.path(), runtime, out[1], out[0]);
   close(out[1]);
   const std::string expected =
       "ERROR: Access privilege to folder " + data.string() + " insufficient";
@@ -429,25 +438,8 @@ TEST(Program, WithoutRootARootOnlyFolderIsNeitherReadNorEmptied) {
   chown(runtime.c_str(), kAccount, kAccount);
   chmod(runtime.c_str(), 0700);
 
-  const gid_t group = lpadmin->gr_gid;
-  pid_t pid = fork();
+  pid_t pid = StartProgramAs(kAccount, {lpadmin->gr_gid}, dir.path(), runtime, -1);
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const gid_t groups[] = {group};
-    if (setgroups(1, groups) != 0 || setresgid(kAccount, kAccount, kAccount) != 0 ||
-        setresuid(kAccount, kAccount, kAccount) != 0)
-      _exit(126);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    std::string exe = VELLUMORA_EXECUTABLE;
-    std::string appData = "VELLUMORA_COMMON_APPDATA=" + dir.path().string();
-    std::string xdg = "XDG_RUNTIME_DIR=" + runtime.string();
-    std::string path = "PATH=/usr/bin:/bin";
-    char* argv[] = {exe.data(), nullptr};
-    char* envp[] = {appData.data(), xdg.data(), path.data(), nullptr};
-    execve(exe.c_str(), argv, envp);
-    _exit(127);
-  }
   const fs::path logFile = data / "Vellumora.log";
   const std::string refused =
       "ERROR: Access privilege to folder " + secret.string() + " insufficient";
