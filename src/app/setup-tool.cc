@@ -48,6 +48,7 @@ int Usage() {
       "\n"
       "       vellumora-setup service install [--account USER] [--executable PATH]\n"
       "       vellumora-setup service remove | start | stop | status\n"
+      "       vellumora-setup service data-folder [--account USER]\n"
       "       vellumora-setup service unit [--account USER] [--executable PATH]\n"
       "Installs, removes, starts and stops the systemd service vellumora.service, or prints\n"
       "the unit file that install would write.\n");
@@ -72,7 +73,7 @@ int ServiceCommand(int argc, char** argv) {
   for (int i = 3; i < argc; ++i) {
     const std::string a = argv[i];
     if ((a == "--account" || a == "--executable") && i + 1 < argc &&
-        (action == "install" || action == "unit")) {
+        (action == "install" || action == "unit" || action == "data-folder")) {
       (a == "--account" ? account : executable) = argv[++i];
       accountGiven = accountGiven || a == "--account";
     } else {
@@ -119,6 +120,13 @@ int ServiceCommand(int argc, char** argv) {
     std::printf(
         "Service successfully installed: %s (start it with: vellumora-setup service start)\n",
         service.UnitFilePath().c_str());
+    return 0;
+  }
+  if (action == "data-folder") {
+    // What the package does on installation and upgrade: the data folder of an older,
+    // root-run service becomes the account's, through descriptors that follow no link.
+    service.accountName = accountGiven ? account : std::string();
+    if (!service.PrepareDataFolder()) return fail("The data directory was not prepared");
     return 0;
   }
   if (action == "remove") {

@@ -211,8 +211,13 @@ bool C_VAZService::PrepareMachineForUnit(const std::string& user) {
     return false;
   }
   if (!MayExecuteAs(executablePath, user, &lastErrorCause)) return false;
+  return PrepareDataFolder();
+}
+
+bool C_VAZService::PrepareDataFolder() {
   if (environment_.dataFolder.empty()) return true;
-  // The service may not change owners: the folder it writes is given to it now.
+  const std::string user = ServiceUser(accountName);
+  // The service may not change owners: the folder it writes is given to it beforehand.
   return user.empty()
              ? ShareDataFolder(environment_.dataFolder, kDataGroup, {}, &lastErrorCause)
              : GiveDataFolderTo(environment_.dataFolder, user, kDataGroup, &lastErrorCause);

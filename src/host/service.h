@@ -69,6 +69,9 @@ class C_VAZService final : public ServicePort {
   // it first makes the service account kServiceAccount when that is the account and it is
   // missing, and gives the account the data folder.
   bool InstallService();
+  // As root: gives the service's data folder to the account the unit runs as (made when
+  // missing; root-owned folders and single-link files in it are handed over, nothing else).
+  bool PrepareDataFolder();
   // Disables the unit, deletes its file and reloads systemd. Stops nothing. A unit file that
   // a package installed is only disabled.
   bool RemoveService();
