@@ -358,6 +358,11 @@ TEST(Program, RunsAsNotifyServiceUntilSigterm) {
   EXPECT_LT(at("Stop message sent to service ..."), at("Print channel scanning stopped"));
   EXPECT_EQ(at("Vellumora started as desktop application for service setup"), lines.end());
   EXPECT_EQ(at("Vellumora startet as desktop application"), lines.end());
+  // A service that runs as root says once what that means.
+  const auto warnings = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.rfind("WARNING The service runs as root: every member of lpadmin", 0) == 0;
+  });
+  EXPECT_EQ(warnings, geteuid() == 0 ? 1 : 0);
 }
 
 // A process that merely inherited systemd's variables from a service it was started inside
