@@ -127,6 +127,60 @@ TEST_F(PictureLoadTest, FilesAreReadThroughTheirDescriptorOnly) {
   EXPECT_TRUE(log.empty());
 }
 
+// A page bitmap of `width` x `height` pixels in one colour, as a rendered PDF page arrives.
+Bitmap PageBitmap(int32_t width, int32_t height, Rgb colour) {
+  Bitmap b;
+  b.width = width;
+  b.height = height;
+  b.stride = width * 4;
+  b.bgra.resize(static_cast<std::size_t>(b.stride) * height);
+  for (std::size_t i = 0; i < b.bgra.size(); i += 4) {
+    b.bgra[i] = colour.b;
+    b.bgra[i + 1] = colour.g;
+    b.bgra[i + 2] = colour.r;
+    b.bgra[i + 3] = 255;
+  }
+  return b;
+}
+
+TEST_F(PictureLoadTest, AWrittenPageLoadsBackWithItsResolution) {
+  const std::string path = Path("page.tif");
+  std::string error;
+  ASSERT_TRUE(pictures::WriteTiff(PageBitmap(80, 50, kGreen), 300, path, &error)) << error;
+  Bitmap b;
+  ASSERT_EQ(Load(b, path, 1), 1);
+  EXPECT_EQ(b.width, 80);
+  EXPECT_EQ(b.height, 50);
+  EXPECT_TRUE(test::IsGreen(Centre(b)));
+  EXPECT_EQ(kernel->imageDpiX, 300);
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(PictureLoadTest, APageThatDoesNotReachTheDiskWholeIsNotReportedWritten) {
+  // A small page's strip and directory are written only as the file is closed: a disk that
+  // takes the first bytes and no more must fail the page, not leave a cut file that fails
+  // later as a damaged picture.
+  const std::string path = Path("page.tif");
+  bool written = true;
+  std::string error;
+  {
+    test::FileSizeLimit limit(64);
+    written = pictures::WriteTiff(PageBitmap(80, 50, kGreen), 300, path, &error);
+  }
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs::exists(path)) << "the cut file stays behind";
+}
+
+TEST_F(PictureLoadTest, WritingAPageNeverReplacesAFileAlreadyThere) {
+  const std::string path = Path("page.tif");
+  test::WriteFileBytes(path, "someone else's file");
+  std::string error;
+  EXPECT_FALSE(pictures::WriteTiff(PageBitmap(80, 50, kGreen), 300, path, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(test::ReadFileBytes(path), "someone else's file");
+}
+
 TEST_F(PictureLoadTest, MultiPageTiffGivesEachFrameAndItsCount) {
   test::WritePicture(Path("three.tif"),
                      {PictureSpec{30, 20, kRed, 300}, PictureSpec{40, 30, kGreen, 200},

@@ -1138,8 +1138,17 @@ bool WriteTiff(const Bitmap& picture, int32_t dpi, const std::string& path, std:
   }
   // libtiff straight from the picture's rows: no full-size copies, which for a page at 600 dpi
   // would be hundreds of megabytes of memory to fill and fault in.
-  TIFF* tif = TIFFOpen(path.c_str(), "wx");  // x: never over an existing file
+  // Never over an existing file (libtiff's own open truncates whatever is there), nor through a
+  // link put in its place.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    if (error) *error = "the TIFF file could not be created";
+    return false;
+  }
+  TIFF* tif = TIFFFdOpen(fd, path.c_str(), "w");  // closes the descriptor when it is closed
   if (!tif) {
+    ::close(fd);
+    ::unlink(path.c_str());
     if (error) *error = "the TIFF file could not be created";
     return false;
   }
@@ -1173,6 +1182,9 @@ bool WriteTiff(const Bitmap& picture, int32_t dpi, const std::string& path, std:
     }
     ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
   }
+  // The last strip and the directory reach the file only now: a page whose end could not be
+  // written is no page (TIFFClose would drop the failure).
+  if (ok) ok = TIFFFlush(tif) == 1;
   TIFFClose(tif);
   if (!ok) {
     ::unlink(path.c_str());
