@@ -44,16 +44,29 @@ bool Below(const fs::path& path, const fs::path& root) {
 struct SandboxedPlace {
   const char* root;
   const char* effect;
+  bool hidden;  // the service has a private one and never sees what lies below
 };
 constexpr SandboxedPlace kSandboxedPlaces[] = {
-    {"/tmp", "which the service does not see (it has a private /tmp)"},
-    {"/var/tmp", "which the service does not see (it has a private /var/tmp)"},
-    {"/dev", "which the service does not see (it has a private /dev)"},
-    {"/usr", "which is read-only for the service"},
-    {"/boot", "which is read-only for the service"},
-    {"/efi", "which is read-only for the service"},
-    {"/etc", "which is read-only for the service"},
+    {"/tmp", "which the service does not see (it has a private /tmp)", true},
+    {"/var/tmp", "which the service does not see (it has a private /var/tmp)", true},
+    {"/dev", "which the service does not see (it has a private /dev)", true},
+    {"/usr", "which is read-only for the service", false},
+    {"/boot", "which is read-only for the service", false},
+    {"/efi", "which is read-only for the service", false},
+    {"/etc", "which is read-only for the service", false},
 };
+
+// The first place of the table that `path` lies below, as written or with links resolved.
+const SandboxedPlace* PlaceOf(const std::string& path) {
+  std::error_code ec;
+  const fs::path written = fs::absolute(path, ec).lexically_normal();
+  const fs::path resolved = fs::weakly_canonical(written, ec);
+  for (const SandboxedPlace& place : kSandboxedPlaces) {
+    if (Below(written, place.root) || (!resolved.empty() && Below(resolved, place.root)))
+      return &place;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -73,14 +86,14 @@ std::string GrantCommand(const std::string& folder, const std::string& account) 
 }
 
 std::string SandboxedFolderReason(const std::string& folder) {
-  std::error_code ec;
-  const fs::path written = fs::absolute(folder, ec).lexically_normal();
-  const fs::path resolved = fs::weakly_canonical(written, ec);
-  for (const SandboxedPlace& place : kSandboxedPlaces) {
-    if (Below(written, place.root) || (!resolved.empty() && Below(resolved, place.root)))
-      return folder + " lies below " + place.root + ", " + place.effect + ": use another folder";
-  }
-  return {};
+  const SandboxedPlace* place = PlaceOf(folder);
+  if (!place) return {};
+  return folder + " lies below " + place->root + ", " + place->effect + ": use another folder";
+}
+
+std::string HiddenFromTheService(const std::string& path) {
+  const SandboxedPlace* place = PlaceOf(path);
+  return place && place->hidden ? place->root : std::string();
 }
 
 std::vector<std::string> ServiceFolderWarnings(const std::string& folder,

@@ -22,6 +22,10 @@ std::string GrantCommand(const std::string& folder, const std::string& account);
 // read-only. Empty when the folder lies elsewhere. Links in the path are resolved.
 std::string SandboxedFolderReason(const std::string& folder);
 
+// The private folder of the unit (/tmp, /var/tmp, /dev) below which `path` lies, so that the
+// service never sees it; empty when it lies elsewhere.
+std::string HiddenFromTheService(const std::string& path);
+
 // The warnings for a channel on `folder`: one line for a folder the installed service cannot
 // see (`serviceInstalled`), and one line when `account` (not empty) cannot reach it, naming
 // the folder, the reason and the command that fixes it. Empty when all is well.

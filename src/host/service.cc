@@ -4,12 +4,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
+#include "host/service-folders.h"
 #include "host/unit-file.h"
 #include "kernel/kernel.h"
 #include "kernel/klog.h"
+#include "platform/account-access.h"
 #include "platform/accounts.h"
 #include "platform/file-disposal.h"
 #include "platform/files.h"
@@ -61,18 +62,6 @@ bool CountsAsInstalled(const UnitInfo& unit, const std::string& ownFile) {
 bool IsActive(const UnitInfo& unit) {
   return unit.activeState == "active" || unit.activeState == "activating" ||
          unit.activeState == "deactivating" || unit.activeState == "reloading";
-}
-
-// Below /tmp and /var/tmp the unit's PrivateTmp= shows the service empty folders of its own.
-bool HiddenByPrivateTmp(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
-  const std::string text = ec ? path : real.string();
-  for (const char* root : {"/tmp", "/var/tmp"}) {
-    const std::string r = root;
-    if (text == r || text.rfind(r + "/", 0) == 0) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -182,10 +171,12 @@ bool C_VAZService::InstallService() {
   const std::string text = UnitFileText(&lastErrorCause);
   if (text.empty()) return Failed("Could not create service!", true);
   const std::string user = ServiceUser(accountName);
-  if (HiddenByPrivateTmp(executablePath)) {
-    lastErrorCause = executablePath +
-                     " lies below /tmp, which the service's private /tmp hides: install the "
-                     "program elsewhere (the package, or cmake --install)";
+  const std::string hiddenBelow = HiddenFromTheService(executablePath);
+  if (!hiddenBelow.empty()) {
+    lastErrorCause = executablePath + " lies below " + hiddenBelow +
+                     ", which the service does not see (below /tmp, /var/tmp and /dev it has "
+                     "private folders): install the program elsewhere (the package, or cmake "
+                     "--install)";
     return Failed("Could not create service!", true);
   }
   if (environment_.prepareMachine && !PrepareMachineForUnit(user))
@@ -206,8 +197,7 @@ bool C_VAZService::PrepareMachineForUnit(const std::string& user) {
   if (user == kServiceAccount) {
     if (!EnsureServiceAccount(user, kDataGroup, environment_.dataFolder, &lastErrorCause))
       return false;
-  } else if (!user.empty() && !AccountExists(user)) {
-    lastErrorCause = "there is no account " + user;
+  } else if (!user.empty() && !LookUpAccount(user, &lastErrorCause)) {
     return false;
   }
   if (!MayExecuteAs(executablePath, user, &lastErrorCause)) return false;
@@ -218,9 +208,11 @@ bool C_VAZService::PrepareDataFolder() {
   if (environment_.dataFolder.empty()) return true;
   const std::string user = ServiceUser(accountName);
   // The service may not change owners: the folder it writes is given to it beforehand.
-  return user.empty()
-             ? ShareDataFolder(environment_.dataFolder, kDataGroup, {}, &lastErrorCause)
-             : GiveDataFolderTo(environment_.dataFolder, user, kDataGroup, &lastErrorCause);
+  if (user.empty())
+    return ShareDataFolder(environment_.dataFolder, kDataGroup, {}, &lastErrorCause);
+  const std::optional<AccountIds> account = LookUpAccount(user, &lastErrorCause);
+  return account &&
+         GiveDataFolderTo(environment_.dataFolder, account->uid, kDataGroup, &lastErrorCause);
 }
 
 bool C_VAZService::RemoveService() {

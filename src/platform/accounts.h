@@ -1,13 +1,10 @@
-// System accounts for the service: whether one exists, making the service's own, and what a
-// given account may execute.
+// System accounts for the service: making the service's own, and what a given account may
+// execute.
 #pragma once
 
 #include <string>
 
 namespace vellumora {
-
-// The account `name` exists; its numbers go to *uid and *gid when given.
-bool AccountExists(const std::string& name, unsigned* uid = nullptr, unsigned* gid = nullptr);
 
 // Whether this process runs as root (and so may act for other accounts).
 bool RunningAsRoot();

@@ -49,12 +49,12 @@ bool EnsurePrivateFolder(const std::string& folder, unsigned mode, std::string* 
 bool ShareDataFolder(const std::string& folder, const std::string& group,
                      const std::vector<std::string>& files, std::string* error);
 
-// As root, for the service's account `user`: makes the data folder `folder` (and its Temp
-// folder) when missing and gives a root-owned one, and the root-owned regular files with a
-// single link directly in it, to `user` and `group` (folders 2775, files group-writable), so
+// As root, for the service's account (user number `uid`): makes the data folder `folder` (and its
+// Temp folder) when missing and gives a root-owned one, and the root-owned regular files with a
+// single link directly in it, to `uid` and `group` (folders 2775, files group-writable), so
 // that the service, which may not change owners, can write them. What belongs to someone else
 // is left alone. False, with the reason in *error.
-bool GiveDataFolderTo(const std::string& folder, const std::string& user, const std::string& group,
+bool GiveDataFolderTo(const std::string& folder, unsigned uid, const std::string& group,
                       std::string* error);
 
 }  // namespace vellumora

@@ -1,7 +1,6 @@
-// Accounts on Linux: passwd look-ups, useradd/usermod for the service's own account, and an
-// execute check in a child process that has become the account.
+// Accounts on Linux: useradd/usermod for the service's own account, and an execute check in a
+// child process that has become the account.
 #include <grp.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/account-access.h"
 #include "platform/accounts.h"
 
 extern char** environ;
@@ -17,13 +17,6 @@ extern char** environ;
 namespace vellumora {
 
 namespace {
-
-bool LookUp(const std::string& name, passwd* out, std::vector<char>* buffer) {
-  buffer->assign(16384, 0);
-  passwd* found = nullptr;
-  return ::getpwnam_r(name.c_str(), out, buffer->data(), buffer->size(), &found) == 0 &&
-         found != nullptr;
-}
 
 bool GroupExists(const std::string& name) {
   group entry{};
@@ -48,15 +41,6 @@ int Run(const std::vector<std::string>& argv) {
 
 }  // namespace
 
-bool AccountExists(const std::string& name, unsigned* uid, unsigned* gid) {
-  passwd entry{};
-  std::vector<char> buffer;
-  if (name.empty() || !LookUp(name, &entry, &buffer)) return false;
-  if (uid) *uid = entry.pw_uid;
-  if (gid) *gid = entry.pw_gid;
-  return true;
-}
-
 bool RunningAsRoot() {
   return ::geteuid() == 0;
 }
@@ -70,7 +54,7 @@ bool EnsureServiceAccount(const std::string& name, const std::string& group,
   if (!RunningAsRoot()) return fail("making the account " + name + " needs root");
   if (!GroupExists(group) && Run({"/usr/sbin/groupadd", "--system", group}) != 0)
     return fail("groupadd --system " + group + " failed");
-  if (!AccountExists(name)) {
+  if (!LookUpAccount(name, nullptr)) {
     if (Run({"/usr/sbin/useradd", "--system", "--user-group", "--home-dir", home,
              "--no-create-home", "--shell", "/usr/sbin/nologin", "--comment",
              "Vellumora hot-folder printing", "--groups", group, name}) != 0)
@@ -88,24 +72,24 @@ bool MayExecuteAs(const std::string& path, const std::string& user, std::string*
     if (error) *error = why;
     return false;
   };
-  passwd entry{};
-  std::vector<char> buffer;
-  if (!user.empty() && !LookUp(user, &entry, &buffer)) return fail("there is no account " + user);
-  if (!user.empty() && !RunningAsRoot() && entry.pw_uid != ::geteuid())
-    return fail("checking what " + user + " may run needs root");
   // Looked up before the fork: the child only calls what is safe after fork in a process
   // that may have threads.
-  std::vector<gid_t> groups(256);
-  int count = static_cast<int>(groups.size());
-  if (!user.empty() && ::getgrouplist(user.c_str(), entry.pw_gid, groups.data(), &count) < 0)
-    return fail("the groups of " + user + " cannot be read");
+  AccountIds account;
+  if (!user.empty()) {
+    std::optional<AccountIds> found = LookUpAccount(user, error);
+    if (!found) return false;
+    account = std::move(*found);
+    if (!RunningAsRoot() && account.uid != ::geteuid())
+      return fail("checking what " + user + " may run needs root");
+  }
+  const std::vector<gid_t> groups(account.groups.begin(), account.groups.end());
   const pid_t pid = ::fork();
   if (pid < 0) return fail(std::string("fork: ") + std::strerror(errno));
   if (pid == 0) {
     if (!user.empty()) {
-      if (::setgroups(static_cast<size_t>(count), groups.data()) != 0 ||
-          ::setresgid(entry.pw_gid, entry.pw_gid, entry.pw_gid) != 0 ||
-          ::setresuid(entry.pw_uid, entry.pw_uid, entry.pw_uid) != 0)
+      if (::setgroups(groups.size(), groups.data()) != 0 ||
+          ::setresgid(account.gid, account.gid, account.gid) != 0 ||
+          ::setresuid(account.uid, account.uid, account.uid) != 0)
         ::_exit(2);
     }
     ::_exit(::access(path.c_str(), X_OK) == 0 ? 0 : 1);

@@ -2,7 +2,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,18 +97,25 @@ bool OursToShare(const struct stat& st, uid_t folderOwner) {
   return st.st_uid == me || (me == 0 && (st.st_uid == 0 || st.st_uid == folderOwner));
 }
 
+// The number of the group `name`; false, with the reason in *error, when there is none.
+bool GroupId(const std::string& name, gid_t* gid, std::string* error) {
+  struct group entry {};
+  struct group* found = nullptr;
+  char buffer[4096];
+  if (::getgrnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found) {
+    if (error) *error = "there is no group " + name;
+    return false;
+  }
+  *gid = found->gr_gid;
+  return true;
+}
+
 }  // namespace
 
 bool ShareDataFolder(const std::string& folder, const std::string& group,
                      const std::vector<std::string>& files, std::string* error) {
-  struct group entry {};
-  struct group* found = nullptr;
-  char buffer[4096];
-  if (::getgrnam_r(group.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found) {
-    if (error) *error = "there is no group " + group;
-    return false;
-  }
-  const gid_t gid = found->gr_gid;
+  gid_t gid = 0;
+  if (!GroupId(group, &gid, error)) return false;
   const int dir = OpenSharedFolder(-1, folder);
   if (dir < 0) {
     if (error) *error = folder + ": " + std::strerror(errno);
@@ -151,26 +157,14 @@ bool ShareDataFolder(const std::string& folder, const std::string& group,
   return ok;
 }
 
-bool GiveDataFolderTo(const std::string& folder, const std::string& user, const std::string& group,
+bool GiveDataFolderTo(const std::string& folder, unsigned uid, const std::string& group,
                       std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     return false;
   };
-  struct passwd account {};
-  struct passwd* foundUser = nullptr;
-  struct group entry {};
-  struct group* foundGroup = nullptr;
-  char userBuffer[4096];
-  char groupBuffer[4096];
-  if (::getpwnam_r(user.c_str(), &account, userBuffer, sizeof userBuffer, &foundUser) != 0 ||
-      !foundUser)
-    return fail("there is no account " + user);
-  if (::getgrnam_r(group.c_str(), &entry, groupBuffer, sizeof groupBuffer, &foundGroup) != 0 ||
-      !foundGroup)
-    return fail("there is no group " + group);
-  const uid_t uid = account.pw_uid;
-  const gid_t gid = entry.gr_gid;
+  gid_t gid = 0;
+  if (!GroupId(group, &gid, error)) return false;
   // Hands one open object over when root owns it; its mode gains `want`.
   auto give = [&](int fd, const std::string& name, mode_t want, bool folderWanted) {
     struct stat st {};
